@@ -1,0 +1,90 @@
+#include "rtl/Stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "rtl/Exception.h"
+
+namespace vv {
+
+int64_t TStream::Size() {
+  int64_t pos = Position();
+  int64_t size = Seek(0, TSeekOrigin::soEnd);
+  Seek(pos, TSeekOrigin::soBeginning);
+  return size;
+}
+
+void TStream::SetSize(int64_t) { throw EStreamError("Stream size cannot be changed"); }
+
+void TStream::ReadBuffer(void *buffer, int64_t count) {
+  if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void *buffer, int64_t count) {
+  if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+}
+
+int64_t TStream::CopyFrom(TStream &source, int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  char buf[65536];
+  int64_t left = count;
+  while (left > 0) {
+    int64_t n = std::min<int64_t>(left, sizeof buf);
+    source.ReadBuffer(buf, n);
+    WriteBuffer(buf, n);
+    left -= n;
+  }
+  return count;
+}
+
+std::string TStream::ReadRest() {
+  std::string out;
+  char buf[65536];
+  int64_t n;
+  while ((n = Read(buf, sizeof buf)) > 0) out.append(buf, size_t(n));
+  return out;
+}
+
+std::string TStream::DataString() {
+  int64_t pos = Position();
+  SetPosition(0);
+  std::string s = ReadRest();
+  SetPosition(pos);
+  return s;
+}
+
+int64_t TMemoryStream::Read(void *buffer, int64_t count) {
+  if (count <= 0 || FPos >= int64_t(FData.size())) return 0;
+  int64_t n = std::min<int64_t>(count, int64_t(FData.size()) - FPos);
+  std::memcpy(buffer, FData.data() + FPos, size_t(n));
+  FPos += n;
+  return n;
+}
+
+int64_t TMemoryStream::Write(const void *buffer, int64_t count) {
+  if (count <= 0) return 0;
+  if (FPos > int64_t(FData.size())) FData.resize(size_t(FPos));
+  size_t end = size_t(FPos + count);
+  if (end > FData.size()) FData.resize(end);
+  std::memcpy(FData.data() + FPos, buffer, size_t(count));
+  FPos += count;
+  return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+  int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                 : origin == TSeekOrigin::soCurrent ? FPos
+                                                    : int64_t(FData.size());
+  FPos = std::max<int64_t>(0, base + offset);
+  return FPos;
+}
+
+void TMemoryStream::SetSize(int64_t size) {
+  FData.resize(size_t(std::max<int64_t>(0, size)));
+  if (FPos > size) FPos = size;
+}
+
+} // namespace vv
