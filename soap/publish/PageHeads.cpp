@@ -75,30 +75,12 @@ std::string ServicePageHead(std::string_view title) {
 }
 
 std::string ListingPageHead(std::string_view title) {
-  return Head(
-      Format("<html><head><title>%s</title><style type=\"text/css\"><!--", {title}),
-      BodyWithMargins, "</head><body>");
+  return Head(Format("<html><head><title>%s</title><style type=\"text/css\"><!--", {title}),
+              BodyWithMargins, "</head><body>");
 }
 
 std::string ErrorPageHead() {
-  return Head("<html><head><style type=\"text/css\"><!--", BodyWithoutMargins,
-              "</head><body><h1>");
-}
-
-std::string HtmlEscape(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (char c : s) {
-    switch (c) {
-    case '&': out += "&amp;"; break;
-    case '<': out += "&lt;"; break;
-    case '>': out += "&gt;"; break;
-    case '"': out += "&quot;"; break;
-    case '\'': out += "&#39;"; break;
-    default: out += c;
-    }
-  }
-  return out;
+  return Head("<html><head><style type=\"text/css\"><!--", BodyWithoutMargins, "</head><body><h1>");
 }
 
 } // namespace vv

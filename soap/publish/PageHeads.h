@@ -1,5 +1,4 @@
-// The heads of the publisher's HTML pages and the escaping of values that
-// the pages insert.
+// The heads of the publisher's HTML pages.
 #pragma once
 
 #include <string>
@@ -13,9 +12,5 @@ std::string ServicePageHead(std::string_view title);
 std::string ListingPageHead(std::string_view title);
 // Head of the error page; it ends inside an open "<h1>".
 std::string ErrorPageHead();
-
-// `s` with the characters that carry meaning in HTML text and attribute
-// values replaced by entities, so that request-derived text stays text.
-std::string HtmlEscape(std::string_view s);
 
 } // namespace vv

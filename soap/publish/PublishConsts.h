@@ -5,22 +5,24 @@
 
 #include <cstdint>
 
+#include "soap/server/SOAPConst.h"
+
 namespace vv {
 
-// Namespaces of the description languages.
+// Namespaces of the description languages (the SOAP encoding and the 2001
+// XML Schema namespaces are the message layer's SSoapEncodingNameSpace and
+// SXMLSchemaNameSpace).
 inline constexpr const char *SWSDLNS = "http://schemas.xmlsoap.org/wsdl/";
 inline constexpr const char *SSOAPBindingNS = "http://schemas.xmlsoap.org/wsdl/soap/";
-inline constexpr const char *SSOAPEncodingNS = "http://schemas.xmlsoap.org/soap/encoding/";
 inline constexpr const char *SMIMEBindingNS = "http://schemas.xmlsoap.org/wsdl/mime/";
 inline constexpr const char *SSOAPHTTPTransport = "http://schemas.xmlsoap.org/soap/http";
 inline constexpr const char *SXMLSchemaNS1999 = "http://www.w3.org/1999/XMLSchema";
 inline constexpr const char *SXMLSchemaNS2000 = "http://www.w3.org/2000/10/XMLSchema";
-inline constexpr const char *SXMLSchemaNS2001 = "http://www.w3.org/2001/XMLSchema";
 inline constexpr const char *SWSILNS = "http://schemas.xmlsoap.org/ws/2001/10/inspection/";
 
 // The target namespace of a published WSDL when none was configured. It is
 // this service's own fixed placeholder, not a location that resolves.
-inline constexpr const char *SDefaultTargetNamespace = "urn:vevude:wsdl:target";
+inline constexpr const char *SDefaultTargetNamespace = "https://www.vevude.example/wsdl/target";
 
 // Prefixes in a WSDL document, and the base of generated ones ("ns1", ...).
 inline constexpr const char *SXSPrefix = "xs";
