@@ -136,7 +136,7 @@ TSchemaInfo *TWebServExp::FindSchemaEntry(const TTypeInfo *t) {
   return nullptr;
 }
 
-void TWebServExp::GenerateXMLSchema(const IXMLNode &schemaDef, const TTypeInfo *typeInfo,
+void TWebServExp::GenerateXMLSchema(IXMLNode schemaDef, const TTypeInfo *typeInfo,
                                     const TTypeInfo *parentInfo, std::string_view nameSpace) {
   (void)parentInfo;
   if (!typeInfo) return;
@@ -167,8 +167,7 @@ void TWebServExp::GenerateXMLSchema(const IXMLNode &schemaDef, const TTypeInfo *
   if (Events.OnPublishingType) Events.OnPublishingType(typeInfo, schemaDef);
 }
 
-void TWebServExp::WriteComplexType(const IXMLNode &schemaDef, TSchemaInfo &entry,
-                                   std::string_view ns) {
+void TWebServExp::WriteComplexType(IXMLNode schemaDef, TSchemaInfo &entry, std::string_view ns) {
   const TTypeInfo *cls = entry.Info;
   IXMLNode complexType = schemaDef.AddChild(Qualify(SXSPrefix, "complexType"));
   complexType.SetAttribute("name", entry.XMLName);
@@ -184,7 +183,7 @@ void TWebServExp::WriteComplexType(const IXMLNode &schemaDef, TSchemaInfo &entry
     GenerateXMLSchema(schemaDef, derived, cls, ns);
 }
 
-void TWebServExp::WriteArrayType(const IXMLNode &schemaDef, const TSchemaInfo &entry) {
+void TWebServExp::WriteArrayType(IXMLNode schemaDef, const TSchemaInfo &entry) {
   const int dimensions = 1;
   std::string elType = QualifiedXMLType(entry.Info->DynArray->ElType);
   std::string encPrefix = PrefixFor(SSoapEncodingNameSpace);
@@ -201,7 +200,7 @@ void TWebServExp::WriteArrayType(const IXMLNode &schemaDef, const TSchemaInfo &e
   attr.DeclareNamespace(SArrayTypePrefix, SWSDLNS);
 }
 
-void TWebServExp::WriteEnumType(const IXMLNode &schemaDef, const TSchemaInfo &entry) {
+void TWebServExp::WriteEnumType(IXMLNode schemaDef, const TSchemaInfo &entry) {
   IXMLNode simpleType = schemaDef.AddChild(Qualify(SXSPrefix, "simpleType"));
   simpleType.SetAttribute("name", entry.XMLName);
   IXMLNode restriction = simpleType.AddChild(Qualify(SXSPrefix, "restriction"));

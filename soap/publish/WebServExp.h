@@ -39,7 +39,7 @@ using TBeforePublishingWSDLEvent =
 // (IntfTypeInfo): before the types of an interface are written.
 using TBeforePublishingTypesEvent = std::function<void(const TTypeInfo *intf)>;
 // (TypeInfo, SchemaDef): after one type was written into a schema.
-using TPublishingTypeEvent = std::function<void(const TTypeInfo *type, const IXMLNode &schema)>;
+using TPublishingTypeEvent = std::function<void(const TTypeInfo *type, IXMLNode schema)>;
 // (WSDLDoc): after the whole document was generated.
 using TAfterPublishingWSDLEvent = std::function<void(IXMLDocument *doc)>;
 
@@ -71,8 +71,8 @@ public:
   // Writes the definition of `typeInfo` into the schema element `schemaDef`
   // when the type belongs to `nameSpace` (any namespace when it is empty)
   // and was not written yet.
-  void GenerateXMLSchema(const IXMLNode &schemaDef, const TTypeInfo *typeInfo,
-                         const TTypeInfo *parentInfo, std::string_view nameSpace);
+  void GenerateXMLSchema(IXMLNode schemaDef, const TTypeInfo *typeInfo, const TTypeInfo *parentInfo,
+                         std::string_view nameSpace);
 
   // The element that namespace declarations go to when the generator is
   // used for a schema alone (GetWSDLForInterface sets it to the root).
@@ -98,9 +98,9 @@ private:
   void WriteService(const TTypeInfo *intf, const std::vector<std::string> &portNames,
                     const std::vector<std::string> &locations);
 
-  void WriteComplexType(const IXMLNode &schemaDef, TSchemaInfo &entry, std::string_view ns);
-  void WriteArrayType(const IXMLNode &schemaDef, const TSchemaInfo &entry);
-  void WriteEnumType(const IXMLNode &schemaDef, const TSchemaInfo &entry);
+  void WriteComplexType(IXMLNode schemaDef, TSchemaInfo &entry, std::string_view ns);
+  void WriteArrayType(IXMLNode schemaDef, const TSchemaInfo &entry);
+  void WriteEnumType(IXMLNode schemaDef, const TSchemaInfo &entry);
 
   TSchemaInfo *FindSchemaEntry(const TTypeInfo *t);
   // The prefix bound to `uri` at the root, declaring a generated one
