@@ -51,7 +51,8 @@ std::string XMLContentType(TSOAPConvertOptions options) {
 TComponent *CurrentWebModule() { return GCurrentWebModule; }
 
 std::string SoapFixedFault(std::string_view message) {
-  std::string text = "<?xml version=\"1.0\" encoding='UTF-8'?> <SOAP-ENV:Envelope xmlns:SOAP-ENV=\"";
+  std::string text =
+      "<?xml version=\"1.0\" encoding='UTF-8'?> <SOAP-ENV:Envelope xmlns:SOAP-ENV=\"";
   text += SSoapNameSpace;
   text += "\" ><SOAP-ENV:Body> <SOAP-ENV:Fault> "
           "<faultcode>SOAP-ENV:Server</faultcode><faultstring>";
@@ -97,17 +98,15 @@ void THTTPSoapDispatchNode::SetDispatcher(IHTTPSoapDispatch *value) {
   if (value == FSoapDispatcher) return;
   Unlink();
   FSoapDispatcher = value;
-  if (auto *invoker = dynamic_cast<TSoapInvoker *>(value))
-    invoker->FDispatchNodes.push_back(this);
+  if (auto *invoker = dynamic_cast<TSoapInvoker *>(value)) invoker->FDispatchNodes.push_back(this);
 }
 
 // ---- THTTPSoapDispatcher ---------------------------------------------------
 
 TClass THTTPSoapDispatcher::StaticClassInfo() {
-  static const TTypeInfo info =
-      ClassInfoBuilder<THTTPSoapDispatcher, THTTPSoapDispatchNode>("THTTPSoapDispatcher",
-                                                                   "SOAPHTTPDisp")
-          .Build();
+  static const TTypeInfo info = ClassInfoBuilder<THTTPSoapDispatcher, THTTPSoapDispatchNode>(
+                                    "THTTPSoapDispatcher", "SOAPHTTPDisp")
+                                    .Build();
   return &info;
 }
 
@@ -116,15 +115,14 @@ THTTPSoapDispatcher::THTTPSoapDispatcher(TComponent *owner)
   FWebDispatch.SetPathInfo("soap*");
 }
 
-bool THTTPSoapDispatcher::DispatchRequest(TObject *, TWebRequest *request,
-                                          TWebResponse *response) {
+bool THTTPSoapDispatcher::DispatchRequest(TObject *, TWebRequest *request, TWebResponse *response) {
   TCurrentModuleScope moduleScope(Owner());
   TSOAPConvertOptions options;
   try {
     if (!FSoapDispatcher) throw Exception("No Dispatcher set");
     const std::string contentType = request->ContentType();
-    const bool multipart = DispatcherOptions(FSoapDispatcher, options) &&
-                           IsMultipartContentType(contentType);
+    const bool multipart =
+        DispatcherOptions(FSoapDispatcher, options) && IsMultipartContentType(contentType);
     std::string soapAction = request->GetFieldByName("SOAPAction");
     if (soapAction.empty()) soapAction = request->GetFieldByName("HTTP_SOAPACTION");
     const std::string path = request->PathInfo();

@@ -42,8 +42,8 @@ private:
 };
 
 // (Sender, Request, Response, E, var Handled)
-using TSoapDispatcherException = std::function<void(
-    TObject *, TWebRequest *, TWebResponse *, const std::exception &, bool &)>;
+using TSoapDispatcherException =
+    std::function<void(TObject *, TWebRequest *, TWebResponse *, const std::exception &, bool &)>;
 
 class THTTPSoapDispatcher : public THTTPSoapDispatchNode, public IWebDispatch {
   VV_CLASS(THTTPSoapDispatcher)

@@ -55,8 +55,7 @@ void TInterfaceInvoker::Invoke(TObject *Obj, const TIntfMetaData &IntfMD, int Me
       throw Exception("Parameter %s of method %s has no value", {M.Params[i].Name, M.Name});
   }
   void *result = Context.GetResultPointer();
-  if (M.ResultInfo && !result)
-    throw Exception("Method %s has no result slot", {M.Name});
+  if (M.ResultInfo && !result) throw Exception("Method %s has no result slot", {M.Name});
   M.Call(self, args.data(), M.ResultInfo ? result : nullptr);
 }
 

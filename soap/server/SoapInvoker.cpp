@@ -6,8 +6,8 @@
 #include "soap/server/DataContext.h"
 #include "soap/server/HTTPSoapBinder.h"
 #include "soap/server/HTTPSoapDispatcher.h"
-#include "soap/server/IntfMetaData.h"
 #include "soap/server/InterfaceInvoker.h"
+#include "soap/server/IntfMetaData.h"
 #include "soap/server/InvokeRegistry.h"
 
 namespace vv {
@@ -75,6 +75,13 @@ bool CarriesAttachments(const TIntfMethEntry &M) {
 
 } // namespace
 
+const TTypeInfo *IHTTPSoapDispatch::StaticTypeInfo() {
+  // Called only from native code, never through SOAP: no method list.
+  static const TTypeInfo info =
+      IntfInfoBuilder<IHTTPSoapDispatch, IInterface>("IHTTPSoapDispatch", "SOAPHTTPDisp").Build();
+  return &info;
+}
+
 // ---- TSoapInvoker ------------------------------------------------------------
 
 TClass TSoapInvoker::StaticClassInfo() {
@@ -132,7 +139,7 @@ void TSoapInvoker::Invoke(TClass AClass, const TTypeInfo *IntfInfo, const std::s
     auto *fresh = new TSoapConverter(nullptr);
     fresh->SetOptions(DefaultSOAPConvertOptions);
     FConverter = IPtr<ISoapConvert>(fresh);
-    WriteFault(*FConverter, e, Response, start);
+    WriteFault(*FConverter.Get(), e, Response, start);
   }
 }
 
@@ -177,13 +184,13 @@ void TSoapInvoker::CallAndRespond(TClass AClass, const TIntfMetaData &IntfMD, in
       Response.SetPosition(0);
     }
   } catch (const std::exception &e) {
-    WriteFault(*FConverter, e, Response, start);
+    WriteFault(*FConverter.Get(), e, Response, start);
     if (OnExceptionEvent) OnExceptionEvent(MethName, Request, Response);
   }
 }
 
-void TSoapInvoker::WriteFault(ISoapConvert &converter, const std::exception &e,
-                              TStream &Response, int64_t start) {
+void TSoapInvoker::WriteFault(ISoapConvert &converter, const std::exception &e, TStream &Response,
+                              int64_t start) {
   // A response half written by a failed step must not precede the fault.
   Response.SetSize(start);
   Response.SetPosition(start);

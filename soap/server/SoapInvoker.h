@@ -86,9 +86,9 @@ protected:
 private:
   friend class THTTPSoapDispatchNode;
   // Steps 8 to 12 of a call: instance, call, response.
-  void CallAndRespond(TClass AClass, const TIntfMetaData &IntfMD, int MethNum,
-                      TInvContext &Context, TStream &Request, TStream &Response,
-                      TWebServiceBindingType &BindingType, const std::string &MethName);
+  void CallAndRespond(TClass AClass, const TIntfMetaData &IntfMD, int MethNum, TInvContext &Context,
+                      TStream &Request, TStream &Response, TWebServiceBindingType &BindingType,
+                      const std::string &MethName);
   // Writes the fault for `e` over whatever the failed step left in Response.
   void WriteFault(ISoapConvert &converter, const std::exception &e, TStream &Response,
                   int64_t start);
