@@ -235,7 +235,7 @@ TEST_F(HTTPClientLoopTest, RedirectsStopWhenOffOrWithoutLocation) {
 }
 
 TEST_F(HTTPClientLoopTest, CookiesTravelBetweenPassesOfOneExecution) {
-  TStep first = Redirect(302, "/second");
+  TStep first = Redirect(302, "second"); // same directory: both cookies apply
   first.Cookies = {"session=abc; Path=/", "theme=dark"};
   Client.Script = {first, TStep{}};
   Client.SetRedirectsWithGET({});
