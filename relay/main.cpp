@@ -5,6 +5,7 @@
 #include "relay/uDRUXIntf.h"
 #include "relay/uOstrel.h"
 #include "relay/uws.h"
+#include "soap/publish/WSDLPublishUnit.h"
 #include "soap/server/InvokeRegistry.h"
 #include "web/CGIApp.h"
 
@@ -18,7 +19,7 @@ namespace {
 void InitUnits() {
   InitCGIAppUnit();
   InitInvokeRegistry();
-  // InitWSDLPublishUnit() joins here with the WSDL publisher.
+  InitWSDLPublishUnit();
   InitOstrelUnit();
   InitDRUXIntfUnit();
   // InitDRUXImplUnit() joins here with the relay.

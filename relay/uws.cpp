@@ -34,17 +34,19 @@ void TWebModule1::ReadDescription() {
   HTTPSoapInvoker1 = new THTTPSoapInvoker(this);
   HTTPSoapInvoker1->SetName("HTTPSoapInvoker1");
 
-  // WSDLHTMLPublish1 (TWSDLHTMLPublish): WebDispatch.MethodType mtAny,
-  // WebDispatch.PathInfo "wsdl*", AdminEnabled false; joins here with the
-  // WSDL publisher.
+  WSDLHTMLPublish1 = new TWSDLHTMLPublish(this);
+  WSDLHTMLPublish1->SetName("WSDLHTMLPublish1");
+  WSDLHTMLPublish1->WebDispatch().MethodType = mtAny;
+  WSDLHTMLPublish1->WebDispatch().SetPathInfo("wsdl*");
+  WSDLHTMLPublish1->WebDispatch().Enabled = true;
 
   HTTPSoapDispatcher1->SetDispatcher(
       dynamic_cast<IHTTPSoapDispatch *>(FindComponent("HTTPSoapInvoker1")));
 }
 
-void TWebModule1::WebModule1DefaultHandlerAction(TObject *, TWebRequest *, TWebResponse *, bool &) {
-  // The HTML service page (WSDLHTMLPublish1->ServiceInfo with the same four
-  // arguments) joins here with the WSDL publisher.
+void TWebModule1::WebModule1DefaultHandlerAction(TObject *Sender, TWebRequest *Request,
+                                                 TWebResponse *Response, bool &Handled) {
+  WSDLHTMLPublish1->ServiceInfo(Sender, Request, Response, Handled);
 }
 
 } // namespace vv

@@ -3,6 +3,7 @@
 // requests in this order.
 #pragma once
 
+#include "soap/publish/WSDLHTMLPublish.h"
 #include "soap/server/HTTPSoapDispatcher.h"
 #include "soap/server/SoapInvoker.h"
 #include "web/WebDispatcher.h"
@@ -19,7 +20,7 @@ class TWebModule1 : public TWebModule {
 
   THTTPSoapDispatcher *HTTPSoapDispatcher1 = nullptr;
   THTTPSoapInvoker *HTTPSoapInvoker1 = nullptr;
-  // WSDLHTMLPublish1 (TWSDLHTMLPublish) joins here with the WSDL publisher.
+  TWSDLHTMLPublish *WSDLHTMLPublish1 = nullptr;
 
   void WebModule1DefaultHandlerAction(TObject *Sender, TWebRequest *Request, TWebResponse *Response,
                                       bool &Handled);

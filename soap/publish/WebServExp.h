@@ -11,11 +11,10 @@
 
 #include "rtl/TypeInfo.h"
 #include "soap/server/IntfMetaData.h"
+#include "soap/server/SoapInvoker.h" // TWebServiceBindingType
 #include "xml/XMLDoc.h"
 
 namespace vv {
-
-enum TWebServiceBindingType { btUnknown, btSoap, btHttp, btMime, btDIME };
 
 enum TWSDLElement {
   weServiceIntf, // types, messages, port type and binding
