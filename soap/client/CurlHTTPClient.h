@@ -1,0 +1,53 @@
+// The platform binding of the HTTP client over libcurl, which is loaded at
+// run time on the first request (see CurlLibrary.h): one pass of the
+// client's loop is one exchange, with libcurl's own redirect, cookie and
+// authentication retries switched off so that the client's loop decides.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "soap/client/HTTPClient.h"
+
+namespace vv {
+
+class TCurlHTTPClient : public THTTPClient {
+public:
+  // Every limit of the binding, in one place.
+  static constexpr int64_t MaxResponseBody = int64_t(256) << 20; // bytes kept of one body
+  static constexpr size_t MaxHeaderBlock = 256 * 1024;           // bytes of one header block
+  static constexpr size_t MaxHeaderLines = 512;                  // lines of one header block
+  static constexpr int64_t SendChunkSize = 65536;                // bytes per body write
+  static constexpr const char *DefaultCADirectory = "/etc/ssl/certs";
+
+  TCurlHTTPClient();
+  ~TCurlHTTPClient() override;
+
+  // A CA bundle file to verify servers against instead of the hashed
+  // system directory; empty for the directory.
+  void SetCAFile(const std::string &path) { FCAFile = path; }
+  const std::string &CAFile() const { return FCAFile; }
+
+protected:
+  std::unique_ptr<THTTPRequest> DoGetHTTPRequestInstance(const std::string &method,
+                                                         const TURI &url) override;
+  std::unique_ptr<THTTPResponse> DoGetHTTPResponseInstance(THTTPRequest &request,
+                                                           TStream *content) override;
+  void DoPrepareRequest(THTTPRequest &request) override;
+  TExecutionResult DoExecuteRequest(THTTPRequest &request, THTTPResponse &response) override;
+  void DoReadData(THTTPRequest &request, THTTPResponse &response) override;
+  bool DoSetCredential(TAuthTargetType target, THTTPRequest &request,
+                       const TCredential &credential) override;
+  void DoGetServerCertificate(THTTPRequest &request, TCertificate &certificate) override;
+  void DoServerCertificateAccepted(THTTPRequest &request) override;
+  void DoGetClientCertificates(THTTPRequest &request, TCertificateList &list) override;
+  bool DoClientCertificateAccepted(THTTPRequest &request, int32_t index) override;
+  bool DoNoClientCertificate(THTTPRequest &request) override;
+
+private:
+  std::string FCAFile;
+  friend class TCurlHTTPRequest;
+};
+
+} // namespace vv

@@ -1,0 +1,27 @@
+// The base of the message converter: its life as a component that may also
+// be held through interfaces, and the processing of SOAP headers.
+#pragma once
+
+#include <atomic>
+
+#include "rtl/Component.h"
+#include "rtl/Interface.h"
+
+namespace vv {
+
+class TSOAPDOMProcessor : public TComponent, public virtual IInterface {
+  VV_CLASS(TSOAPDOMProcessor)
+  explicit TSOAPDOMProcessor(TComponent *owner = nullptr);
+
+  int32_t QueryInterface(const TGUID &iid, void **obj) override;
+  // Counted always; the last release frees the object only when it has no
+  // owner component (an owned processor is freed by its owner).
+  int32_t _AddRef() override;
+  int32_t _Release() override;
+
+protected:
+  std::atomic<int32_t> FRefCount{0};
+  bool FOwnerIsComponent = false;
+};
+
+} // namespace vv
