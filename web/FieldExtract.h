@@ -10,12 +10,20 @@
 
 namespace vv {
 
-// Raised for a field that is not valid URL encoding or not valid UTF-8.
+// Raised for a field that is not valid URL encoding.
 VV_EXCEPTION(EURLDecodeError, Exception);
+// Raised for bytes that are not valid UTF-8 where UTF-8 is required.
+VV_EXCEPTION(EEncodingError, Exception);
 
 // Decodes one field: "+" is a blank, "%%" one "%", "%XX" one byte; the
 // bytes must form valid UTF-8. Errors name the 1-based position of the "%".
 std::string URLDecodeField(std::string_view field);
+
+// Length in bytes of the valid UTF-8 sequence at the start of `s` (no
+// overlong forms, no surrogates, nothing above U+10FFFF), or 0.
+size_t ValidUtf8Sequence(std::string_view s);
+// Raises EEncodingError unless `bytes` are valid UTF-8.
+void CheckUtf8(std::string_view bytes);
 
 // Adds the URL-decoded fields of `text` to `list` in order of appearance.
 // Separators and white space are ASCII character sets; NUL, CR, LF and the

@@ -32,7 +32,6 @@ private:
     std::vector<Range> Ranges; // Set
   };
   bool ItemMatches(const Item &item, char32_t c) const;
-  bool MatchFrom(size_t mi, const std::u32string &s, size_t si) const;
 
   std::string FText;
   std::vector<Item> FItems;

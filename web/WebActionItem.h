@@ -18,9 +18,10 @@ class TWebActionItems;
 using THTTPMethodEvent = std::function<void(TObject *sender, TWebRequest *request,
                                             TWebResponse *response, bool &handled)>;
 
-class TWebActionItem {
-public:
-  explicit TWebActionItem(TWebActionItems *collection);
+// The sender of its OnAction handler.
+class TWebActionItem : public TObject {
+  VV_CLASS(TWebActionItem)
+  explicit TWebActionItem(TWebActionItems *collection = nullptr);
 
   bool Default() const { return FDefault; }
   // True clears Default on every other item of the collection.
@@ -43,6 +44,7 @@ public:
   const TMask &Mask();
 
 private:
+  friend class TWebActionItems;
   TWebActionItems *FCollection;
   bool FDefault = false;
   std::string FName;
@@ -53,6 +55,8 @@ private:
 };
 
 class TWebActionItems {
+  friend class TWebActionItem;
+
 public:
   // A new item named "WebActionItem<n>" with the smallest free n.
   TWebActionItem *Add();

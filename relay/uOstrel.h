@@ -1,0 +1,73 @@
+// The upstream flight-operations contract: the record FlightOp, its
+// sequence ArrayOfFlightOp and the upstream port type FlightsOpSoap, with
+// their registrations (InitOstrelUnit, called once at start).
+#pragma once
+
+#include <string>
+
+#include "rtl/Interface.h"
+#include "rtl/TypeInfo.h"
+#include "soap/server/Remotable.h"
+
+#ifndef VEVUDE_UPSTREAM_NAMESPACE
+#define VEVUDE_UPSTREAM_NAMESPACE "https://www.ostrel.example/webservices/"
+#endif
+
+namespace vv {
+
+// The upstream service's XML namespace (fixed at build time; ends in "/").
+inline constexpr const char *SUpstreamNameSpace = VEVUDE_UPSTREAM_NAMESPACE;
+
+// One optional text property: its value, the flag that tells whether it was
+// set, the getter, the setter (which sets the flag, also for empty text) and
+// the stored-test (the flag).
+#define VV_FLIGHTOP_PROPERTY(P)                                                                    \
+private:                                                                                           \
+  std::string F##P;                                                                                \
+  bool F##P##_Specified = false;                                                                   \
+                                                                                                   \
+public:                                                                                            \
+  const std::string &P() const { return F##P; }                                                    \
+  void Set##P(const std::string &Value) {                                                          \
+    F##P = Value;                                                                                  \
+    F##P##_Specified = true;                                                                       \
+  }                                                                                                \
+  bool P##_Specified() const { return F##P##_Specified; }
+
+// One flight operation as the upstream service reports it. The program
+// carries the values unread; only whether each was sent matters.
+class FlightOp : public TRemotable {
+  VV_CLASS(FlightOp)
+  VV_FLIGHTOP_PROPERTY(Airline)
+  VV_FLIGHTOP_PROPERTY(Id_Airline)
+  VV_FLIGHTOP_PROPERTY(Flight)
+  VV_FLIGHTOP_PROPERTY(MovTp)
+  VV_FLIGHTOP_PROPERTY(Destino)
+  VV_FLIGHTOP_PROPERTY(DestDesc)
+  VV_FLIGHTOP_PROPERTY(Origen)
+  VV_FLIGHTOP_PROPERTY(OrigDesc)
+  VV_FLIGHTOP_PROPERTY(Stda)
+  VV_FLIGHTOP_PROPERTY(Atda)
+  VV_FLIGHTOP_PROPERTY(Via)
+  VV_FLIGHTOP_PROPERTY(Pax)
+};
+
+#undef VV_FLIGHTOP_PROPERTY
+
+// References to records; the records belong to the call that created them.
+VV_DYNARRAY(ArrayOfFlightOp, FlightOp *);
+
+// The upstream port type.
+struct FlightsOpSoap : IInvokable {
+  VV_INTERFACE(FlightsOpSoap, "{20CD2497-3756-458D-8A5B-156B4D2A526F}")
+  virtual ArrayOfFlightOp GetFlightsOp(const std::string &idarpt) = 0;
+
+protected:
+  ~FlightsOpSoap() override = default;
+};
+
+// Registers FlightsOpSoap, its SOAPAction and document style, and the two
+// types in the upstream namespace. Idempotent.
+void InitOstrelUnit();
+
+} // namespace vv

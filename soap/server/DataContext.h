@@ -1,0 +1,97 @@
+// The owner of one call's values and objects.
+//
+// A TDataContext keeps the storage of the call's value slots and the records
+// (TRemotable) created while it is the thread's current data context; its
+// destruction frees the records and clears the managed slots. TInvContext
+// adds the method being called and its parameter and result slots.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "rtl/Object.h"
+#include "rtl/TypeInfo.h"
+#include "soap/server/IntfMetaData.h"
+
+namespace vv {
+
+class TDataContext {
+public:
+  TDataContext() = default;
+  TDataContext(const TDataContext &) = delete;
+  TDataContext &operator=(const TDataContext &) = delete;
+  // Frees every recorded TRemotable (in recording order), then clears the
+  // variants, dynamic arrays, byte strings, Unicode strings and wide strings.
+  virtual ~TDataContext();
+
+  // Records an object; recording it again changes nothing. The object goes
+  // into the first empty position, or at the end.
+  void AddObjectToDestroy(TObject *Obj);
+  // Forgets an object (its position becomes empty); unknown objects are ignored.
+  void RemoveObjectToDestroy(TObject *Obj);
+  bool HasObjectToDestroy(const TObject *Obj) const;
+
+  // Slots constructed elsewhere whose values this context destroys.
+  void AddVariantToClear(void *P, const TTypeInfo *Info);
+  void AddDynArrayToClear(void *P, const TTypeInfo *Info);
+  void AddStrToClear(void *P, const TTypeInfo *Info = TypeInfoOf<std::string>());
+  void AddWStrToClear(void *P, const TTypeInfo *Info = TypeInfoOf<std::string>());
+  void AddUStrToClear(void *P, const TTypeInfo *Info = TypeInfoOf<std::string>());
+
+  // Raw storage of Size bytes (aligned for any type) that lives as long as
+  // the context. Not constructed.
+  void *AllocData(size_t Size);
+  void SetDataPointer(int Index, void *P);
+  void *GetDataPointer(int Index) const; // none for an unset index
+
+protected:
+  // Constructs a slot of type Info in the data area and records it for
+  // clearing when its type is managed.
+  void *AllocSlot(const TTypeInfo *Info);
+  void ReserveData(size_t Size);
+
+private:
+  struct TSlot {
+    void *P;
+    const TTypeInfo *Info;
+  };
+  void ClearSlots(std::vector<TSlot> &slots);
+
+  std::vector<TObject *> FObjsToDestroy;
+  std::unique_ptr<std::max_align_t[]> FData;                  // the data area
+  size_t FDataSize = 0, FDataOffset = 0;                      // in bytes
+  std::vector<std::unique_ptr<std::max_align_t[]>> FOverflow; // beyond the reserved area
+  std::vector<void *> DataP;
+  std::vector<TSlot> VarToClear, DynArrayToClear, StrToClear, WStrToClear, UStrToClear,
+      OtherToClear;
+};
+
+class TInvContext : public TDataContext {
+public:
+  // Prepares one slot address per parameter plus the result, and a data
+  // area large enough for all of them.
+  void SetMethodInfo(const TIntfMethEntry &MD);
+  // Gives each parameter, then the result, a slot holding its empty value.
+  void AllocServerData(const TIntfMethEntry &MD);
+  // The method set by SetMethodInfo, or none.
+  const TIntfMethEntry *MethodInfo() const { return FMethod ? &*FMethod : nullptr; }
+
+  void SetParamPointer(int Param, void *P) { SetDataPointer(Param, P); }
+  void *GetParamPointer(int Param) const { return GetDataPointer(Param); }
+  void SetResultPointer(void *P) { ResultP = P; }
+  void *GetResultPointer() const { return ResultP; }
+
+private:
+  std::optional<TIntfMethEntry> FMethod;
+  void *ResultP = nullptr;
+};
+
+// The thread's current data context: set by the server invoker for the
+// duration of a call, none otherwise. Records constructed while it is set
+// belong to it.
+TDataContext *GetCurrentDataContext();
+void SetCurrentDataContext(TDataContext *Context);
+
+} // namespace vv

@@ -1,0 +1,134 @@
+#include "web/FieldExtract.h"
+
+#include "rtl/StrUtils.h"
+
+namespace vv {
+
+namespace {
+
+const char *const kInvalidEncodedChar = "Invalid URL encoded character (%s) at position %d";
+const char *const kIncompleteEncoding =
+    "Error decoding URL style (%%XX) encoded string at position %d";
+const char *const kNoUnicodeMapping =
+    "No mapping for the Unicode character exists in the target multi-byte code page";
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Bytes of the character starting at `s[i]` (an invalid byte counts as one).
+size_t CharBytes(std::string_view s, size_t i) {
+  size_t n = ValidUtf8Sequence(s.substr(i));
+  return n ? n : 1;
+}
+
+bool InSet(std::string_view set, char c) {
+  return static_cast<unsigned char>(c) < 0x80 && set.find(c) != std::string_view::npos;
+}
+
+} // namespace
+
+size_t ValidUtf8Sequence(std::string_view s) {
+  if (s.empty()) return 0;
+  auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+  unsigned char c = b(0);
+  if (c < 0x80) return 1;
+  size_t n;
+  char32_t cp, min;
+  if ((c & 0xE0) == 0xC0)
+    n = 2, cp = c & 0x1F, min = 0x80;
+  else if ((c & 0xF0) == 0xE0)
+    n = 3, cp = c & 0x0F, min = 0x800;
+  else if ((c & 0xF8) == 0xF0)
+    n = 4, cp = c & 0x07, min = 0x10000;
+  else
+    return 0;
+  if (s.size() < n) return 0;
+  for (size_t i = 1; i < n; ++i) {
+    if ((b(i) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(i) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+void CheckUtf8(std::string_view bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    size_t n = ValidUtf8Sequence(bytes.substr(i));
+    if (!n) throw EEncodingError(kNoUnicodeMapping);
+    i += n;
+  }
+}
+
+std::string URLDecodeField(std::string_view field) {
+  std::string out;
+  out.reserve(field.size());
+  for (size_t i = 0; i < field.size(); ++i) {
+    char c = field[i];
+    if (c == '+') {
+      out += ' ';
+    } else if (c != '%') {
+      out += c;
+    } else if (i + 1 < field.size() && field[i + 1] == '%') {
+      out += '%';
+      ++i;
+    } else {
+      // Positions count characters as UTF-16 code units, 1-based.
+      int pos = int(Utf16Length(field.substr(0, i))) + 1;
+      size_t a = i + 1;
+      if (a >= field.size()) throw EURLDecodeError(kIncompleteEncoding, {pos});
+      size_t b = a + CharBytes(field, a);
+      if (b >= field.size()) throw EURLDecodeError(kIncompleteEncoding, {pos});
+      size_t end = b + CharBytes(field, b);
+      int hi = b - a == 1 ? HexValue(field[a]) : -1;
+      int lo = end - b == 1 ? HexValue(field[b]) : -1;
+      if (hi < 0 || lo < 0)
+        throw EURLDecodeError(kInvalidEncodedChar,
+                              {"%" + std::string(field.substr(a, end - a)), pos});
+      out += char(hi * 16 + lo);
+      i = end - 1;
+    }
+  }
+  CheckUtf8(out);
+  return out;
+}
+
+void ExtractHTTPFields(std::string_view separators, std::string_view whiteSpace,
+                       std::string_view text, TStringList &list) {
+  // The text ends at its first NUL, as the scan below expects.
+  text = text.substr(0, text.find('\0'));
+  if (text.empty()) return;
+  auto at = [&](size_t i) { return i < text.size() ? text[i] : '\0'; };
+  auto isWhite = [&](char c) { return c == '\r' || c == '\n' || InSet(whiteSpace, c); };
+  auto isSeparator = [&](char c) {
+    return c == '\0' || c == '\r' || c == '\n' || c == '"' || InSet(separators, c);
+  };
+  size_t tail = 0;
+  bool eos;
+  do {
+    while (isWhite(at(tail))) ++tail;
+    size_t head = tail;
+    bool inQuote = false, leadQuote = false;
+    for (;;) {
+      while (inQuote ? (at(tail) != '\0' && at(tail) != '"') : !isSeparator(at(tail))) ++tail;
+      if (at(tail) != '"') break;
+      if (inQuote) { // the closing quote
+        inQuote = false;
+        break;
+      }
+      leadQuote = head == tail;
+      if (leadQuote) ++head; // a leading quote is not part of the field
+      inQuote = true;
+      ++tail;
+    }
+    if (!leadQuote && at(tail) == '"') ++tail;
+    eos = at(tail) == '\0';
+    if (at(head) != '\0') list.Add(URLDecodeField(text.substr(head, tail - head)));
+    ++tail;
+  } while (!eos);
+}
+
+} // namespace vv
