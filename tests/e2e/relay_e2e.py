@@ -370,6 +370,6 @@ class Proxy(RelayCase):
 
 if __name__ == "__main__":
     args = sys.argv[1:]
-    PROBE = args[args.index("--probe") + 1]
+    PROBE = os.path.abspath(args[args.index("--probe") + 1])
     del args[args.index("--probe"):args.index("--probe") + 2]
     unittest.main(argv=[sys.argv[0], "-v"] + args)

@@ -130,7 +130,7 @@ TEST(RelayBinding, AddressAndProxyAreFormedAsGiven) {
   } cases[] = {
       {"https", "10.1.2.3:8080", "svc/FlightsOp.asmx", "", "0",
        "https://10.1.2.3:8080/svc/FlightsOp.asmx", ""},
-      {"", "", "", "", "0", "://", ""},
+      {"", "", "", "", "0", ":///", ""},
       {"http", "h", "/svc", "", "8080", "http://h//svc", ""},
       {"http", "h", "p", "http://proxy", "0", "http://h/p", "http://proxy:0"},
       {"http", "h", "p", "10.0.0.1", "3128", "http://h/p", "10.0.0.1:3128"},
@@ -184,7 +184,7 @@ TEST(RelayCall, FailuresAnswerTheEmptyListWithOneLogLine) {
     const std::string *config;
     std::string fragment;
   } cases[] = {
-      {"missing config.ini", nullptr, "(upstream ://)"},
+      {"missing config.ini", nullptr, "(upstream :///)"},
       {"proxy without a scheme", &proxyNoScheme, "ENetURIException: Invalid URL: \"127.0.0.1:3128\""},
       {"500 with an empty body", &emptyBody,
        "ESOAPHTTPException: Invalid HTTP Response: Length is 0 (upstream http://127.0.0.1:"},

@@ -172,7 +172,7 @@ TEST_F(RIOTest, CastFixesInterfaceAndDerivesSettings) {
        std::string(SampleNS) + "Echo"},
       {[](THTTPRIO *r) { return bool(Cast<IOtherRemote>(r)); },
        TSOAPConvertOptions(DefaultSOAPConvertOptions).Include(soLiteralParams).Include(soSOAP12),
-       true, "urn:rio-other"},
+       true, "urn:rio-other#"},
   };
   for (auto &c : cases) {
     auto *rio = new THTTPRIO(nullptr);
