@@ -12,9 +12,8 @@
 namespace vv {
 
 TClass TDRUX::StaticClassInfo() {
-  static const TTypeInfo info = ClassInfoBuilder<TDRUX, TInvokableClass>("TDRUX", "uDRUXImpl")
-                                    .Implements<IDRUX>()
-                                    .Build();
+  static const TTypeInfo info =
+      ClassInfoBuilder<TDRUX, TInvokableClass>("TDRUX", "uDRUXImpl").Implements<IDRUX>().Build();
   return &info;
 }
 
@@ -44,13 +43,13 @@ void TDRUX::HTTPWebNodeBeforePost(THTTPReqResp &HTTPReqResp, THTTPClient &Client
   if (!HTTPReqResp.Proxy().empty()) return;
   if (HTTPReqResp.UserName().empty() && HTTPReqResp.Password().empty()) return;
   try {
-    Client.CredentialsStorage().AddCredential(TCredential(
-        TAuthTargetType::Server, "", HTTPReqResp.URL(), HTTPReqResp.UserName(),
-        HTTPReqResp.Password()));
+    Client.CredentialsStorage().AddCredential(TCredential(TAuthTargetType::Server, "",
+                                                          HTTPReqResp.URL(), HTTPReqResp.UserName(),
+                                                          HTTPReqResp.Password()));
   } catch (const Exception &e) {
     std::string msg = e.Message;
-    while (!msg.empty() && (msg.back() == ' ' || msg.back() == '\r' || msg.back() == '\n' ||
-                            msg.back() == '.'))
+    while (!msg.empty() &&
+           (msg.back() == ' ' || msg.back() == '\r' || msg.back() == '\n' || msg.back() == '.'))
       msg.pop_back();
     throw ESOAPHTTPException(msg);
   }

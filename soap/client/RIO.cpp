@@ -160,7 +160,8 @@ void TRIO::Invoke(int VirtualIndex, void **args, void *result) {
       methNum = int(i);
       break;
     }
-  if (methNum < 0) throw Exception("Method %d of interface %s is unknown", {VirtualIndex, FIntfMD.Name});
+  if (methNum < 0)
+    throw Exception("Method %d of interface %s is unknown", {VirtualIndex, FIntfMD.Name});
   const TIntfMethEntry &md = FIntfMD.MDA[size_t(methNum)];
   context.SetMethodInfo(md);
   for (int k = 0; k < md.ParamCount; ++k) context.SetParamPointer(k, args[k]);

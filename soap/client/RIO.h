@@ -58,8 +58,10 @@ private:
   void *FProxy = nullptr;
 };
 
-using TBeforeExecuteEvent = std::function<void(const std::string &MethodName, TStream &SOAPRequest)>;
-using TAfterExecuteEvent = std::function<void(const std::string &MethodName, TStream &SOAPResponse)>;
+using TBeforeExecuteEvent =
+    std::function<void(const std::string &MethodName, TStream &SOAPRequest)>;
+using TAfterExecuteEvent =
+    std::function<void(const std::string &MethodName, TStream &SOAPResponse)>;
 
 class TRIO : public TComponent, public IRIOAccess {
   VV_CLASS(TRIO)

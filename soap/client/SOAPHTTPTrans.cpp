@@ -226,10 +226,9 @@ void THTTPReqResp::SetRequestHeaders() {
                                 Format("multipart/related; boundary=%s", {FMimeBoundary}));
     FHTTP->SetCustomHeaderValue("MIME-Version", "1.0");
   } else if (FWebNodeOptions.Contains(wnoSOAP12)) {
-    FHTTP->SetCustomHeaderValue("Content-Type",
-                                std::string(FUseUTF8InHeader ? ContentType12UTF8
-                                                             : ContentType12NoUTF8) +
-                                    ";action=\"" + action + "\"");
+    FHTTP->SetCustomHeaderValue(
+        "Content-Type", std::string(FUseUTF8InHeader ? ContentType12UTF8 : ContentType12NoUTF8) +
+                            ";action=\"" + action + "\"");
   } else {
     FHTTP->SetCustomHeaderValue("Content-Type",
                                 FUseUTF8InHeader ? ContentTypeUTF8 : ContentTypeNoUTF8);

@@ -40,8 +40,8 @@ int main(int argc, char **argv) {
 
   TInvContext call; // owns the records, as a server call would
   SetCurrentDataContext(&call);
-  IPtr<IInterface> obj(static_cast<IInterface *>(
-      dynamic_cast<TInvokableClass *>(InvRegistry().GetInvokableObjectFromClass(TDRUX::StaticClassInfo()))));
+  IPtr<IInterface> obj(static_cast<IInterface *>(dynamic_cast<TInvokableClass *>(
+      InvRegistry().GetInvokableObjectFromClass(TDRUX::StaticClassInfo()))));
   IPtr<IDRUX> relay = obj.As<IDRUX>();
   obj.Reset();
   ArrayOfFlightOp answer = relay->GetFlightsOpSoap(airport);

@@ -47,8 +47,8 @@ class InDirectory {
 public:
   explicit InDirectory(const std::string *configText) {
     FOld = fs::current_path();
-    FDir = fs::temp_directory_path() / ("relay-test-" + std::to_string(getpid()) + "-" +
-                                        std::to_string(FCounter++));
+    FDir = fs::temp_directory_path() /
+           ("relay-test-" + std::to_string(getpid()) + "-" + std::to_string(FCounter++));
     fs::create_directories(FDir);
     if (configText) std::ofstream(FDir / "config.ini", std::ios::binary) << *configText;
     fs::current_path(FDir);
@@ -90,12 +90,18 @@ TEST(RelayConfig, LoadConfigReadsEverySetting) {
        "ignoreinvalidcerts=1\ncafile=/etc/extra-ca.pem\n",
        {"u", "p w", "https", "10.1.2.3:8080", "svc/FlightsOp.asmx", "http://proxy",
         "/etc/extra-ca.pem"},
-       8080, true},
+       8080,
+       true},
       {"names in other letter case, hexadecimal port",
-       "[webservice]\nIPADDRESS=host\nProxyPort=0x1F90\n", {"", "", "", "host", "", "", ""}, 8080,
+       "[webservice]\nIPADDRESS=host\nProxyPort=0x1F90\n",
+       {"", "", "", "host", "", "", ""},
+       8080,
        false},
-      {"port not a number, certificates checked", "[WEBSERVICE]\nproxyport=80a\nignoreinvalidcerts=0\n",
-       {"", "", "", "", "", "", ""}, 0, false},
+      {"port not a number, certificates checked",
+       "[WEBSERVICE]\nproxyport=80a\nignoreinvalidcerts=0\n",
+       {"", "", "", "", "", "", ""},
+       0,
+       false},
       {"negative port", "[WEBSERVICE]\nproxyport=-1\n", {"", "", "", "", "", "", ""}, -1, false},
   };
   for (auto &c : cases) {
@@ -170,8 +176,7 @@ TEST(RelayBinding, WSDLModeAndOwnBindingObject) {
 
 TEST(RelayCall, FailuresAnswerTheEmptyListWithOneLogLine) {
   InitUnits();
-  vvtest::TLoopbackServer peer(
-      {vvtest::Reply("500 Internal Server Error", "text/xml", "")});
+  vvtest::TLoopbackServer peer({vvtest::Reply("500 Internal Server Error", "text/xml", "")});
   std::string proxyNoScheme = "[AUTHENTICATION]\nusername=u\npassword=TopSecret9\n[WEBSERVICE]\n"
                               "protocol=http\nipaddress=127.0.0.1:" +
                               std::to_string(peer.Port()) +
@@ -185,7 +190,8 @@ TEST(RelayCall, FailuresAnswerTheEmptyListWithOneLogLine) {
     std::string fragment;
   } cases[] = {
       {"missing config.ini", nullptr, "(upstream :///)"},
-      {"proxy without a scheme", &proxyNoScheme, "ENetURIException: Invalid URL: \"127.0.0.1:3128\""},
+      {"proxy without a scheme", &proxyNoScheme,
+       "ENetURIException: Invalid URL: \"127.0.0.1:3128\""},
       {"500 with an empty body", &emptyBody,
        "ESOAPHTTPException: Invalid HTTP Response: Length is 0 (upstream http://127.0.0.1:"},
   };

@@ -65,11 +65,13 @@ void RegisterSamples() {
 }
 
 const std::string EchoAnswer =
-    "<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+    "<?xml version=\"1.0\"?><soap:Envelope "
+    "xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
     "<soap:Body><EchoResponse xmlns=\"urn:rio-sample/\"><EchoResult>pong &amp; more</EchoResult>"
     "</EchoResponse></soap:Body></soap:Envelope>";
 const std::string FaultAnswer =
-    "<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+    "<?xml version=\"1.0\"?><soap:Envelope "
+    "xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
     "<soap:Body><soap:Fault><faultcode>soap:Server</faultcode><faultstring>broken</faultstring>"
     "</soap:Fault></soap:Body></soap:Envelope>";
 
@@ -329,7 +331,8 @@ TEST_F(RIOTest, WSDLModeTakesEndpointAndActionFromTheDocument) {
       ADD_FAILURE();
     } catch (const ESOAPHTTPException &e) {
       EXPECT_EQ(e.Message, "Unable to retrieve the URL endpoint for Service/Port "
-                           "'Sample'/'SamplePort' from WSDL '" + bad + "'");
+                           "'Sample'/'SamplePort' from WSDL '" +
+                               bad + "'");
     }
   }
   {

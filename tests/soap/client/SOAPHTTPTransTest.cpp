@@ -52,7 +52,8 @@ TEST(SOAPHTTPTrans, NewTransportDefaults) {
   THTTPReqResp &t = *tr.T;
   EXPECT_EQ(t.Agent(), "Zentrova SOAP 1.4");
   EXPECT_TRUE(t.UseUTF8InHeader());
-  EXPECT_EQ(t.InvokeOptions(), (TSOAPInvokeOptions{soIgnoreInvalidCerts, soAutoCheckAccessPointViaUDDI}));
+  EXPECT_EQ(t.InvokeOptions(),
+            (TSOAPInvokeOptions{soIgnoreInvalidCerts, soAutoCheckAccessPointViaUDDI}));
   EXPECT_EQ(t.ConnectTimeout(), 60000);
   EXPECT_EQ(t.SendTimeout(), 60000);
   EXPECT_EQ(t.ReceiveTimeout(), 60000);
@@ -153,15 +154,16 @@ TEST(SOAPHTTPTrans, AnswersThatAreErrors) {
     std::string error; // empty: the body passes
     int32_t status;
   } cases[] = {
-      {"404", Reply("404 Not Found", "text/html", "<h1>x</h1>"),
-       "Not Found (404) - 'URL'", 404},
+      {"404", Reply("404 Not Found", "text/html", "<h1>x</h1>"), "Not Found (404) - 'URL'", 404},
       {"302 without Location", Reply("302 Found", "text/xml", "<x/>"), "Found (302) - 'URL'", 302},
-      {"500 with a fault passes", Reply("500 Internal Server Error", "text/xml", "<fault/>"), "", 0},
+      {"500 with a fault passes", Reply("500 Internal Server Error", "text/xml", "<fault/>"), "",
+       0},
       {"500 empty", Reply("500 Internal Server Error", "text/xml", ""),
        "Invalid HTTP Response: Length is 0", 0},
       {"200 empty", Reply("200 OK", "text/xml", ""), "Invalid HTTP Response: Length is 0", 0},
       {"text/html", Reply("200 OK", "text/html", "<html/>"),
-       "Received content of invalid Content-Type setting: text/html - SOAP expects \"text/xml\"", 0},
+       "Received content of invalid Content-Type setting: text/html - SOAP expects \"text/xml\"",
+       0},
       {"TEXT/PLAIN in capitals", Reply("200 OK", "TEXT/PLAIN", "x"),
        "Received content of invalid Content-Type setting: TEXT/PLAIN - SOAP expects \"text/xml\"",
        0},
@@ -342,8 +344,8 @@ TEST(SOAPHTTPTrans, CustomizeCopiesSettingsButNotBeforePost) {
   a.T->SetPreemptiveAuthentication(false);
   a.T->ClientCertificate().Subject = "CN=me";
   a.T->OnBeforePost = [](THTTPReqResp &, THTTPClient &) {};
-  a.T->OnHttpError = [](THTTPReqResp &, THTTPResponse &, ESOAPHTTPException &,
-                        THTTPErrorAction &) {};
+  a.T->OnHttpError = [](THTTPReqResp &, THTTPResponse &, ESOAPHTTPException &, THTTPErrorAction &) {
+  };
   a.T->Customize(b.T);
   EXPECT_EQ(b.T->Agent(), "agent");
   EXPECT_EQ(b.T->UserName(), "u");

@@ -12,9 +12,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <strings.h>
 #include <mutex>
 #include <string>
+#include <strings.h>
 #include <thread>
 #include <utility>
 #include <vector>
