@@ -1,6 +1,8 @@
 #include "soap/server/SOAPDOMProcessor.h"
 
+#include "rtl/StrUtils.h"
 #include "rtl/TypeInfo.h"
+#include "soap/server/RemotableException.h"
 
 namespace vv {
 
@@ -30,6 +32,18 @@ int32_t TSOAPDOMProcessor::_Release() {
   int32_t n = --FRefCount;
   if (n == 0 && !FOwnerIsComponent) delete this;
   return n;
+}
+
+void TSOAPDOMProcessor::DefaultProcessHeader(IXMLNode HeaderNode, bool &Handled, bool &) {
+  // Only the unprefixed attribute counts: "SOAP-ENV:mustUnderstand" is a
+  // different full name and is not looked at.
+  std::optional<std::string> must = HeaderNode.GetAttribute("mustUnderstand");
+  if (must && (*must == "1" || SameText(*must, "true")))
+    throw ERemotableException(
+        Format("Soap header %s with attribute 'mustUnderstand' set to true was not handled",
+               {std::string(HeaderNode.LocalName())}),
+        "MustUnderstand");
+  Handled = false;
 }
 
 } // namespace vv

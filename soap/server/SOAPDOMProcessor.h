@@ -6,6 +6,7 @@
 
 #include "rtl/Component.h"
 #include "rtl/Interface.h"
+#include "xml/XMLDoc.h"
 
 namespace vv {
 
@@ -20,6 +21,12 @@ class TSOAPDOMProcessor : public TComponent, public virtual IInterface {
   int32_t _Release() override;
 
 protected:
+  // What happens to a header element that no registered class or processor
+  // takes: an unprefixed "mustUnderstand" of "1" or "true" fails the message
+  // (ERemotableException, fault code "MustUnderstand"); anything else is
+  // ignored.
+  virtual void DefaultProcessHeader(IXMLNode HeaderNode, bool &Handled, bool &AbortRequest);
+
   std::atomic<int32_t> FRefCount{0};
   bool FOwnerIsComponent = false;
 };

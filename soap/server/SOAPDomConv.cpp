@@ -1,8 +1,75 @@
 #include "soap/server/SOAPDomConv.h"
 
-#include "rtl/TypeInfo.h"
+#include <memory>
+
+#include "rtl/StrUtils.h"
+#include "soap/server/InvokeRegistry.h"
+#include "soap/server/Remotable.h"
+#include "soap/server/SOAPConst.h"
+#include "soap/server/SOAPScalar.h"
+#include "soap/server/TypeRegistry.h"
 
 namespace vv {
+
+namespace {
+
+// A constructed value slot of a given type, destroyed on scope exit.
+class TTempSlot {
+public:
+  explicit TTempSlot(const TTypeInfo *info) : FInfo(info) {
+    FP = info->Size <= sizeof FLocal ? static_cast<void *>(FLocal)
+                                     : (FHeap = std::make_unique<std::max_align_t[]>(
+                                            (info->Size + sizeof(std::max_align_t) - 1) /
+                                            sizeof(std::max_align_t)))
+                                           .get();
+    info->Construct(FP);
+  }
+  ~TTempSlot() { FInfo->Destroy(FP); }
+  TTempSlot(const TTempSlot &) = delete;
+  TTempSlot &operator=(const TTempSlot &) = delete;
+  void *Get() const { return FP; }
+
+private:
+  const TTypeInfo *FInfo;
+  void *FP;
+  alignas(std::max_align_t) unsigned char FLocal[64];
+  std::unique_ptr<std::max_align_t[]> FHeap;
+};
+
+// Counts the nesting of values being read or written; too deep is refused.
+class TDepthGuard {
+public:
+  explicit TDepthGuard(int &depth) : FDepth(depth) {
+    if (++FDepth > kMaxValueNesting) {
+      --FDepth;
+      throw ESOAPDomConvertError("Values nested deeper than %d levels are not supported",
+                                 {kMaxValueNesting});
+    }
+  }
+  ~TDepthGuard() { --FDepth; }
+
+private:
+  int &FDepth;
+};
+
+bool IsTrueText(const std::optional<std::string> &v) {
+  return v && (*v == "1" || SameText(*v, "true"));
+}
+
+bool IsTextKind(const TTypeInfo *info) {
+  return info->Kind == TTypeKind::tkUString || info->Kind == TTypeKind::tkLString ||
+         info->Kind == TTypeKind::tkWString || info->Kind == TTypeKind::tkString;
+}
+
+} // namespace
+
+void TRefCache::Clear() {
+  FNodes.clear();
+  FHREFs.clear();
+  FMHREFs.clear();
+  FRead.clear();
+  FReading.clear();
+}
 
 TClass TSOAPDomConv::StaticClassInfo() {
   static const TTypeInfo info =
@@ -13,5 +80,368 @@ TClass TSOAPDomConv::StaticClassInfo() {
 TSOAPDomConv::TSOAPDomConv(TComponent *owner) : TSOAPDOMProcessor(owner) {}
 
 TSOAPDomConv::~TSOAPDomConv() = default;
+
+void TSOAPDomConv::ResetMultiRef() {
+  FRefCache.Clear();
+  MultiRefNodes.clear();
+  ObjsWriting.clear();
+  FPrefixes.clear();
+  FTypeNames.clear();
+  FPropNames.clear();
+  FDepth = 0;
+}
+
+// ---- lookups cached for one message -----------------------------------------
+
+const TSOAPDomConv::TTypeName &TSOAPDomConv::TypeNameOf(const TTypeInfo *info) {
+  auto [it, fresh] = FTypeNames.try_emplace(info);
+  if (fresh) {
+    TTypeName &t = it->second;
+    if (info->Kind == TTypeKind::tkClass)
+      t.Registered = RemTypeRegistry().ClassToURI(info, t.URI, t.Name, t.IsScalar, true);
+    else
+      t.Registered = RemTypeRegistry().InfoToURI(info, t.URI, t.Name, t.IsScalar, true);
+  }
+  return it->second;
+}
+
+const TSOAPDomConv::TPropNames &TSOAPDomConv::PropsOf(TClass cls) {
+  auto [it, fresh] = FPropNames.try_emplace(cls);
+  if (fresh) {
+    TPropNames &names = it->second;
+    for (const TPropInfo *p : AllProps(cls))
+      names.List.push_back({p, RemTypeRegistry().GetExternalPropName(cls, p->Name)});
+    for (size_t k = 0; k < names.List.size(); ++k)
+      names.Index.try_emplace(names.List[k].ExtName, k);
+  }
+  return it->second;
+}
+
+bool TSOAPDomConv::IsMultiRef(TClass cls, bool isScalar) {
+  if (!FOptions.Contains(soSendMultiRefObj) || !IsRpc() || FOptions.Contains(soXXXXHdr))
+    return false;
+  if (isScalar) return false;
+  TRemotableTypeRegistry &reg = RemTypeRegistry();
+  return !reg.SerializeOptions(cls).Contains(xoSimpleTypeWrapper) &&
+         reg.ClassOptions(cls) != ocNoMultiRef;
+}
+
+// Declarations that the converter adds all sit on the root node (or come
+// from the envelope above it), so a prefix found once holds for the whole
+// message and is remembered.
+std::string TSOAPDomConv::FindPrefixForURI(IXMLNode R, IXMLNode N, const std::string &U,
+                                           bool declare) {
+  auto it = FPrefixes.find(U);
+  if (it != FPrefixes.end()) return it->second;
+  IXMLNode decl = N.FindNamespaceDecl(U);
+  if (!decl) decl = R.FindNamespaceDecl(U);
+  std::string prefix;
+  if (decl)
+    prefix = decl.NodeName() == "xmlns" ? std::string() : std::string(decl.LocalName());
+  else if (declare) {
+    prefix = R.OwnerDocument()->GeneratePrefix(R);
+    R.DeclareNamespace(prefix, U);
+  } else
+    return {};
+  FPrefixes.emplace(U, prefix);
+  return prefix;
+}
+
+// ---- reading helpers ----------------------------------------------------------
+
+void TSOAPDomConv::BuildHrefTable(IXMLNode root) {
+  for (IXMLNode n = root; n;) {
+    if (std::optional<std::string> id = n.GetAttribute("id")) {
+      if (!FRefCache.FHREFs.emplace("#" + *id, FRefCache.FNodes.size()).second)
+        throw EListError("Duplicates not allowed");
+      FRefCache.FNodes.push_back(n);
+    }
+    if (IXMLNode c = n.FirstChildElement()) {
+      n = c;
+      continue;
+    }
+    while (!(n == root)) {
+      if (IXMLNode s = n.NextSiblingElement()) {
+        n = s;
+        break;
+      }
+      n = n.ParentNode();
+    }
+    if (n == root) break;
+  }
+}
+
+IXMLNode TSOAPDomConv::GetDataNode(IXMLNode node) const {
+  if (!IsRpc()) return node;
+  std::optional<std::string> href = node.GetAttribute("href");
+  if (!href) return node;
+  auto it = FRefCache.FHREFs.find(*href);
+  return it == FRefCache.FHREFs.end() ? node : FRefCache.FNodes[it->second];
+}
+
+std::string TSOAPDomConv::NodeText(IXMLNode node) {
+  if (!node.HasChildNodes()) return {};
+  if (node.IsTextElement()) return node.Text();
+  std::string xml;
+  for (const IXMLNode &c : node.ChildNodes()) xml += c.XML();
+  return xml;
+}
+
+bool TSOAPDomConv::NodeIsNull(IXMLNode node) {
+  std::optional<std::string> v = node.GetAttributeNS("nil", SXMLSchemaInstNameSpace);
+  if (!v) v = node.GetAttributeNS("NULL", SXMLSchemaInstNameSpace);
+  return IsTrueText(v);
+}
+
+bool TSOAPDomConv::GetElementType(IXMLNode node, std::string &typeURI,
+                                  std::string &typeName) const {
+  if (node.LocalName() == "Array" && node.NamespaceURI() == SSoapEncodingNameSpace) {
+    typeURI = SSoapEncodingNameSpace;
+    typeName = "Array";
+    return true;
+  }
+  std::optional<std::string> t = node.GetAttributeNS("type", SXMLSchemaInstNameSpace);
+  if (!t && FOptions.Contains(soTryAllSchema)) {
+    for (const char *ns : {SXMLSchemaInstNameSpace1999, SXMLSchemaInstNameSpace2000})
+      if ((t = node.GetAttributeNS("type", ns))) break;
+  }
+  if (!t) t = node.GetAttribute("type");
+  if (!t) return false;
+  size_t colon = t->find(':');
+  if (colon == std::string::npos) {
+    typeURI = node.NamespaceURI();
+    typeName = *t;
+  } else {
+    typeURI = node.FindNamespaceURI(std::string_view(*t).substr(0, colon));
+    typeName = t->substr(colon + 1);
+  }
+  return true;
+}
+
+// ---- writing ------------------------------------------------------------------
+
+IXMLNode TSOAPDomConv::AddValueElement(IXMLNode Node, const std::string &NodeName,
+                                       const std::string &NodeNamespace) {
+  // rpc/encoded values are unqualified; literal ones live in their namespace.
+  return Node.AddChild(NodeName, IsRpc() ? std::string() : NodeNamespace);
+}
+
+void TSOAPDomConv::SetTypeAttr(IXMLNode RootNode, IXMLNode el, const std::string &uri,
+                               const std::string &name) {
+  std::string prefix = FindPrefixForURI(RootNode, RootNode, uri, true);
+  el.SetAttribute("xsi:type", prefix.empty() ? name : prefix + ":" + name);
+}
+
+IXMLNode TSOAPDomConv::ConvertNativeDataToSoap(IXMLNode RootNode, IXMLNode Node,
+                                               const std::string &NodeName,
+                                               const std::string &NodeNamespace,
+                                               const TTypeInfo *Info, const void *P, int) {
+  TDepthGuard guard(FDepth);
+  if (Info->Kind == TTypeKind::tkDynArray)
+    return WriteArray(RootNode, Node, NodeName, NodeNamespace, Info, P);
+  if (Info->Kind == TTypeKind::tkClass)
+    return WriteObject(RootNode, Node, NodeName, NodeNamespace, Info->Class->LoadObj(P), Info);
+  const TTypeName &t = TypeNameOf(Info);
+  if (!t.Registered || !IsSOAPScalar(Info))
+    throw ESOAPDomConvertError("Remotable Type %s not registered", {Info->Name});
+  IXMLNode el = AddValueElement(Node, NodeName, NodeNamespace);
+  WriteScalar(RootNode, el, Info, P);
+  return el;
+}
+
+void TSOAPDomConv::WriteScalar(IXMLNode RootNode, IXMLNode el, const TTypeInfo *Info,
+                               const void *P) {
+  if (IsRpc() && !FOptions.Contains(soSendUntyped)) {
+    const TTypeName &t = TypeNameOf(Info);
+    SetTypeAttr(RootNode, el, t.URI, t.Name);
+  }
+  std::string text = ScalarToText(Info, P);
+  if (!text.empty()) el.SetText(text);
+}
+
+IXMLNode TSOAPDomConv::WriteArray(IXMLNode RootNode, IXMLNode Node, const std::string &NodeName,
+                                  const std::string &NodeNamespace, const TTypeInfo *Info,
+                                  const void *P) {
+  const TTypeInfo *elType = Info->DynArray->ElType;
+  const TTypeName &t = TypeNameOf(elType);
+  if (!t.Registered) throw ESOAPDomConvertError("Remotable Type %s not registered", {elType->Name});
+  size_t n = Info->DynArray->Length(P);
+  if (n == 0 && FOptions.Contains(soDontSendEmptyNodes)) return IXMLNode();
+  IXMLNode arr = AddValueElement(Node, NodeName, NodeNamespace);
+  if (IsRpc() && !FOptions.Contains(soSendUntyped)) {
+    arr.SetAttribute("xsi:type", "SOAP-ENC:Array");
+    std::string prefix = FindPrefixForURI(RootNode, RootNode, t.URI, true);
+    arr.SetAttribute("SOAP-ENC:arrayType", (prefix.empty() ? t.Name : prefix + ":" + t.Name) +
+                                               "[" + std::to_string(n) + "]");
+  }
+  for (size_t i = 0; i < n; ++i)
+    ConvertNativeDataToSoap(RootNode, arr, "item", NodeNamespace, elType,
+                            Info->DynArray->ItemConst(P, i), 0);
+  return arr;
+}
+
+IXMLNode TSOAPDomConv::WriteObject(IXMLNode RootNode, IXMLNode Node, const std::string &NodeName,
+                                   const std::string &NodeNamespace, TObject *obj, TClass) {
+  if (!obj) {
+    IXMLNode el = AddValueElement(Node, NodeName, NodeNamespace);
+    el.SetAttribute("xsi:nil", "true");
+    return el;
+  }
+  TClass cls = obj->ClassType();
+  if (!vv::InheritsFrom(cls, TRemotable::StaticClassInfo()))
+    throw ESOAPDomConvertError("Conversion from class %s to SOAP is not supported - SOAP classes "
+                               "must derive from TRemotable",
+                               {cls->Name});
+  const TTypeName &t = TypeNameOf(cls);
+  if (!t.Registered) throw ESOAPDomConvertError("Remotable Type %s not registered", {cls->Name});
+  if (IsMultiRef(cls, t.IsScalar)) {
+    auto [it, fresh] = FRefCache.FMHREFs.try_emplace(obj, FIDs);
+    std::string id = std::to_string(it->second);
+    if (fresh) {
+      ++FIDs;
+      std::string prefix = FindPrefixForURI(RootNode, RootNode, t.URI, true);
+      std::string qname = prefix.empty() ? t.Name : prefix + ":" + t.Name;
+      IXMLNode ref = RootNode.AddChild(qname, t.URI);
+      ref.SetAttribute("id", id);
+      ref.SetAttribute("xsi:type", qname);
+      MultiRefNodes.push_back(ref);
+      WriteProperties(RootNode, ref, obj, t.URI);
+    }
+    IXMLNode item = AddValueElement(Node, NodeName, NodeNamespace);
+    item.SetAttribute("href", "#" + id);
+    return item;
+  }
+  if (!ObjsWriting.insert(obj).second)
+    throw ESOAPDomConvertError("Must enable multiref output for objects when serializing a graph "
+                               "of objects - (%s)",
+                               {cls->Name});
+  IXMLNode el = AddValueElement(Node, NodeName, NodeNamespace);
+  if (IsRpc() && !FOptions.Contains(soSendUntyped)) SetTypeAttr(RootNode, el, t.URI, t.Name);
+  WriteProperties(RootNode, el, obj, t.URI);
+  ObjsWriting.erase(obj);
+  return el;
+}
+
+void TSOAPDomConv::WriteProperties(IXMLNode RootNode, IXMLNode el, TObject *obj,
+                                   const std::string &ns) {
+  for (const TPropName &pn : PropsOf(obj->ClassType()).List) {
+    const TPropInfo *p = pn.Prop;
+    if ((p->XMLOptions & xoOptional) && !p->Stored(obj)) continue;
+    TTempSlot slot(p->Type);
+    p->Get(obj, slot.Get());
+    if (FOptions.Contains(soDontSendEmptyNodes) && IsTextKind(p->Type) &&
+        static_cast<const std::string *>(slot.Get())->empty())
+      continue;
+    ConvertNativeDataToSoap(RootNode, el, pn.ExtName, ns, p->Type, slot.Get(), p->XMLOptions);
+  }
+}
+
+// ---- reading ------------------------------------------------------------------
+
+void TSOAPDomConv::ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, IXMLNode RootNode,
+                                           IXMLNode Node, bool Translate) {
+  TDepthGuard guard(FDepth);
+  std::string key; // the href followed, if any
+  IXMLNode data = Node;
+  if (IsRpc())
+    if (std::optional<std::string> href = Node.GetAttribute("href")) {
+      auto it = FRefCache.FHREFs.find(*href);
+      if (it != FRefCache.FHREFs.end()) {
+        data = FRefCache.FNodes[it->second];
+        key = *href;
+      }
+    }
+  // An element reached again through its own href chain is read once only.
+  if (!key.empty() && Info->Kind != TTypeKind::tkClass && !IsSOAPScalar(Info)) {
+    if (!FRefCache.FReading.insert(key).second) return;
+  }
+  if (Info->Kind == TTypeKind::tkDynArray) {
+    ReadArray(DataP, Info, RootNode, data);
+    if (!key.empty()) FRefCache.FReading.erase(key);
+    (void)Translate;
+    return;
+  }
+  if (Info->Kind == TTypeKind::tkClass) {
+    TObject *obj = nullptr;
+    if (key.empty())
+      obj = ReadObject(Info, RootNode, data);
+    else if (auto r = FRefCache.FRead.find(key); r != FRefCache.FRead.end())
+      obj = r->second;
+    else if (FRefCache.FReading.insert(key).second) {
+      obj = ReadObject(Info, RootNode, data);
+      FRefCache.FReading.erase(key);
+      FRefCache.FRead.emplace(key, obj);
+    }
+    Info->Class->StoreObj(DataP, obj);
+    return;
+  }
+  ReadScalar(DataP, Info, data);
+}
+
+void TSOAPDomConv::ReadScalar(void *DataP, const TTypeInfo *Info, IXMLNode node) {
+  if (!IsSOAPScalar(Info)) return;
+  // Text is stored null or not; other scalars keep their empty value when null.
+  if (!IsTextKind(Info) && NodeIsNull(node)) return;
+  TextToScalar(Info, NodeText(node), DataP);
+}
+
+void TSOAPDomConv::ReadArray(void *DataP, const TTypeInfo *Info, IXMLNode RootNode,
+                             IXMLNode node) {
+  // The length is what the element holds, never what an attribute announces.
+  size_t n = 0;
+  for (IXMLNode c = node.FirstChildElement(); c; c = c.NextSiblingElement()) ++n;
+  const TDynArrayData *d = Info->DynArray;
+  d->SetLength(DataP, n);
+  size_t i = 0;
+  for (IXMLNode c = node.FirstChildElement(); c; c = c.NextSiblingElement(), ++i)
+    ConvertSoapToNativeData(d->Item(DataP, i), d->ElType, RootNode, c, true);
+}
+
+TObject *TSOAPDomConv::ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node) {
+  if (NodeIsNull(node)) return nullptr;
+  TClass use = cls;
+  std::string typeURI, typeName;
+  if (GetElementType(node, typeURI, typeName)) {
+    bool isScalar = false;
+    if (TClass c = RemTypeRegistry().URIToClass(typeURI, typeName, isScalar, cls)) use = c;
+  }
+  if (!use->Class || !use->Class->Create)
+    throw ESOAPDomConvertError("Cannot create an object of class %s", {use->Name});
+  // A TRemotable joins the current call's context by itself; the converter
+  // never frees what it reads.
+  TObject *obj = use->Class->Create();
+
+  // One pass over the children: each takes the property of its exact local
+  // name unless an earlier child already did (the first of duplicates wins).
+  const TPropNames &props = PropsOf(use);
+  std::vector<IXMLNode> found(props.List.size());
+  size_t next = 0; // children usually come in property order
+  for (IXMLNode c = node.FirstChildElement(); c; c = c.NextSiblingElement()) {
+    std::string_view name = c.LocalName();
+    size_t k;
+    if (next < props.List.size() && props.List[next].ExtName == name)
+      k = next;
+    else if (auto it = props.Index.find(name); it != props.Index.end())
+      k = it->second;
+    else
+      continue; // unhandled: no handler is assigned
+    if (!found[k]) found[k] = c;
+    next = k + 1;
+  }
+  for (size_t k = 0; k < found.size(); ++k)
+    if (found[k]) ReadProperty(obj, props.List[k].Prop, RootNode, found[k]);
+  return obj;
+}
+
+void TSOAPDomConv::ReadProperty(TObject *obj, const TPropInfo *prop, IXMLNode RootNode,
+                                IXMLNode el) {
+  TTempSlot slot(prop->Type);
+  if (IsTextKind(prop->Type)) {
+    IXMLNode data = GetDataNode(el);
+    *static_cast<std::string *>(slot.Get()) = NodeIsNull(data) ? std::string() : NodeText(data);
+  } else
+    ConvertSoapToNativeData(slot.Get(), prop->Type, RootNode, el, true);
+  prop->Set(obj, slot.Get());
+}
 
 } // namespace vv

@@ -1,8 +1,64 @@
 #include "soap/server/SoapConverter.h"
 
+#include "rtl/StrUtils.h"
 #include "rtl/TypeInfo.h"
+#include "soap/server/DataContext.h"
+#include "soap/server/IntfMetaData.h"
+#include "soap/server/InvokeRegistry.h"
+#include "soap/server/RemotableException.h"
+#include "soap/server/SOAPConst.h"
+#include "soap/server/SOAPFaultReader.h"
+#include "soap/server/TypeRegistry.h"
 
 namespace vv {
+
+namespace {
+
+bool IsEnvelopeNamespace(std::string_view ns) {
+  return ns == SSoapNameSpace || ns == SSoap12NameSpace;
+}
+
+size_t CountElements(IXMLNode node) {
+  size_t n = 0;
+  for (IXMLNode c = node.FirstChildElement(); c; c = c.NextSiblingElement()) ++n;
+  return n;
+}
+
+// The method called `name` (letter case ignored), preferring the one whose
+// parameters are the request's element children plus its out parameters;
+// -1 when none or several qualify.
+int FindRequestMethod(const TIntfMetaData &MD, std::string_view name, size_t children) {
+  int byName = -1, byCount = -1, nByName = 0, nByCount = 0;
+  for (size_t i = 0; i < MD.MDA.size(); ++i) {
+    const TIntfMethEntry &m = MD.MDA[i];
+    if (m.Name.empty() || !SameText(m.Name, name)) continue;
+    size_t outs = 0;
+    for (const TIntfParamEntry &p : m.Params)
+      if (p.Flags & pfOut) ++outs;
+    ++nByName;
+    byName = int(i);
+    if (size_t(m.ParamCount) == children + outs) {
+      ++nByCount;
+      byCount = int(i);
+    }
+  }
+  if (nByCount > 0) return nByCount == 1 ? byCount : -1;
+  return nByName == 1 ? byName : -1;
+}
+
+// Clears a converter's per-message state however the message ends.
+template <class F> class TOnExit {
+public:
+  explicit TOnExit(F f) : FF(f) {}
+  ~TOnExit() { FF(); }
+  TOnExit(const TOnExit &) = delete;
+  TOnExit &operator=(const TOnExit &) = delete;
+
+private:
+  F FF;
+};
+
+} // namespace
 
 TClass TSoapConverter::StaticClassInfo() {
   static const TTypeInfo info =
@@ -28,32 +84,324 @@ void TSoapConverter::SetTempDir(const std::string &value) {
   if (FTempDir.empty() || FTempDir.back() != '\\') FTempDir += '\\';
 }
 
-std::unique_ptr<TStream> TSoapConverter::InvContextToMsg(const TIntfMetaData &, int, TInvContext &,
-                                                         THeaderList *) {
-  throw ESOAPDomConvertError("not yet implemented");
+// ---- shared parts --------------------------------------------------------------
+
+void TSoapConverter::CheckEncodingStyle(IXMLNode Node) const {
+  std::optional<std::string> style = Node.GetAttributeNS(
+      "encodingStyle", FOptions.Contains(soSOAP12) ? SSoap12NameSpace : SSoapNameSpace);
+  if (style && *style != SSoapEncodingNameSpace)
+    throw ESOAPDomConvertError("Unsupported SOAP encodingStyle %s", {*style});
 }
-void TSoapConverter::ProcessResponse(TStream &, const TIntfMetaData &, const TIntfMethEntry &,
-                                     TInvContext &, THeaderList *) {
-  throw ESOAPDomConvertError("not yet implemented");
+
+void TSoapConverter::ReadHeader(IXMLNode HeaderNode, const TIntfMetaData &IntfMD,
+                                THeaderList *Headers) {
+  IXMLNode data = GetDataNode(HeaderNode);
+  std::vector<TClass> classes = InvRegistry().GetHeaderClasses(IntfMD.Info);
+  if (!classes.empty() && Headers) {
+    bool isScalar = false;
+    TClass cls = RemTypeRegistry().URIToClass(HeaderNode.NamespaceURI(), HeaderNode.LocalName(),
+                                              isScalar);
+    for (TClass c : classes)
+      if (cls && c == cls) {
+        if (TObject *obj = ReadObject(cls, HeaderNode, data)) Headers->Add(obj);
+        return;
+      }
+  }
+  bool handled = false, abort = false;
+  DefaultProcessHeader(HeaderNode, handled, abort);
 }
-void TSoapConverter::ProcessResponse(const std::string &, const TIntfMetaData &,
-                                     const TIntfMethEntry &, TInvContext &, THeaderList *) {
-  throw ESOAPDomConvertError("not yet implemented");
+
+IXMLNode TSoapConverter::AddMethodElement(IXMLNode Body, const std::string &Name,
+                                          const std::string &NS) {
+  bool document = FOptions.Contains(soDocument), literal = FOptions.Contains(soLiteralParams);
+  if (document && literal) return Body;
+  if (document || literal) return Body.AddChild(Name, NS);
+  std::string prefix = FindPrefixForURI(Body, Body, NS, true);
+  return Body.AddChild(prefix.empty() ? Name : prefix + ":" + Name, NS);
 }
-void TSoapConverter::MsgToInvContext(const std::string &, const TIntfMetaData &, int &,
-                                     TInvContext &) {
-  throw ESOAPDomConvertError("not yet implemented");
+
+void TSoapConverter::WriteHeaders(IXMLNode Env, THeaderList *Headers) {
+  if (!Headers || Headers->Count() == 0) return;
+  IXMLNode hdr = Envelope.MakeHeader(Env, FOptions);
+  if (IsRpc()) hdr.SetAttribute("SOAP-ENV:encodingStyle", SSoapEncodingNameSpace);
+  TSOAPConvertOptions saved = FOptions;
+  FOptions.Include(soXXXXHdr); // header objects are never multi-referenced
+  try {
+    for (int i = 0; i < Headers->Count(); ++i) {
+      TObject *obj = Headers->Items(i);
+      const TTypeName &t = TypeNameOf(obj->ClassType());
+      WriteObject(hdr, hdr, t.Name, t.URI, obj, obj->ClassType());
+    }
+  } catch (...) {
+    FOptions = saved;
+    throw;
+  }
+  FOptions = saved;
 }
-void TSoapConverter::MsgToInvContext(TStream &, const TIntfMetaData &, int &, TInvContext &,
-                                     THeaderList *) {
-  throw ESOAPDomConvertError("not yet implemented");
+
+// ---- server: the request -------------------------------------------------------
+
+void TSoapConverter::MsgToInvContext(const std::string &Request, const TIntfMetaData &IntfMD,
+                                     int &MethNum, TInvContext &Context) {
+  TMemoryStream stream(Request);
+  MsgToInvContext(stream, IntfMD, MethNum, Context, nullptr);
 }
-void TSoapConverter::MakeResponse(const TIntfMetaData &, int, TInvContext &, TStream &,
-                                  THeaderList *) {
-  throw ESOAPDomConvertError("not yet implemented");
+
+void TSoapConverter::MsgToInvContext(TStream &Request, const TIntfMetaData &IntfMD, int &MethNum,
+                                     TInvContext &Context, THeaderList *Headers) {
+  ResetMultiRef();
+  TOnExit reset([this] { ResetMultiRef(); });
+  IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
+  Request.SetPosition(0);
+  doc->LoadFromStream(Request);
+  IXMLNode env = doc->DocumentElement();
+  if (env && IsRpc()) BuildHrefTable(env);
+  if (!env || env.LocalName() != "Envelope" || !IsEnvelopeNamespace(env.NamespaceURI()) ||
+      !env.HasChildNodes())
+    throw ESOAPDomConvertError("Invalid SOAP request");
+  bool bodySeen = false;
+  for (IXMLNode c = env.FirstChildElement(); c; c = c.NextSiblingElement()) {
+    std::string_view name = c.LocalName();
+    if (name == "Header") {
+      for (IXMLNode h = c.FirstChildElement(); h; h = h.NextSiblingElement())
+        ReadHeader(h, IntfMD, Headers);
+    } else if (name == "Body") {
+      if (bodySeen) throw ESOAPDomConvertError("Multiple body elements not supported");
+      bodySeen = true;
+      CheckEncodingStyle(env);
+      if (c.HasChildNodes()) ReadRequestBody(c, IntfMD, MethNum, Context);
+    }
+  }
 }
-void TSoapConverter::MakeFault(const std::exception &, TStream &) {
-  throw ESOAPDomConvertError("not yet implemented");
+
+void TSoapConverter::ReadRequestBody(IXMLNode Body, const TIntfMetaData &IntfMD, int &MethNum,
+                                     TInvContext &Context) {
+  IXMLNode method = Body.FirstChildElement();
+  // A Body holding only text or comments names no method: refused rather
+  // than read as if an element were there.
+  if (!method) throw ESOAPDomConvertError("Invalid SOAP request");
+  CheckEncodingStyle(method);
+  std::string localName(method.LocalName());
+  std::string name = InvRegistry().GetMethInternalName(IntfMD.Info, localName);
+  int num = FindRequestMethod(IntfMD, name, CountElements(method));
+  if (num < 0)
+    throw ESOAPDomConvertError("No method named '%s' is supported by interface '%s'",
+                               {localName, IntfMD.Name});
+  MethNum = num;
+  const TIntfMethEntry &md = IntfMD.MDA[size_t(num)];
+  Context.SetMethodInfo(md);
+  Context.AllocServerData(md);
+  for (size_t i = 0; i < md.Params.size(); ++i) {
+    const TIntfParamEntry &p = md.Params[i];
+    if (p.Name.empty()) continue;
+    std::string ext = InvRegistry().GetParamExternalName(IntfMD.Info, md.Name, p.Name);
+    for (IXMLNode c = method.FirstChildElement(); c; c = c.NextSiblingElement()) {
+      if (!SameText(c.LocalName(), ext)) continue; // passed over: no handler is assigned
+      CheckEncodingStyle(c);
+      ConvertSoapToNativeData(Context.GetParamPointer(int(i)), p.Info, Body, c, true);
+      break;
+    }
+  }
+}
+
+// ---- server: the response and faults ----------------------------------------------
+
+void TSoapConverter::MakeResponse(const TIntfMetaData &IntfMD, int MethNum, TInvContext &Context,
+                                  TStream &Response, THeaderList *Headers) {
+  const TIntfMethEntry &md = IntfMD.MDA.at(size_t(MethNum));
+  ResetMultiRef();
+  TOnExit reset([this] { ResetMultiRef(); });
+  IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
+  doc->SetEncoding(FEncoding);
+  IXMLNode env = Envelope.MakeEnvelope(*doc.Get(), FOptions);
+  FIDs = 1;
+  FAttachments.clear();
+  WriteHeaders(env, Headers);
+  IXMLNode body = Envelope.MakeBody(env, FOptions);
+  if (IsRpc()) body.SetAttribute("SOAP-ENV:encodingStyle", SSoapEncodingNameSpace);
+  TInvokableClassRegistry &reg = InvRegistry();
+  std::string ns = reg.GetNamespaceByGUID(IntfMD.IID);
+  IXMLNode method =
+      AddMethodElement(body, reg.GetMethExternalName(IntfMD.Info, md.Name) + "Response", ns);
+  IXMLNode root = FOptions.Contains(soRootRefNodesToBody) ? body : method;
+  if (md.ResultInfo) {
+    const TTypeName &t = TypeNameOf(md.ResultInfo);
+    if (!t.Registered)
+      throw ESOAPDomConvertError("Remotable Type %s not registered", {md.ResultInfo->Name});
+    ConvertNativeDataToSoap(root, method, "return", t.URI, md.ResultInfo,
+                            Context.GetResultPointer(), 0);
+  }
+  for (size_t i = 0; i < md.Params.size(); ++i) {
+    const TIntfParamEntry &p = md.Params[i];
+    if (!(p.Flags & (pfVar | pfOut))) continue;
+    ConvertNativeDataToSoap(root, method, reg.GetParamExternalName(IntfMD.Info, md.Name, p.Name),
+                            ns, p.Info, Context.GetParamPointer(int(i)), 0);
+  }
+  doc->SaveToStream(Response);
+}
+
+void TSoapConverter::MakeFault(const std::exception &Ex, TStream &EStream) {
+  IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
+  doc->SetEncoding(FEncoding);
+  IXMLNode env = Envelope.MakeEnvelope(*doc.Get(), FOptions);
+  IXMLNode fault = Envelope.MakeFault(Envelope.MakeBody(env, FOptions), FOptions);
+  IXMLNode code = fault.AddChild("faultcode", "");
+  IXMLNode text = fault.AddChild("faultstring", "");
+  IXMLNode actor = fault.AddChild("faultactor", "");
+  text.SetText(ErrorMessage(Ex));
+  if (auto *re = dynamic_cast<const ERemotableException *>(&Ex)) {
+    actor.SetText(re->FFaultActor);
+    code.SetText(std::string(SSoapPrefix) + ":" + re->FFaultCode);
+    // Derived fault classes carry a detail element for their own fields.
+    if (std::string_view(re->ClassName()) != "ERemotableException") fault.AddChild("detail", "");
+  } else
+    code.SetText(std::string(SSoapPrefix) + ":Server");
+  doc->SaveToStream(EStream);
+}
+
+// ---- client: the request ------------------------------------------------------------
+
+std::unique_ptr<TStream> TSoapConverter::InvContextToMsg(const TIntfMetaData &IntfMD, int MethNum,
+                                                         TInvContext &Con, THeaderList *Headers) {
+  const TIntfMethEntry &md = IntfMD.MDA.at(size_t(MethNum));
+  ResetMultiRef();
+  TOnExit reset([this] { ResetMultiRef(); });
+  IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
+  doc->SetEncoding(FEncoding);
+  IXMLNode env = Envelope.MakeEnvelope(*doc.Get(), FOptions);
+  FIDs = 1;
+  FAttachments.clear();
+  WriteHeaders(env, Headers);
+  IXMLNode body = Envelope.MakeBody(env, FOptions);
+  if (IsRpc()) body.SetAttribute("SOAP-ENV:encodingStyle", SSoapEncodingNameSpace);
+  TInvokableClassRegistry &reg = InvRegistry();
+  std::string ns = reg.GetMethodInfo(IntfMD.Info, md.Name).RequestNS;
+  if (ns.empty()) ns = reg.GetNamespaceByGUID(IntfMD.IID);
+  IXMLNode method = AddMethodElement(body, reg.GetMethExternalName(IntfMD.Info, md.Name), ns);
+  IXMLNode root = FOptions.Contains(soRootRefNodesToBody) ? body : method;
+  for (size_t i = 0; i < md.Params.size(); ++i) {
+    const TIntfParamEntry &p = md.Params[i];
+    if (p.Flags & pfOut) continue;
+    TParamRegInfo info = reg.GetParamInfo(IntfMD.Info, md.Name, p.Name);
+    if (info.Excluded) continue;
+    std::string pns = info.Unqualified ? std::string() : info.Namespace.empty() ? ns : info.Namespace;
+    ConvertNativeDataToSoap(root, method, reg.GetParamExternalName(IntfMD.Info, md.Name, p.Name),
+                            pns, p.Info, Con.GetParamPointer(int(i)), 0);
+  }
+  auto stream = std::make_unique<TMemoryStream>();
+  doc->SaveToStream(*stream);
+  return stream;
+}
+
+// ---- client: the response --------------------------------------------------------------
+
+void TSoapConverter::ProcessResponse(const std::string &Resp, const TIntfMetaData &IntfMD,
+                                     const TIntfMethEntry &MD, TInvContext &Context,
+                                     THeaderList *Headers) {
+  TMemoryStream stream(Resp);
+  ProcessResponse(stream, IntfMD, MD, Context, Headers);
+}
+
+void TSoapConverter::ProcessResponse(TStream &Resp, const TIntfMetaData &IntfMD,
+                                     const TIntfMethEntry &MD, TInvContext &Context,
+                                     THeaderList *Headers) {
+  IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
+  Resp.SetPosition(0);
+  doc->LoadFromStream(Resp);
+  ProcessResponse(*doc.Get(), IntfMD, MD, Context, Headers);
+}
+
+void TSoapConverter::ProcessResponse(IXMLDocument &Resp, const TIntfMetaData &IntfMD,
+                                     const TIntfMethEntry &MD, TInvContext &Context,
+                                     THeaderList *Headers) {
+  ResetMultiRef();
+  TOnExit reset([this] { ResetMultiRef(); });
+  IXMLNode env = Resp.DocumentElement();
+  if (!env) throw ESOAPDomConvertError("Invalid SOAP Response");
+  if (env.LocalName() != "Envelope" || !IsEnvelopeNamespace(env.NamespaceURI()))
+    throw ESOAPDomConvertError("DocumentElement %s:%s expected, %s:%s found",
+                               {SSoapNameSpace, "Envelope", std::string(env.NamespaceURI()),
+                                std::string(env.LocalName())});
+  if (!env.HasChildNodes()) throw ESOAPDomConvertError("Invalid SOAP request");
+  if (IsRpc()) BuildHrefTable(env);
+  bool headerSeen = false, bodySeen = false;
+  for (IXMLNode c = env.FirstChildElement(); c; c = c.NextSiblingElement()) {
+    std::string_view name = c.LocalName();
+    if (name == "Header") {
+      if (headerSeen) throw ESOAPDomConvertError("Invalid SOAP response");
+      headerSeen = true;
+      for (IXMLNode h = c.FirstChildElement(); h; h = h.NextSiblingElement())
+        ReadHeader(h, IntfMD, Headers);
+    } else if (name == "Body") {
+      if (bodySeen) throw ESOAPDomConvertError("Invalid SOAP response");
+      bodySeen = true;
+      IXMLNode r = c.FirstChildElement();
+      if (!r) continue;
+      if (r.LocalName() == "Fault") RaiseSOAPFault(r);
+      ReadResult(r, IntfMD, MD, Context);
+    }
+  }
+}
+
+IXMLNode TSoapConverter::FindReturnElement(IXMLNode R, const TIntfMetaData &IntfMD,
+                                           const TIntfMethEntry &MD) {
+  std::string registered = InvRegistry().GetMethodInfo(IntfMD.Info, MD.Name).ReturnName;
+  if (!registered.empty())
+    for (IXMLNode c = R.FirstChildElement(); c; c = c.NextSiblingElement())
+      if (SameText(c.LocalName(), registered)) return c;
+  if (CountElements(R) == 1) return R.FirstChildElement();
+  std::vector<std::string> names;
+  std::string list = InvRegistry().GetReturnParamNames(IntfMD.Info);
+  for (size_t b = 0, e; b <= list.size(); b = e + 1) {
+    e = list.find_first_of(";,", b);
+    if (e == std::string::npos) e = list.size();
+    if (e > b) names.push_back(list.substr(b, e - b));
+  }
+  for (IXMLNode c = R.FirstChildElement(); c; c = c.NextSiblingElement())
+    for (const std::string &n : names)
+      if (SameText(c.LocalName(), n)) return c;
+  return IXMLNode();
+}
+
+void TSoapConverter::ReadResult(IXMLNode R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
+                                TInvContext &Context) {
+  void *result = Context.GetResultPointer();
+  IXMLNode ret;
+  if (MD.ResultInfo && result) {
+    bool inlineArray =
+        MD.ResultInfo->Kind == TTypeKind::tkDynArray &&
+        (InvRegistry().GetMethodInfo(IntfMD.Info, MD.Name).ResultUnbounded ||
+         RemTypeRegistry().SerializeOptions(MD.ResultInfo).Contains(xoInlineArrays));
+    if (inlineArray) {
+      ConvertSoapToNativeData(result, MD.ResultInfo, R, R, true);
+    } else {
+      ret = FindReturnElement(R, IntfMD, MD);
+      if (!ret && MD.ResultInfo->Kind != TTypeKind::tkClass &&
+          MD.ResultInfo->Kind != TTypeKind::tkVariant)
+        throw ESOAPDomConvertError(
+            "SOAP Response Packet: element matching function return not found, received \"" +
+            R.XML() + "\"");
+    }
+  }
+  // Out and var parameters come back by their exact names; input
+  // parameters are the caller's own values and are never overwritten.
+  std::vector<bool> done(MD.Params.size(), false);
+  for (IXMLNode c = R.FirstChildElement(); c; c = c.NextSiblingElement()) {
+    if (ret && c == ret) {
+      ConvertSoapToNativeData(result, MD.ResultInfo, R, c, true);
+      continue;
+    }
+    for (size_t i = 0; i < MD.Params.size(); ++i) {
+      const TIntfParamEntry &p = MD.Params[i];
+      if (done[i] || !(p.Flags & (pfVar | pfOut))) continue;
+      if (c.LocalName() != InvRegistry().GetParamExternalName(IntfMD.Info, MD.Name, p.Name))
+        continue;
+      done[i] = true;
+      if (void *slot = Context.GetParamPointer(int(i)))
+        ConvertSoapToNativeData(slot, p.Info, R, c, true);
+      break;
+    }
+  }
 }
 
 } // namespace vv

@@ -20,6 +20,7 @@
 #include "soap/server/HeaderList.h"
 #include "soap/server/SOAPConvertOptions.h"
 #include "soap/server/SOAPDomConv.h"
+#include "soap/server/SoapEnvelope.h"
 
 namespace vv {
 
@@ -110,7 +111,23 @@ class TSoapConverter : public TSOAPDomConv, public ISoapConvert {
                     TStream &Response, THeaderList *Headers) override;
   void MakeFault(const std::exception &Ex, TStream &EStream) override;
 
+  // Client: reads an already parsed answer.
+  void ProcessResponse(IXMLDocument &Resp, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
+                       TInvContext &Context, THeaderList *Headers);
+
+  TSoapEnvelope Envelope;
+
 private:
+  void ReadHeader(IXMLNode HeaderNode, const TIntfMetaData &IntfMD, THeaderList *Headers);
+  void CheckEncodingStyle(IXMLNode Node) const;
+  void ReadRequestBody(IXMLNode Body, const TIntfMetaData &IntfMD, int &MethNum,
+                       TInvContext &Context);
+  void ReadResult(IXMLNode R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
+                  TInvContext &Context);
+  IXMLNode FindReturnElement(IXMLNode R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD);
+  IXMLNode AddMethodElement(IXMLNode Body, const std::string &Name, const std::string &NS);
+  void WriteHeaders(IXMLNode Env, THeaderList *Headers);
+
   std::string FTempDir;
   std::string FEncoding; // empty: no document carries an encoding declaration
   TSOAPAttachments FAttachments;

@@ -1,0 +1,700 @@
+#include "xml/XMLDoc.h"
+
+#include <memory>
+#include <pugixml.hpp>
+
+#include "rtl/StrUtils.h"
+#include "rtl/TypeInfo.h"
+#include "xml/XMLNamespaces.h"
+#include "xml/XMLText.h"
+#include "xml/XMLValidator.h"
+#include "xml/XMLWriter.h"
+
+namespace vv {
+
+using pugi::xml_attribute;
+using pugi::xml_node;
+using namespace xmlns;
+using xmlvalidator::ParseAndValidate;
+using xmlvalidator::TDeclaration;
+
+// The pugixml document and a one-entry cursor for index access to child
+// and attribute lists, forgotten at every change of the tree.
+struct TXMLDocument::TImpl {
+  std::unique_ptr<pugi::xml_document> Doc = std::make_unique<pugi::xml_document>();
+
+  pugi::xml_node_struct *ListOwner = nullptr;
+  pugi::xml_node_struct *ListNode = nullptr;
+  int ListIndex = 0;
+  int ListCount = -1;
+  pugi::xml_node_struct *AttrOwner = nullptr;
+  pugi::xml_attribute_struct *AttrNode = nullptr;
+  int AttrIndex = 0;
+  int AttrCount = -1;
+
+  void Touch() {
+    ListOwner = nullptr;
+    AttrOwner = nullptr;
+  }
+};
+
+namespace {
+
+// Removes `n` with its subtree. pugixml frees a subtree recursively, so the
+// leaves are removed first, bottom-up, with a loop.
+void DestroySubtree(xml_node n) {
+  xml_node cur = n;
+  while (true) {
+    if (xml_node c = cur.first_child()) {
+      cur = c;
+      continue;
+    }
+    if (cur == n) break;
+    xml_node parent = cur.parent();
+    parent.remove_child(cur);
+    cur = parent;
+  }
+  n.parent().remove_child(n);
+}
+
+std::string Str(std::string_view s) { return std::string(s); }
+
+} // namespace
+
+// --- IXMLNode: identity ----------------------------------------------------
+
+bool IXMLNode::IsElement() const {
+  return FNode && !FAttr && xml_node(FNode).type() == pugi::node_element;
+}
+
+void IXMLNode::RequireElement(const char *operation) const {
+  if (!IsElement()) throw EXMLDocError("%s: the node is not an element", {operation});
+}
+
+TNodeType IXMLNode::NodeType() const {
+  if (!FNode) return TNodeType::ntReserved;
+  if (FAttr) return TNodeType::ntAttribute;
+  switch (xml_node(FNode).type()) {
+  case pugi::node_element:
+    return TNodeType::ntElement;
+  case pugi::node_pcdata:
+    return TNodeType::ntText;
+  case pugi::node_cdata:
+    return TNodeType::ntCData;
+  case pugi::node_comment:
+    return TNodeType::ntComment;
+  case pugi::node_pi:
+  case pugi::node_declaration:
+    return TNodeType::ntProcessingInstr;
+  case pugi::node_document:
+    return TNodeType::ntDocument;
+  case pugi::node_doctype:
+    return TNodeType::ntDocType;
+  default:
+    return TNodeType::ntReserved;
+  }
+}
+
+std::string_view IXMLNode::NodeName() const {
+  if (!FNode) return {};
+  if (FAttr) return xml_attribute(FAttr).name();
+  xml_node n(FNode);
+  switch (n.type()) {
+  case pugi::node_pcdata:
+    return "#text";
+  case pugi::node_cdata:
+    return "#cdata-section";
+  case pugi::node_comment:
+    return "#comment";
+  case pugi::node_document:
+    return "#document";
+  default:
+    return n.name();
+  }
+}
+
+std::string_view IXMLNode::LocalName() const {
+  TNodeType t = NodeType();
+  if (t != TNodeType::ntElement && t != TNodeType::ntAttribute) return NodeName();
+  return LocalOf(NodeName());
+}
+
+std::string_view IXMLNode::Prefix() const {
+  TNodeType t = NodeType();
+  if (t != TNodeType::ntElement && t != TNodeType::ntAttribute) return {};
+  return PrefixOf(NodeName());
+}
+
+std::string_view IXMLNode::NamespaceURI() const {
+  if (FAttr) {
+    std::string_view name = xml_attribute(FAttr).name(), declared;
+    if (IsDecl(name, declared)) return kXmlnsNamespace;
+    std::string_view p = PrefixOf(name);
+    if (p.empty()) return {};
+    return Binding(xml_node(FNode), p).value_or(std::string_view());
+  }
+  if (!IsElement()) return {};
+  return Binding(xml_node(FNode), PrefixOf(xml_node(FNode).name())).value_or(std::string_view());
+}
+
+// --- navigation -------------------------------------------------------------
+
+IXMLNode IXMLNode::ParentNode() const {
+  if (!FNode) return {};
+  if (FAttr) return IXMLNode(FDoc, FNode);
+  xml_node p = xml_node(FNode).parent();
+  return p ? IXMLNode(FDoc, p.internal_object()) : IXMLNode();
+}
+
+IXMLDocument *IXMLNode::OwnerDocument() const { return FDoc; }
+
+bool IXMLNode::HasChildNodes() const { return FNode && !FAttr && xml_node(FNode).first_child(); }
+
+TXMLNodeList IXMLNode::ChildNodes() const { return TXMLNodeList(FAttr ? IXMLNode() : *this); }
+
+IXMLNode IXMLNode::FirstChild() const {
+  if (!FNode || FAttr) return {};
+  xml_node c = xml_node(FNode).first_child();
+  return c ? IXMLNode(FDoc, c.internal_object()) : IXMLNode();
+}
+
+IXMLNode IXMLNode::LastChild() const {
+  if (!FNode || FAttr) return {};
+  xml_node c = xml_node(FNode).last_child();
+  return c ? IXMLNode(FDoc, c.internal_object()) : IXMLNode();
+}
+
+IXMLNode IXMLNode::NextSibling() const {
+  if (!FNode || FAttr) return {};
+  xml_node c = xml_node(FNode).next_sibling();
+  return c ? IXMLNode(FDoc, c.internal_object()) : IXMLNode();
+}
+
+IXMLNode IXMLNode::PreviousSibling() const {
+  if (!FNode || FAttr) return {};
+  xml_node c = xml_node(FNode).previous_sibling();
+  return c ? IXMLNode(FDoc, c.internal_object()) : IXMLNode();
+}
+
+IXMLNode IXMLNode::FirstChildElement() const {
+  if (!FNode || FAttr) return {};
+  for (xml_node c = xml_node(FNode).first_child(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element) return IXMLNode(FDoc, c.internal_object());
+  return {};
+}
+
+IXMLNode IXMLNode::NextSiblingElement() const {
+  if (!FNode || FAttr) return {};
+  for (xml_node c = xml_node(FNode).next_sibling(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element) return IXMLNode(FDoc, c.internal_object());
+  return {};
+}
+
+IXMLNode IXMLNode::ChildElement(std::string_view nodeName) const {
+  for (IXMLNode c = FirstChildElement(); c; c = c.NextSiblingElement())
+    if (c.NodeName() == nodeName) return c;
+  return {};
+}
+
+IXMLNode IXMLNode::ChildElementNS(std::string_view localName, std::string_view namespaceURI) const {
+  for (IXMLNode c = FirstChildElement(); c; c = c.NextSiblingElement())
+    if (c.LocalName() == localName && c.NamespaceURI() == namespaceURI) return c;
+  return {};
+}
+
+bool IXMLNode::IsTextElement() const {
+  if (!IsElement()) return false;
+  xml_node c = xml_node(FNode).first_child();
+  return c && !c.next_sibling() && (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata);
+}
+
+// --- content ----------------------------------------------------------------
+
+std::string IXMLNode::Text() const {
+  if (!FNode) return {};
+  if (FAttr) return xml_attribute(FAttr).value();
+  xml_node n(FNode);
+  switch (n.type()) {
+  case pugi::node_element:
+    break;
+  case pugi::node_document:
+    return FDoc->DocumentElement().Text();
+  default:
+    return n.value();
+  }
+  if (IsTextElement()) return n.first_child().value();
+  // Every text and CDATA descendant, in document order, without recursion.
+  std::string out;
+  xml_node cur = n.first_child();
+  while (cur) {
+    if (cur.type() == pugi::node_pcdata || cur.type() == pugi::node_cdata) out += cur.value();
+    if (xml_node c = cur.first_child()) {
+      cur = c;
+      continue;
+    }
+    while (cur != n && !cur.next_sibling()) cur = cur.parent();
+    if (cur == n) break;
+    cur = cur.next_sibling();
+  }
+  return out;
+}
+
+void IXMLNode::SetText(std::string_view value) {
+  if (!FNode) throw EXMLDocError("SetText: null node");
+  FDoc->FImpl->Touch();
+  std::string v = Str(value);
+  if (FAttr) {
+    xml_attribute(FAttr).set_value(v.c_str(), v.size());
+    return;
+  }
+  xml_node n(FNode);
+  if (n.type() == pugi::node_document) throw EXMLDocError("SetText: not allowed on the document");
+  if (n.type() != pugi::node_element) {
+    n.set_value(v.c_str(), v.size());
+    return;
+  }
+  while (xml_node c = n.first_child()) DestroySubtree(c);
+  if (!v.empty()) n.append_child(pugi::node_pcdata).set_value(v.c_str(), v.size());
+}
+
+std::string IXMLNode::XML() const {
+  std::string out;
+  if (!FNode) return out;
+  if (FAttr) {
+    xml_attribute a(FAttr);
+    out.append(a.name()).append("=\"");
+    xmltext::EscapeAttr(out, a.value());
+    out += '"';
+    return out;
+  }
+  if (xml_node(FNode).type() == pugi::node_document) return FDoc->XML();
+  xmlwriter::WriteNode(out, FNode, {});
+  return out;
+}
+
+// --- attributes -------------------------------------------------------------
+
+TXMLAttrList IXMLNode::AttributeNodes() const {
+  return TXMLAttrList(IsElement() ? *this : IXMLNode());
+}
+
+IXMLNode IXMLNode::AttributeNode(std::string_view name) const {
+  if (!IsElement()) return {};
+  for (xml_attribute a = xml_node(FNode).first_attribute(); a; a = a.next_attribute())
+    if (name == a.name()) return IXMLNode(FDoc, FNode, a.internal_object());
+  return {};
+}
+
+bool IXMLNode::HasAttribute(std::string_view name) const { return bool(AttributeNode(name)); }
+
+std::optional<std::string> IXMLNode::GetAttribute(std::string_view name) const {
+  if (IXMLNode a = AttributeNode(name)) return std::string(xml_attribute(a.FAttr).value());
+  if (FDoc && !(FDoc->Options() & doAttrNull)) return std::string();
+  return std::nullopt;
+}
+
+IXMLNode IXMLNode::AttributeNodeNS(std::string_view name, std::string_view namespaceURI) const {
+  if (!IsElement()) return {};
+  std::string_view local = LocalOf(name);
+  for (xml_attribute a = xml_node(FNode).first_attribute(); a; a = a.next_attribute()) {
+    if (LocalOf(a.name()) != local) continue;
+    IXMLNode h(FDoc, FNode, a.internal_object());
+    if (h.NamespaceURI() == namespaceURI) return h;
+  }
+  return {};
+}
+
+bool IXMLNode::HasAttributeNS(std::string_view name, std::string_view namespaceURI) const {
+  return bool(AttributeNodeNS(name, namespaceURI));
+}
+
+std::optional<std::string> IXMLNode::GetAttributeNS(std::string_view name,
+                                                    std::string_view namespaceURI) const {
+  if (IXMLNode a = AttributeNodeNS(name, namespaceURI))
+    return std::string(xml_attribute(a.FAttr).value());
+  if (FDoc && !(FDoc->Options() & doAttrNull)) return std::string();
+  return std::nullopt;
+}
+
+void IXMLNode::SetAttribute(std::string_view name, std::string_view value) {
+  RequireElement("SetAttribute");
+  std::string v = Str(value);
+  if (IXMLNode a = AttributeNode(name)) {
+    xml_attribute(a.FAttr).set_value(v.c_str(), v.size());
+    return;
+  }
+  if (!xmltext::IsQName(name)) throw EXMLDocError("Invalid attribute name '%s'", {Str(name)});
+  FDoc->FImpl->Touch();
+  xml_node(FNode).append_attribute(Str(name).c_str()).set_value(v.c_str(), v.size());
+}
+
+void IXMLNode::SetAttributeNS(std::string_view name, std::string_view namespaceURI,
+                              std::string_view value) {
+  RequireElement("SetAttributeNS");
+  if (IXMLNode a = AttributeNodeNS(name, namespaceURI)) {
+    a.SetText(value);
+    return;
+  }
+  std::string_view local = LocalOf(name), given = PrefixOf(name);
+  if (namespaceURI.empty()) return SetAttribute(local, value);
+  if (namespaceURI == kXmlNamespace) return SetAttribute("xml:" + Str(local), value);
+  if (namespaceURI == kXmlnsNamespace)
+    return SetAttribute(local == "xmlns" ? Str(local) : "xmlns:" + Str(local), value);
+  std::string prefix;
+  xml_node el(FNode);
+  if (!given.empty() && Binding(el, given) == namespaceURI) {
+    prefix = given;
+  } else if (TDeclHit hit = FindUriDecl(el, namespaceURI, false, false)) {
+    prefix = Str(hit.Prefix);
+  } else if (FDoc->Options() & doNamespaceDecl) {
+    prefix = !given.empty() && !Binding(el, given) ? Str(given) : FDoc->GeneratePrefix(*this);
+    DeclareNamespace(prefix, namespaceURI);
+  } else {
+    prefix = Str(given);
+  }
+  SetAttribute(prefix.empty() ? Str(local) : prefix + ":" + Str(local), value);
+}
+
+bool IXMLNode::RemoveAttribute(std::string_view name) {
+  RequireElement("RemoveAttribute");
+  IXMLNode a = AttributeNode(name);
+  if (!a) return false;
+  FDoc->FImpl->Touch();
+  return xml_node(FNode).remove_attribute(xml_attribute(a.FAttr));
+}
+
+// --- namespaces -------------------------------------------------------------
+
+std::string_view IXMLNode::FindNamespaceURI(std::string_view prefix) const {
+  if (!FNode) return {};
+  return Binding(xml_node(FNode), prefix).value_or(std::string_view());
+}
+
+IXMLNode IXMLNode::FindNamespaceDecl(std::string_view uri) const {
+  if (!IsElement()) return {};
+  TDeclHit hit = FindUriDecl(xml_node(FNode), uri, true, true);
+  return hit ? IXMLNode(FDoc, hit.Element.internal_object(), hit.Attr.internal_object())
+             : IXMLNode();
+}
+
+IXMLNode IXMLNode::DeclareNamespace(std::string_view prefix, std::string_view uri) {
+  RequireElement("DeclareNamespace");
+  if (prefix == "xmlns" || (prefix == "xml" && uri != kXmlNamespace))
+    throw EXMLDocError("The prefix '%s' cannot be declared", {Str(prefix)});
+  xml_node el(FNode);
+  xml_node at;
+  if (xml_attribute a = FindPrefixDecl(el, prefix, &at)) {
+    if (std::string_view(a.value()) == uri)
+      return IXMLNode(FDoc, at.internal_object(), a.internal_object());
+  }
+  std::string name = prefix.empty() ? std::string("xmlns") : "xmlns:" + Str(prefix);
+  if (!prefix.empty() && !xmltext::IsQName(name))
+    throw EXMLDocError("Invalid namespace prefix '%s'", {Str(prefix)});
+  SetAttribute(name, uri);
+  return AttributeNode(name);
+}
+
+// --- building ---------------------------------------------------------------
+
+IXMLNode IXMLNode::AddChild(std::string_view tagName) {
+  std::string_view prefix = PrefixOf(tagName);
+  if (!prefix.empty()) {
+    std::optional<std::string_view> uri =
+        IsElement() ? Binding(xml_node(FNode), prefix) : std::nullopt;
+    if (!uri) throw EXMLDocError("Namespace prefix '%s' is not declared", {Str(prefix)});
+    return AddChild(tagName, Str(*uri));
+  }
+  if (!IsElement()) return AddChild(tagName, std::string_view());
+  std::string_view parentPrefix = Prefix();
+  std::string uri = Str(NamespaceURI());
+  if (parentPrefix.empty()) return AddChild(tagName, uri);
+  return AddChild(Str(parentPrefix) + ":" + Str(tagName), uri);
+}
+
+IXMLNode IXMLNode::AddChild(std::string_view tagName, std::string_view namespaceURI, bool genPrefix,
+                            int index) {
+  if (!FNode || FAttr) throw EXMLDocError("AddChild: the node cannot have children");
+  xml_node parent(FNode);
+  bool atRoot = parent.type() == pugi::node_document;
+  if (!atRoot && parent.type() != pugi::node_element)
+    throw EXMLDocError("AddChild: the node cannot have children");
+  if (atRoot && FDoc->DocumentElement())
+    throw EXMLDocError("The document already has a document element");
+  if (!xmltext::IsQName(tagName)) throw EXMLDocError("Invalid element name '%s'", {Str(tagName)});
+
+  TXMLDocOptions opts = FDoc->Options();
+  std::string name = Str(tagName);
+  std::string_view prefix = PrefixOf(tagName);
+  bool declare = false;
+  std::string declPrefix;
+  if (genPrefix && (opts & doAutoPrefix) && prefix.empty() && !namespaceURI.empty()) {
+    if (TDeclHit hit = atRoot ? TDeclHit() : FindUriDecl(parent, namespaceURI, false, false)) {
+      declPrefix = Str(hit.Prefix);
+    } else {
+      declPrefix = FDoc->GeneratePrefix(*this);
+    }
+    name = declPrefix + ":" + name;
+  } else {
+    declPrefix = Str(prefix);
+  }
+  if (opts & doNamespaceDecl) {
+    std::optional<std::string_view> bound = atRoot ? std::nullopt : Binding(parent, declPrefix);
+    if (namespaceURI.empty())
+      declare = declPrefix.empty() && bound && !bound->empty(); // leave a default namespace
+    else
+      declare = !bound || *bound != namespaceURI;
+  }
+
+  FDoc->FImpl->Touch();
+  xml_node child;
+  xml_node before = index >= 0 ? xml_node(TXMLNodeList(*this).Nodes(index).FNode) : xml_node();
+  child = before ? parent.insert_child_before(pugi::node_element, before)
+                 : parent.append_child(pugi::node_element);
+  child.set_name(name.c_str());
+  IXMLNode result(FDoc, child.internal_object());
+  if (declare) {
+    std::string attr = declPrefix.empty() ? std::string("xmlns") : "xmlns:" + declPrefix;
+    std::string uri = Str(namespaceURI);
+    child.append_attribute(attr.c_str()).set_value(uri.c_str(), uri.size());
+  }
+  return result;
+}
+
+IXMLNode IXMLNode::AppendText(std::string_view value) {
+  RequireElement("AppendText");
+  FDoc->FImpl->Touch();
+  std::string v = Str(value);
+  xml_node c = xml_node(FNode).append_child(pugi::node_pcdata);
+  c.set_value(v.c_str(), v.size());
+  return IXMLNode(FDoc, c.internal_object());
+}
+
+IXMLNode IXMLNode::AppendCData(std::string_view value) {
+  RequireElement("AppendCData");
+  FDoc->FImpl->Touch();
+  std::string v = Str(value);
+  xml_node c = xml_node(FNode).append_child(pugi::node_cdata);
+  c.set_value(v.c_str(), v.size());
+  return IXMLNode(FDoc, c.internal_object());
+}
+
+IXMLNode IXMLNode::AppendComment(std::string_view value) {
+  if (!FNode || FAttr) throw EXMLDocError("AppendComment: the node cannot have children");
+  FDoc->FImpl->Touch();
+  std::string v = Str(value);
+  xml_node c = xml_node(FNode).append_child(pugi::node_comment);
+  c.set_value(v.c_str(), v.size());
+  return IXMLNode(FDoc, c.internal_object());
+}
+
+void IXMLNode::RemoveChild(const IXMLNode &child) {
+  if (!FNode || FAttr || !child.FNode || child.FAttr || child.FDoc != FDoc ||
+      xml_node(child.FNode).parent() != xml_node(FNode))
+    throw EXMLDocError("RemoveChild: the node is not a child of this node");
+  FDoc->FImpl->Touch();
+  DestroySubtree(xml_node(child.FNode));
+}
+
+// --- TXMLNodeList -----------------------------------------------------------
+
+int TXMLNodeList::Count() const {
+  if (!FOwner) return 0;
+  auto &im = *FOwner.FDoc->FImpl;
+  if (im.ListOwner == FOwner.FNode && im.ListCount >= 0) return im.ListCount;
+  int n = 0;
+  for (xml_node c = xml_node(FOwner.FNode).first_child(); c; c = c.next_sibling()) ++n;
+  if (im.ListOwner != FOwner.FNode) {
+    im.ListOwner = FOwner.FNode;
+    im.ListNode = nullptr;
+  }
+  im.ListCount = n;
+  return n;
+}
+
+IXMLNode TXMLNodeList::Nodes(int index) const {
+  if (!FOwner || index < 0) return {};
+  auto &im = *FOwner.FDoc->FImpl;
+  xml_node owner(FOwner.FNode);
+  xml_node cur;
+  int at = 0;
+  if (im.ListOwner == FOwner.FNode && im.ListNode && index >= im.ListIndex / 2) {
+    cur = xml_node(im.ListNode);
+    at = im.ListIndex;
+  } else {
+    cur = owner.first_child();
+  }
+  while (cur && at < index) cur = cur.next_sibling(), ++at;
+  while (cur && at > index) cur = cur.previous_sibling(), --at;
+  if (!cur) return {};
+  if (im.ListOwner != FOwner.FNode) {
+    im.ListOwner = FOwner.FNode;
+    im.ListCount = -1;
+  }
+  im.ListNode = cur.internal_object();
+  im.ListIndex = at;
+  return IXMLNode(FOwner.FDoc, cur.internal_object());
+}
+
+IXMLNode TXMLNodeList::First() const { return FOwner.FirstChild(); }
+IXMLNode TXMLNodeList::Last() const { return FOwner.LastChild(); }
+
+IXMLNode TXMLNodeList::FindNode(std::string_view name) const {
+  for (IXMLNode c : *this)
+    if (c.NodeName() == name) return c;
+  return {};
+}
+
+IXMLNode TXMLNodeList::FindNode(std::string_view localName, std::string_view namespaceURI) const {
+  return FOwner.ChildElementNS(localName, namespaceURI);
+}
+
+int TXMLNodeList::IndexOf(const IXMLNode &node) const {
+  int i = 0;
+  for (IXMLNode c : *this) {
+    if (c == node) return i;
+    ++i;
+  }
+  return -1;
+}
+
+// --- TXMLAttrList -----------------------------------------------------------
+
+int TXMLAttrList::Count() const {
+  if (!FOwner) return 0;
+  auto &im = *FOwner.FDoc->FImpl;
+  if (im.AttrOwner == FOwner.FNode && im.AttrCount >= 0) return im.AttrCount;
+  int n = 0;
+  for (xml_attribute a = xml_node(FOwner.FNode).first_attribute(); a; a = a.next_attribute()) ++n;
+  if (im.AttrOwner != FOwner.FNode) {
+    im.AttrOwner = FOwner.FNode;
+    im.AttrNode = nullptr;
+  }
+  im.AttrCount = n;
+  return n;
+}
+
+IXMLNode TXMLAttrList::Nodes(int index) const {
+  if (!FOwner || index < 0) return {};
+  auto &im = *FOwner.FDoc->FImpl;
+  xml_attribute cur;
+  int at = 0;
+  if (im.AttrOwner == FOwner.FNode && im.AttrNode && index >= im.AttrIndex / 2) {
+    cur = xml_attribute(im.AttrNode);
+    at = im.AttrIndex;
+  } else {
+    cur = xml_node(FOwner.FNode).first_attribute();
+  }
+  while (cur && at < index) cur = cur.next_attribute(), ++at;
+  while (cur && at > index) cur = cur.previous_attribute(), --at;
+  if (!cur) return {};
+  if (im.AttrOwner != FOwner.FNode) {
+    im.AttrOwner = FOwner.FNode;
+    im.AttrCount = -1;
+  }
+  im.AttrNode = cur.internal_object();
+  im.AttrIndex = at;
+  return IXMLNode(FOwner.FDoc, FOwner.FNode, cur.internal_object());
+}
+
+IXMLNode TXMLAttrList::FindNode(std::string_view name) const { return FOwner.AttributeNode(name); }
+
+IXMLNode TXMLAttrList::FindNode(std::string_view localName, std::string_view namespaceURI) const {
+  return FOwner.AttributeNodeNS(localName, namespaceURI);
+}
+
+TXMLAttrList::iterator TXMLAttrList::begin() const {
+  if (!FOwner) return end();
+  xml_attribute a = xml_node(FOwner.FNode).first_attribute();
+  return a ? iterator(IXMLNode(FOwner.FDoc, FOwner.FNode, a.internal_object())) : end();
+}
+
+TXMLAttrList::iterator &TXMLAttrList::iterator::operator++() {
+  xml_attribute next = xml_attribute(FCur.FAttr).next_attribute();
+  FCur = next ? IXMLNode(FCur.FDoc, FCur.FNode, next.internal_object()) : IXMLNode();
+  return *this;
+}
+
+// --- TXMLDocument -----------------------------------------------------------
+
+TXMLDocument::TXMLDocument() : FImpl(new TImpl) {}
+TXMLDocument::~TXMLDocument() { delete FImpl; }
+
+TClass TXMLDocument::StaticClassInfo() {
+  static const TTypeInfo info =
+      ClassInfoBuilder<TXMLDocument, TInterfacedObject>("TXMLDocument", "XMLDoc")
+          .Implements<IXMLDocument>()
+          .Build();
+  return &info;
+}
+
+const TTypeInfo *IXMLDocument::StaticTypeInfo() {
+  static const TTypeInfo info =
+      IntfInfoBuilder<IXMLDocument, IInterface>("IXMLDocument", "XMLDoc").Build();
+  return &info;
+}
+
+IXMLNode TXMLDocument::Node() { return IXMLNode(this, FImpl->Doc->internal_object()); }
+
+IXMLNode TXMLDocument::DocumentElement() {
+  xml_node e = FImpl->Doc->document_element();
+  return e ? IXMLNode(this, e.internal_object()) : IXMLNode();
+}
+
+IXMLNode TXMLDocument::AddChild(std::string_view tagName, std::string_view namespaceURI) {
+  return Node().AddChild(tagName, namespaceURI);
+}
+
+std::string TXMLDocument::GeneratePrefix(const IXMLNode &node) {
+  xml_node el = node.IsElement() ? xml_node(node.FNode) : xml_node();
+  while (true) {
+    std::string p = FPrefixBase + IntToStr(++FPrefixCounter);
+    if (!el || !Binding(el, p)) return p;
+  }
+}
+
+void TXMLDocument::LoadFromStream(TStream &stream) {
+  stream.SetPosition(0);
+  LoadFromXML(stream.ReadRest());
+}
+
+void TXMLDocument::LoadFromXML(std::string_view xml) {
+  std::string text = xmltext::DecodeToUtf8(xml);
+  xmltext::CheckCharacters(text);
+  auto doc = std::make_unique<pugi::xml_document>();
+  TDeclaration decl = ParseAndValidate(*doc, text);
+  FImpl->Doc = std::move(doc);
+  FImpl->Touch();
+  FVersion = decl.Version.empty() ? std::string("1.0") : decl.Version;
+  FEncoding = decl.Encoding;
+  FPrefixCounter = 0;
+}
+
+void TXMLDocument::SaveToStream(TStream &stream) { stream.WriteString(XML()); }
+
+std::string TXMLDocument::XML() {
+  std::string out = "<?xml version=\"";
+  xmltext::EscapeAttr(out, FVersion);
+  out += '"';
+  if (!FEncoding.empty()) {
+    // The bytes are always UTF-8: never declare another encoding.
+    bool utf8 = SameText(FEncoding, "utf-8") || SameText(FEncoding, "utf8");
+    out += " encoding=\"";
+    xmltext::EscapeAttr(out, utf8 ? FEncoding : std::string("UTF-8"));
+    out += '"';
+  }
+  out += "?>";
+  std::string_view indent = (FOptions & doNodeAutoIndent) ? std::string_view(FIndent) : "";
+  for (xml_node c = FImpl->Doc->first_child(); c; c = c.next_sibling()) {
+    out += xmlwriter::kLineBreak;
+    xmlwriter::WriteNode(out, c.internal_object(), indent);
+  }
+  return out;
+}
+
+IPtr<IXMLDocument> NewXMLDocument(std::string_view version) {
+  auto *doc = new TXMLDocument();
+  doc->SetVersion(version);
+  return IPtr<IXMLDocument>(doc);
+}
+
+} // namespace vv

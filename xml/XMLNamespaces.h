@@ -1,0 +1,55 @@
+// Namespace resolution over pugixml's tree, which stores qualified names
+// only: prefixes and URIs come from the "xmlns" attributes in scope.
+#pragma once
+
+#include <optional>
+#include <pugixml.hpp>
+#include <string_view>
+
+namespace vv::xmlns {
+
+inline std::string_view PrefixOf(std::string_view qname) {
+  size_t c = qname.find(':');
+  return c == std::string_view::npos ? std::string_view() : qname.substr(0, c);
+}
+
+inline std::string_view LocalOf(std::string_view qname) {
+  size_t c = qname.find(':');
+  return c == std::string_view::npos ? qname : qname.substr(c + 1);
+}
+
+// True when the attribute `name` declares a namespace; `prefix` receives
+// the declared prefix (empty for the default namespace).
+inline bool IsDecl(std::string_view name, std::string_view &prefix) {
+  if (name.size() < 5 || name.substr(0, 5) != "xmlns") return false;
+  if (name.size() == 5) {
+    prefix = {};
+    return true;
+  }
+  if (name[5] != ':') return false;
+  prefix = name.substr(6);
+  return true;
+}
+
+// The attribute declaring `prefix` ("" = default) closest to `el`, looking
+// at `el` and then its ancestors; `where` receives its element.
+pugi::xml_attribute FindPrefixDecl(pugi::xml_node el, std::string_view prefix,
+                                   pugi::xml_node *where = nullptr);
+
+// The URI bound to `prefix` at `el`, the implicit "xml" and "xmlns"
+// included; nullopt when unbound.
+std::optional<std::string_view> Binding(pugi::xml_node el, std::string_view prefix);
+
+struct TDeclHit {
+  pugi::xml_node Element;
+  pugi::xml_attribute Attr;
+  std::string_view Prefix;
+  explicit operator bool() const { return bool(Attr); }
+};
+
+// The closest declaration in scope at `el` whose URI is `uri` (ASCII case
+// ignored when `ignoreCase`), skipping declarations hidden by a closer one
+// of the same prefix, and default declarations unless `allowDefault`.
+TDeclHit FindUriDecl(pugi::xml_node el, std::string_view uri, bool ignoreCase, bool allowDefault);
+
+} // namespace vv::xmlns

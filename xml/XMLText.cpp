@@ -1,0 +1,330 @@
+#include "xml/XMLText.h"
+
+#include <cstdint>
+
+#include "rtl/StrUtils.h"
+#include "xml/XMLDoc.h"
+
+namespace vv::xmltext {
+
+namespace {
+
+// How much of the offending line a parse error quotes, in UTF-16 units.
+constexpr size_t kErrorLineChars = 40;
+// How far into the input the encoding declaration is looked for.
+constexpr size_t kDeclScanBytes = 512;
+
+// Decodes one UTF-8 sequence at `i`; returns its length, or 0 when the bytes
+// there are not valid UTF-8 (overlong forms and surrogates included).
+size_t DecodeUtf8(std::string_view s, size_t i, uint32_t &cp) {
+  unsigned char c = (unsigned char)s[i];
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  }
+  size_t n;
+  uint32_t min;
+  if ((c & 0xE0) == 0xC0) {
+    n = 2, cp = c & 0x1F, min = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    n = 3, cp = c & 0x0F, min = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    n = 4, cp = c & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    unsigned char t = (unsigned char)s[i + k];
+    if ((t & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (t & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+void AppendUtf8(std::string &out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | (cp >> 6));
+    out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += char(0xE0 | (cp >> 12));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xF0 | (cp >> 18));
+    out += char(0x80 | ((cp >> 12) & 0x3F));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+bool IsXmlChar(uint32_t cp) {
+  return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
+         (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
+}
+
+// The valid UTF-8 start of `s`, at most `units` UTF-16 code units long.
+std::string_view ValidPrefix(std::string_view s, size_t units) {
+  size_t i = 0, used = 0;
+  uint32_t cp;
+  while (i < s.size()) {
+    size_t n = DecodeUtf8(s, i, cp);
+    if (n == 0) break;
+    size_t u = cp >= 0x10000 ? 2 : 1;
+    if (used + u > units) break;
+    used += u;
+    i += n;
+  }
+  return s.substr(0, i);
+}
+
+std::string Utf16ToUtf8(std::string_view b, bool bigEndian) {
+  std::string out;
+  out.reserve(b.size() / 2 + b.size() / 8);
+  size_t n = b.size() / 2;
+  auto unit = [&](size_t k) -> uint32_t {
+    unsigned char x = (unsigned char)b[2 * k], y = (unsigned char)b[2 * k + 1];
+    return bigEndian ? (uint32_t(x) << 8 | y) : (uint32_t(y) << 8 | x);
+  };
+  for (size_t k = 0; k < n; ++k) {
+    uint32_t u = unit(k);
+    if (u >= 0xD800 && u <= 0xDBFF && k + 1 < n && unit(k + 1) >= 0xDC00 && unit(k + 1) <= 0xDFFF) {
+      u = 0x10000 + ((u - 0xD800) << 10) + (unit(k + 1) - 0xDC00);
+      ++k;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      RaiseParseError("Invalid surrogate in UTF-16 input.", out, out.size());
+    }
+    AppendUtf8(out, u);
+  }
+  if (b.size() % 2)
+    RaiseParseError("Incomplete character at the end of the input.", out, out.size());
+  return out;
+}
+
+// Bytes 0x80..0x9F of windows-1252; 0 where the code page has no character.
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+std::string SingleByteToUtf8(std::string_view b, bool cp1252) {
+  std::string out;
+  out.reserve(b.size() + b.size() / 4);
+  for (unsigned char c : b) {
+    uint32_t cp = c;
+    if (cp1252 && c >= 0x80 && c <= 0x9F) {
+      cp = kCp1252High[c - 0x80];
+      if (cp == 0) RaiseParseError("Invalid character for the declared encoding.", out, out.size());
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+// The value of the "encoding" pseudo-attribute of a leading declaration
+// written in an ASCII-compatible encoding, or empty.
+std::string DeclaredEncoding(std::string_view b) {
+  if (b.substr(0, 5) != "<?xml") return {};
+  std::string_view head = b.substr(0, kDeclScanBytes);
+  size_t end = head.find("?>");
+  if (end == std::string_view::npos) return {};
+  head = head.substr(0, end);
+  size_t p = head.find("encoding");
+  if (p == std::string_view::npos) return {};
+  p += 8;
+  while (p < head.size() &&
+         (head[p] == ' ' || head[p] == '\t' || head[p] == '\r' || head[p] == '\n'))
+    ++p;
+  if (p >= head.size() || head[p] != '=') return {};
+  ++p;
+  while (p < head.size() &&
+         (head[p] == ' ' || head[p] == '\t' || head[p] == '\r' || head[p] == '\n'))
+    ++p;
+  if (p >= head.size() || (head[p] != '"' && head[p] != '\'')) return {};
+  char q = head[p++];
+  size_t e = head.find(q, p);
+  if (e == std::string_view::npos) return {};
+  return std::string(head.substr(p, e - p));
+}
+
+bool IsNameStart(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80;
+}
+bool IsNameChar(unsigned char c) {
+  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+} // namespace
+
+void RaiseParseError(std::string_view reason, std::string_view text, size_t offset) {
+  if (offset > text.size()) offset = text.size();
+  size_t line = 1, start = 0;
+  for (size_t i = 0; i < offset; ++i) {
+    char c = text[i];
+    if (c == '\n' || c == '\r') {
+      if (c == '\r' && i + 1 < offset && text[i + 1] == '\n') ++i;
+      ++line;
+      start = i + 1;
+    }
+  }
+  size_t end = text.find_first_of("\r\n", start);
+  if (end == std::string_view::npos) end = text.size();
+  std::string_view src = ValidPrefix(text.substr(start, end - start), kErrorLineChars);
+  std::string msg(reason);
+  msg.append("\r\nLine: ").append(IntToStr(int64_t(line))).append("\r\n").append(src);
+  throw EDOMParseError(std::move(msg));
+}
+
+std::string DecodeToUtf8(std::string_view b) {
+  auto at = [&](size_t i) -> int { return i < b.size() ? (unsigned char)b[i] : -1; };
+  if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) return std::string(b.substr(3));
+  if (at(0) == 0xFF && at(1) == 0xFE) return Utf16ToUtf8(b.substr(2), false);
+  if (at(0) == 0xFE && at(1) == 0xFF) return Utf16ToUtf8(b.substr(2), true);
+  if (at(0) == '<' && at(1) == 0 && at(2) != 0) return Utf16ToUtf8(b, false);
+  if (at(0) == 0 && at(1) == '<') return Utf16ToUtf8(b, true);
+  std::string enc = LowerCase(DeclaredEncoding(b));
+  if (enc.empty() || enc == "utf-8" || enc == "utf8" || enc == "utf-16" || enc == "utf-16le" ||
+      enc == "utf-16be" || enc == "ucs-2" || enc == "unicode")
+    return std::string(b); // a UTF-16 name on 8-bit input: the bytes tell the truth
+  if (enc == "iso-8859-1" || enc == "latin1" || enc == "iso_8859-1" || enc == "l1" ||
+      enc == "us-ascii" || enc == "ascii")
+    return SingleByteToUtf8(b, false);
+  if (enc == "windows-1252" || enc == "cp1252") return SingleByteToUtf8(b, true);
+  RaiseParseError("System does not support the specified encoding.", b, 0);
+}
+
+void CheckCharacters(std::string_view text) {
+  size_t i = 0;
+  uint32_t cp;
+  while (i < text.size()) {
+    unsigned char c = (unsigned char)text[i];
+    if (c >= 0x20 && c < 0x80) { // the common case
+      ++i;
+      continue;
+    }
+    size_t n = DecodeUtf8(text, i, cp);
+    if (n == 0) RaiseParseError("Invalid UTF-8 byte sequence in the input.", text, i);
+    if (!IsXmlChar(cp)) RaiseParseError("An invalid character was found in text content.", text, i);
+    i += n;
+  }
+}
+
+bool ResolveReferences(std::string_view raw, std::string &out, size_t &badOffset) {
+  out.clear();
+  out.reserve(raw.size());
+  size_t i = 0;
+  while (i < raw.size()) {
+    size_t amp = raw.find('&', i);
+    if (amp == std::string_view::npos) {
+      out.append(raw.substr(i));
+      break;
+    }
+    out.append(raw.substr(i, amp - i));
+    badOffset = amp;
+    size_t semi = raw.find(';', amp);
+    if (semi == std::string_view::npos) return false;
+    std::string_view ref = raw.substr(amp + 1, semi - amp - 1);
+    if (ref == "lt")
+      out += '<';
+    else if (ref == "gt")
+      out += '>';
+    else if (ref == "amp")
+      out += '&';
+    else if (ref == "apos")
+      out += '\'';
+    else if (ref == "quot")
+      out += '"';
+    else if (ref.size() >= 2 && ref[0] == '#') {
+      bool hex = ref[1] == 'x';
+      std::string_view digits = ref.substr(hex ? 2 : 1);
+      if (digits.empty() || digits.size() > 8) return false;
+      uint32_t cp = 0;
+      for (char d : digits) {
+        int v = d >= '0' && d <= '9'          ? d - '0'
+                : hex && d >= 'a' && d <= 'f' ? d - 'a' + 10
+                : hex && d >= 'A' && d <= 'F' ? d - 'A' + 10
+                                              : -1;
+        if (v < 0) return false;
+        cp = cp * (hex ? 16 : 10) + uint32_t(v);
+      }
+      if (!IsXmlChar(cp)) return false;
+      AppendUtf8(out, cp);
+    } else {
+      return false;
+    }
+    i = semi + 1;
+  }
+  return true;
+}
+
+namespace {
+void AppendCharRef(std::string &out, unsigned char c) {
+  out += "&#";
+  out += IntToStr(c);
+  out += ';';
+}
+} // namespace
+
+void EscapeText(std::string &out, std::string_view s) {
+  size_t run = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = (unsigned char)s[i];
+    bool plain = (c >= 0x20 && c != '&' && c != '<' && c != '>') || c == '\t' || c == '\n';
+    if (plain) continue;
+    out.append(s.substr(run, i - run));
+    run = i + 1;
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else
+      AppendCharRef(out, c);
+  }
+  out.append(s.substr(run));
+}
+
+void EscapeAttr(std::string &out, std::string_view s) {
+  size_t run = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = (unsigned char)s[i];
+    bool plain = c >= 0x20 && c != '&' && c != '<' && c != '>' && c != '"';
+    if (plain) continue;
+    out.append(s.substr(run, i - run));
+    run = i + 1;
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else if (c == '"')
+      out += "&quot;";
+    else
+      AppendCharRef(out, c);
+  }
+  out.append(s.substr(run));
+}
+
+bool IsQName(std::string_view name) {
+  if (name.empty() || !IsNameStart((unsigned char)name[0])) return false;
+  size_t colon = std::string_view::npos;
+  for (size_t i = 1; i < name.size(); ++i) {
+    unsigned char c = (unsigned char)name[i];
+    if (c == ':') {
+      if (colon != std::string_view::npos || i + 1 == name.size() ||
+          !IsNameStart((unsigned char)name[i + 1]))
+        return false;
+      colon = i;
+    } else if (!IsNameChar(c)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace vv::xmltext

@@ -1,0 +1,50 @@
+// Character-level work of the XML layer: decoding input bytes to UTF-8,
+// checking characters, resolving references, escaping on output, and the
+// parse-error message.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vv::xmltext {
+
+// Raises EDOMParseError: `reason`, CR LF, "Line: " and the line of byte
+// `offset` in `text` (counted from 1; CR LF, CR and LF each end a line), CR
+// LF, and the first 40 characters of that line (cut before any byte that is
+// not valid UTF-8, so the message is always valid text).
+[[noreturn]] void RaiseParseError(std::string_view reason, std::string_view text, size_t offset);
+
+// The document as UTF-8 without byte-order mark. The encoding comes from the
+// byte-order mark (UTF-8, UTF-16 LE/BE), from the byte pattern of a
+// declaration written in UTF-16, or from the declaration's "encoding"
+// (UTF-8, UTF-16, ISO-8859-1 and its aliases, US-ASCII, windows-1252);
+// none of these: UTF-8. Undecodable input raises EDOMParseError.
+std::string DecodeToUtf8(std::string_view bytes);
+
+// Checks that `text` is UTF-8 of characters allowed in XML 1.0 (tab, line
+// feed, carriage return, U+0020..U+D7FF, U+E000..U+FFFD, U+10000..U+10FFFF);
+// raises EDOMParseError at the first offending byte.
+void CheckCharacters(std::string_view text);
+
+// Resolves the predefined entities and character references of a text or
+// attribute value. Returns false and the offset of the bad reference within
+// `raw` when a reference is unknown, malformed or names a character XML
+// does not allow.
+bool ResolveReferences(std::string_view raw, std::string &out, size_t &badOffset);
+
+// Appends `s` escaped for character data: & < > always; CR as a reference so
+// that it survives line-end normalisation; other characters below U+0020
+// except tab and line feed as references.
+void EscapeText(std::string &out, std::string_view s);
+// Appends `s` escaped for a double-quoted attribute value: as for text, plus
+// the double quote, and tab and line feed as references (attribute-value
+// normalisation would turn them into spaces).
+void EscapeAttr(std::string &out, std::string_view s);
+
+// True when `name` is an XML name with at most one colon, not first or last
+// (a qualified name). ASCII name characters are checked exactly; every
+// non-ASCII character is accepted.
+bool IsQName(std::string_view name);
+
+} // namespace vv::xmltext
