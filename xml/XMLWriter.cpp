@@ -17,7 +17,7 @@ bool HoldsCharData(pugi::xml_node n) {
 
 void Break(std::string &out, std::string_view indent, size_t depth) {
   out += kLineBreak;
-  for (size_t i = 0; i < depth; ++i) out += indent;
+  for (size_t i = 0; i < depth && i < kMaxIndentLevels; ++i) out += indent;
 }
 
 void OpenTag(std::string &out, pugi::xml_node n) {
@@ -97,7 +97,8 @@ void WriteNode(std::string &out, pugi::xml_node_struct *node, std::string_view i
     if (cur.type() == pugi::node_element && cur.first_child()) {
       OpenTag(out, cur);
       out += '>';
-      bool ind = !indent.empty() && !HoldsCharData(cur);
+      bool inMixed = !indented.empty() && !indented.back() && !indent.empty();
+      bool ind = !indent.empty() && !inMixed && !HoldsCharData(cur);
       indented.push_back(ind);
       cur = cur.first_child();
       if (ind) Break(out, indent, indented.size());

@@ -14,9 +14,15 @@ namespace vv::xmlwriter {
 // before each indented child in the indenting mode.
 inline constexpr std::string_view kLineBreak = "\r\n";
 
+// Indentation stops growing beyond this many levels: the indentation of a
+// deeply nested tree would otherwise grow with the square of its depth.
+inline constexpr size_t kMaxIndentLevels = 64;
+
 // Appends `node` and its subtree to `out`. With `indent` non-empty, each
 // child of an element that holds no character data starts on a new line,
-// indented by `indent` once per level below `node`.
+// indented by `indent` once per level below `node` (at most
+// kMaxIndentLevels times); inside an element that holds character data
+// nothing is indented, at any depth, so no text gains whitespace.
 void WriteNode(std::string &out, pugi::xml_node_struct *node, std::string_view indent);
 
 } // namespace vv::xmlwriter

@@ -4,6 +4,9 @@
 // authentication retries switched off so that the client's loop decides.
 #pragma once
 
+#include <curl/curl.h>
+
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,6 +14,8 @@
 #include "soap/client/HTTPClient.h"
 
 namespace vv {
+
+class TCurlHTTPRequest;
 
 class TCurlHTTPClient : public THTTPClient {
 public:
@@ -46,8 +51,23 @@ protected:
   bool DoNoClientCertificate(THTTPRequest &request) override;
 
 private:
-  std::string FCAFile;
   friend class TCurlHTTPRequest;
+  void PrepareProxy(TCurlHTTPRequest &r);
+  void PrepareSecureProtocols(TCurlHTTPRequest &r);
+  void CheckClientCertificate(TCurlHTTPRequest &r);
+  curl_slist *BuildHeaders(TCurlHTTPRequest &r);
+  void ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *headers);
+  TExecutionResult FinishPass(TCurlHTTPRequest &r, THTTPResponse &response, CURLcode rc,
+                              void *pass);
+
+public:
+  // Called from libcurl once connected, before the request goes out: lets
+  // the validation handler see the server certificate. False aborts the pass.
+  bool CheckServerCertificate(TCurlHTTPRequest &r, bool https, bool &refused,
+                              std::exception_ptr &error);
+
+private:
+  std::string FCAFile;
 };
 
 } // namespace vv

@@ -74,6 +74,7 @@ protected:
   // or after a cancel.
   virtual void DoUpdateURL(const TURI &) {}
   virtual void DoResetCancel() {}
+  static void CheckHeader(const std::string &name, const std::string &value);
 
   TNetHeaders FHeaders;
   TCredential FAppliedServer;
@@ -209,6 +210,8 @@ private:
   bool AskCallback(TAuthTargetType target, const std::string &realm, const std::string &url,
                    std::string &user, std::string &password, TAuthPersistenceType &persistence);
   bool FollowRedirect(THTTPRequest &request, THTTPResponse &response);
+  bool HandleStatus(THTTPRequest &request, THTTPResponse &response);
+  void TakeCookies(THTTPRequest &request, THTTPResponse &response);
   void ValidateServerCertificate(THTTPRequest &request);
   void ChooseClientCertificate(THTTPRequest &request, TCertificateList &offered);
   void RunLoop(THTTPRequest &request, THTTPResponse &response, int64_t bodyPos,
@@ -227,6 +230,10 @@ private:
   THTTPProtocolVersion FProtocolVersion = THTTPProtocolVersion::UNKNOWN_HTTP;
   TCookieManager FCookieManager;
   THTTPState FState;
+  // Set when a redirect left the origin: server credentials stay behind.
+  bool FServerCredentialsBlocked = false;
+  // Realms of the last challenges, for the authentication callback.
+  std::string FServerRealm, FProxyRealm;
 };
 
 } // namespace vv

@@ -3,6 +3,7 @@
 // bases that carry a URL, a body and a content stream.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,7 +31,7 @@ using TNetHeaders = TURLHeaders;
 struct TCertificate {
   std::string CertName;
   std::string SerialNum;
-  std::string Expiry; // "YYYY-MM-DD HH:MM:SS" (GMT)
+  std::string Expiry; // as the TLS library prints it
   std::string Start;
   std::string Subject;
   std::string Issuer;
@@ -100,7 +101,7 @@ protected:
   std::string FMethodString;
   TCredential FLocalCredential;
   TStream *FSourceStream = nullptr;
-  bool FCancelled = false;
+  std::atomic<bool> FCancelled{false};
   int32_t FConnectionTimeout;
   int32_t FSendTimeout;
   int32_t FResponseTimeout;

@@ -17,11 +17,11 @@ namespace {
 class TTempSlot {
 public:
   explicit TTempSlot(const TTypeInfo *info) : FInfo(info) {
-    FP = info->Size <= sizeof FLocal ? static_cast<void *>(FLocal)
-                                     : (FHeap = std::make_unique<std::max_align_t[]>(
-                                            (info->Size + sizeof(std::max_align_t) - 1) /
-                                            sizeof(std::max_align_t)))
-                                           .get();
+    FP = info->Size <= sizeof FLocal
+             ? static_cast<void *>(FLocal)
+             : (FHeap = std::make_unique<std::max_align_t[]>(
+                    (info->Size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t)))
+                   .get();
     info->Construct(FP);
   }
   ~TTempSlot() { FInfo->Destroy(FP); }
@@ -271,8 +271,8 @@ IXMLNode TSOAPDomConv::WriteArray(IXMLNode RootNode, IXMLNode Node, const std::s
   if (IsRpc() && !FOptions.Contains(soSendUntyped)) {
     arr.SetAttribute("xsi:type", "SOAP-ENC:Array");
     std::string prefix = FindPrefixForURI(RootNode, RootNode, t.URI, true);
-    arr.SetAttribute("SOAP-ENC:arrayType", (prefix.empty() ? t.Name : prefix + ":" + t.Name) +
-                                               "[" + std::to_string(n) + "]");
+    arr.SetAttribute("SOAP-ENC:arrayType", (prefix.empty() ? t.Name : prefix + ":" + t.Name) + "[" +
+                                               std::to_string(n) + "]");
   }
   for (size_t i = 0; i < n; ++i)
     ConvertNativeDataToSoap(RootNode, arr, "item", NodeNamespace, elType,
@@ -385,8 +385,7 @@ void TSOAPDomConv::ReadScalar(void *DataP, const TTypeInfo *Info, IXMLNode node)
   TextToScalar(Info, NodeText(node), DataP);
 }
 
-void TSOAPDomConv::ReadArray(void *DataP, const TTypeInfo *Info, IXMLNode RootNode,
-                             IXMLNode node) {
+void TSOAPDomConv::ReadArray(void *DataP, const TTypeInfo *Info, IXMLNode RootNode, IXMLNode node) {
   // The length is what the element holds, never what an attribute announces.
   size_t n = 0;
   for (IXMLNode c = node.FirstChildElement(); c; c = c.NextSiblingElement()) ++n;

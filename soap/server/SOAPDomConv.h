@@ -30,11 +30,11 @@ inline constexpr int kMaxValueNesting = 64; // nested arrays and objects read or
 
 // The multi-reference state of one message.
 struct TRefCache {
-  std::vector<IXMLNode> FNodes;                        // elements carrying an "id"
-  std::unordered_map<std::string, size_t> FHREFs;      // "#" + id -> index into FNodes
+  std::vector<IXMLNode> FNodes;                          // elements carrying an "id"
+  std::unordered_map<std::string, size_t> FHREFs;        // "#" + id -> index into FNodes
   std::unordered_map<const TObject *, uint32_t> FMHREFs; // object written -> its identifier
-  std::unordered_map<std::string, TObject *> FRead; // href read -> its object (read once)
-  std::unordered_set<std::string> FReading;        // hrefs being read (breaks loops)
+  std::unordered_map<std::string, TObject *> FRead;      // href read -> its object (read once)
+  std::unordered_set<std::string> FReading;              // hrefs being read (breaks loops)
   void Clear();
 };
 
@@ -50,11 +50,13 @@ class TSOAPDomConv : public TSOAPDOMProcessor {
                                    const std::string &NodeNamespace, const TTypeInfo *Info,
                                    const void *P, int XMLOptions);
   // Reads element Node into slot DataP of type Info.
-  void ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, IXMLNode RootNode,
-                               IXMLNode Node, bool Translate);
+  void ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, IXMLNode RootNode, IXMLNode Node,
+                               bool Translate);
 
 protected:
-  bool IsRpc() const { return !FOptions.Contains(soDocument) && !FOptions.Contains(soLiteralParams); }
+  bool IsRpc() const {
+    return !FOptions.Contains(soDocument) && !FOptions.Contains(soLiteralParams);
+  }
   // Every element with an "id", keyed "#" + id ("Duplicates not allowed").
   void BuildHrefTable(IXMLNode root);
   // The element an "href" points at (rpc), else the element itself.
@@ -97,8 +99,7 @@ private:
   void WriteProperties(IXMLNode RootNode, IXMLNode el, TObject *obj, const std::string &ns);
   IXMLNode AddValueElement(IXMLNode Node, const std::string &NodeName,
                            const std::string &NodeNamespace);
-  void SetTypeAttr(IXMLNode RootNode, IXMLNode el, const std::string &uri,
-                   const std::string &name);
+  void SetTypeAttr(IXMLNode RootNode, IXMLNode el, const std::string &uri, const std::string &name);
   void ReadScalar(void *DataP, const TTypeInfo *Info, IXMLNode node);
   void ReadArray(void *DataP, const TTypeInfo *Info, IXMLNode RootNode, IXMLNode node);
 
@@ -107,7 +108,7 @@ private:
     std::string ExtName;
   };
   struct TPropNames {
-    std::vector<TPropName> List;                            // declaration order
+    std::vector<TPropName> List;                        // declaration order
     std::unordered_map<std::string_view, size_t> Index; // external name -> position
   };
   const TPropNames &PropsOf(TClass cls);

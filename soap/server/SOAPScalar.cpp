@@ -25,14 +25,22 @@ bool IsText(TTypeKind k) {
 // Ordinals are stored in the slot width their OrdType names.
 int64_t LoadOrd(const TTypeInfo *info, const void *p) {
   switch (info->OrdType) {
-  case TOrdType::otSByte: return *static_cast<const int8_t *>(p);
-  case TOrdType::otUByte: return *static_cast<const uint8_t *>(p);
-  case TOrdType::otSWord: return *static_cast<const int16_t *>(p);
-  case TOrdType::otUWord: return *static_cast<const uint16_t *>(p);
-  case TOrdType::otSLong: return *static_cast<const int32_t *>(p);
-  case TOrdType::otULong: return *static_cast<const uint32_t *>(p);
-  case TOrdType::otSInt64: return *static_cast<const int64_t *>(p);
-  case TOrdType::otUInt64: return int64_t(*static_cast<const uint64_t *>(p));
+  case TOrdType::otSByte:
+    return *static_cast<const int8_t *>(p);
+  case TOrdType::otUByte:
+    return *static_cast<const uint8_t *>(p);
+  case TOrdType::otSWord:
+    return *static_cast<const int16_t *>(p);
+  case TOrdType::otUWord:
+    return *static_cast<const uint16_t *>(p);
+  case TOrdType::otSLong:
+    return *static_cast<const int32_t *>(p);
+  case TOrdType::otULong:
+    return *static_cast<const uint32_t *>(p);
+  case TOrdType::otSInt64:
+    return *static_cast<const int64_t *>(p);
+  case TOrdType::otUInt64:
+    return int64_t(*static_cast<const uint64_t *>(p));
   }
   return 0;
 }
@@ -46,13 +54,21 @@ template <class T> bool StoreChecked(int64_t v, void *p) {
 
 bool StoreOrd(const TTypeInfo *info, int64_t v, void *p) {
   switch (info->OrdType) {
-  case TOrdType::otSByte: return StoreChecked<int8_t>(v, p);
-  case TOrdType::otUByte: return StoreChecked<uint8_t>(v, p);
-  case TOrdType::otSWord: return StoreChecked<int16_t>(v, p);
-  case TOrdType::otUWord: return StoreChecked<uint16_t>(v, p);
-  case TOrdType::otSLong: return StoreChecked<int32_t>(v, p);
-  case TOrdType::otULong: return StoreChecked<uint32_t>(v, p);
-  case TOrdType::otSInt64: *static_cast<int64_t *>(p) = v; return true;
+  case TOrdType::otSByte:
+    return StoreChecked<int8_t>(v, p);
+  case TOrdType::otUByte:
+    return StoreChecked<uint8_t>(v, p);
+  case TOrdType::otSWord:
+    return StoreChecked<int16_t>(v, p);
+  case TOrdType::otUWord:
+    return StoreChecked<uint16_t>(v, p);
+  case TOrdType::otSLong:
+    return StoreChecked<int32_t>(v, p);
+  case TOrdType::otULong:
+    return StoreChecked<uint32_t>(v, p);
+  case TOrdType::otSInt64:
+    *static_cast<int64_t *>(p) = v;
+    return true;
   case TOrdType::otUInt64:
     if (v < 0) return false;
     *static_cast<uint64_t *>(p) = uint64_t(v);
@@ -62,8 +78,7 @@ bool StoreOrd(const TTypeInfo *info, int64_t v, void *p) {
 }
 
 std::string IntegerText(const TTypeInfo *info, const void *p) {
-  if (info->OrdType == TOrdType::otUInt64)
-    return std::to_string(*static_cast<const uint64_t *>(p));
+  if (info->OrdType == TOrdType::otUInt64) return std::to_string(*static_cast<const uint64_t *>(p));
   return IntToStr(LoadOrd(info, p));
 }
 
@@ -89,9 +104,10 @@ std::string FloatText(const TTypeInfo *info, const void *p) {
   if (std::isnan(v)) return "NaN";
   if (std::isinf(v)) return v > 0 ? "INF" : "-INF";
   char buf[64];
-  std::to_chars_result r = info->FloatType == TFloatType::ftSingle
-                               ? std::to_chars(buf, buf + sizeof buf, *static_cast<const float *>(p))
-                               : std::to_chars(buf, buf + sizeof buf, v);
+  std::to_chars_result r =
+      info->FloatType == TFloatType::ftSingle
+          ? std::to_chars(buf, buf + sizeof buf, *static_cast<const float *>(p))
+          : std::to_chars(buf, buf + sizeof buf, v);
   return std::string(buf, r.ptr);
 }
 
@@ -150,8 +166,10 @@ bool IsSOAPScalar(const TTypeInfo *info) {
   case TTypeKind::tkInteger:
   case TTypeKind::tkInt64:
   case TTypeKind::tkFloat:
-  case TTypeKind::tkEnumeration: return true;
-  default: return IsText(info->Kind);
+  case TTypeKind::tkEnumeration:
+    return true;
+  default:
+    return IsText(info->Kind);
   }
 }
 
@@ -159,10 +177,14 @@ std::string ScalarToText(const TTypeInfo *info, const void *slot) {
   if (IsText(info->Kind)) return *static_cast<const std::string *>(slot);
   switch (info->Kind) {
   case TTypeKind::tkInteger:
-  case TTypeKind::tkInt64: return IntegerText(info, slot);
-  case TTypeKind::tkFloat: return FloatText(info, slot);
-  case TTypeKind::tkEnumeration: return EnumText(info, slot);
-  default: return {};
+  case TTypeKind::tkInt64:
+    return IntegerText(info, slot);
+  case TTypeKind::tkFloat:
+    return FloatText(info, slot);
+  case TTypeKind::tkEnumeration:
+    return EnumText(info, slot);
+  default:
+    return {};
   }
 }
 
@@ -173,10 +195,17 @@ void TextToScalar(const TTypeInfo *info, std::string_view text, void *slot) {
   }
   switch (info->Kind) {
   case TTypeKind::tkInteger:
-  case TTypeKind::tkInt64: ReadInteger(info, text, slot); return;
-  case TTypeKind::tkFloat: ReadFloat(info, text, slot); return;
-  case TTypeKind::tkEnumeration: ReadEnum(info, text, slot); return;
-  default: return;
+  case TTypeKind::tkInt64:
+    ReadInteger(info, text, slot);
+    return;
+  case TTypeKind::tkFloat:
+    ReadFloat(info, text, slot);
+    return;
+  case TTypeKind::tkEnumeration:
+    ReadEnum(info, text, slot);
+    return;
+  default:
+    return;
   }
 }
 

@@ -99,8 +99,8 @@ void TSoapConverter::ReadHeader(IXMLNode HeaderNode, const TIntfMetaData &IntfMD
   std::vector<TClass> classes = InvRegistry().GetHeaderClasses(IntfMD.Info);
   if (!classes.empty() && Headers) {
     bool isScalar = false;
-    TClass cls = RemTypeRegistry().URIToClass(HeaderNode.NamespaceURI(), HeaderNode.LocalName(),
-                                              isScalar);
+    TClass cls =
+        RemTypeRegistry().URIToClass(HeaderNode.NamespaceURI(), HeaderNode.LocalName(), isScalar);
     for (TClass c : classes)
       if (cls && c == cls) {
         if (TObject *obj = ReadObject(cls, HeaderNode, data)) Headers->Add(obj);
@@ -284,7 +284,9 @@ std::unique_ptr<TStream> TSoapConverter::InvContextToMsg(const TIntfMetaData &In
     if (p.Flags & pfOut) continue;
     TParamRegInfo info = reg.GetParamInfo(IntfMD.Info, md.Name, p.Name);
     if (info.Excluded) continue;
-    std::string pns = info.Unqualified ? std::string() : info.Namespace.empty() ? ns : info.Namespace;
+    std::string pns = info.Unqualified         ? std::string()
+                      : info.Namespace.empty() ? ns
+                                               : info.Namespace;
     ConvertNativeDataToSoap(root, method, reg.GetParamExternalName(IntfMD.Info, md.Name, p.Name),
                             pns, p.Info, Con.GetParamPointer(int(i)), 0);
   }
@@ -368,10 +370,9 @@ void TSoapConverter::ReadResult(IXMLNode R, const TIntfMetaData &IntfMD, const T
   void *result = Context.GetResultPointer();
   IXMLNode ret;
   if (MD.ResultInfo && result) {
-    bool inlineArray =
-        MD.ResultInfo->Kind == TTypeKind::tkDynArray &&
-        (InvRegistry().GetMethodInfo(IntfMD.Info, MD.Name).ResultUnbounded ||
-         RemTypeRegistry().SerializeOptions(MD.ResultInfo).Contains(xoInlineArrays));
+    bool inlineArray = MD.ResultInfo->Kind == TTypeKind::tkDynArray &&
+                       (InvRegistry().GetMethodInfo(IntfMD.Info, MD.Name).ResultUnbounded ||
+                        RemTypeRegistry().SerializeOptions(MD.ResultInfo).Contains(xoInlineArrays));
     if (inlineArray) {
       ConvertSoapToNativeData(result, MD.ResultInfo, R, R, true);
     } else {

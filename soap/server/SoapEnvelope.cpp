@@ -13,14 +13,12 @@ const char *EnvelopeNamespace(TSOAPConvertOptions o) {
 } // namespace
 
 IXMLNode TSoapEnvelope::MakeEnvelope(IXMLDocument &Doc, TSOAPConvertOptions Options) {
-  IXMLNode env =
-      Doc.AddChild(std::string(SSoapPrefix) + ":Envelope", EnvelopeNamespace(Options));
+  IXMLNode env = Doc.AddChild(std::string(SSoapPrefix) + ":Envelope", EnvelopeNamespace(Options));
   env.DeclareNamespace(SXMLSchemaPrefix, SXMLSchemaNameSpace);
   env.DeclareNamespace(SXMLSchemaInstPrefix, SXMLSchemaInstNameSpace);
   if (!Options.Contains(soDocument))
-    env.DeclareNamespace(SSoapEncodingPrefix, Options.Contains(soSOAP12)
-                                                  ? SSoap12EncodingNameSpace
-                                                  : SSoapEncodingNameSpace);
+    env.DeclareNamespace(SSoapEncodingPrefix, Options.Contains(soSOAP12) ? SSoap12EncodingNameSpace
+                                                                         : SSoapEncodingNameSpace);
   return env;
 }
 

@@ -1,0 +1,78 @@
+// The request and response of the libcurl binding. A request owns one
+// libcurl handle for its whole life (connections are reused across passes);
+// each pass resets the handle's options and sets them afresh from the
+// request, so nothing of an earlier pass leaks into the next.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <exception>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "soap/client/CurlHTTPClient.h"
+
+namespace vv {
+
+class TCurlHTTPResponse;
+
+class TCurlHTTPRequest : public THTTPRequest {
+public:
+  TCurlHTTPRequest(TCurlHTTPClient &client, const std::string &method, const TURI &url);
+  ~TCurlHTTPRequest() override;
+
+  void Cancel() override;
+
+  // The authentication schemes remembered for this request (CURLAUTH_*
+  // bits; 0 while none was chosen), and what libcurl was last asked to use.
+  unsigned long LastServerAuthScheme() const { return FLastServerAuthScheme; }
+  unsigned long LastProxyAuthScheme() const { return FLastProxyAuthScheme; }
+  unsigned long AppliedServerAuthScheme() const { return FServerAuth; }
+  unsigned long AppliedProxyAuthScheme() const { return FProxyAuth; }
+  // The send timeout given to libcurl's stall watch in the last pass.
+  int32_t EffectiveSendTimeout() const { return SendTimeout(); }
+
+protected:
+  void DoUpdateURL(const TURI &url) override;
+
+private:
+  friend class TCurlHTTPClient;
+
+  struct TPassState; // per-pass callback state, see the .cpp
+
+  // Settings computed by the client before a pass.
+  std::string FProxy;       // empty: no proxy
+  std::string FNoProxy;     // bypass list
+  std::string FProxyUser, FProxyPassword;
+  unsigned long FProxyAuth = 0;
+  std::string FServerUser, FServerPassword;
+  unsigned long FServerAuth = 0;
+  long FSSLVersion = CURL_SSLVERSION_DEFAULT;
+  std::string FAcceptEncoding; // empty: no decompression
+  bool FHTTP2 = false;
+
+  unsigned long FLastServerAuthScheme = 0;
+  unsigned long FLastProxyAuthScheme = 0;
+  bool FPreemptiveHeader = false; // "Authorization" was set by the client itself
+  bool FResponseArrived = false;
+  std::string FLastServerChallenge;
+  unsigned long FServerAuthAvail = 0, FProxyAuthAvail = 0;
+
+  bool FServerCertificateValidated = false;
+  bool FServerCertificateAccepted = false;
+  std::string FProbedCertificate; // PEM of the certificate the handler accepted
+  TCertificate FProbedDescription;
+  bool FClientCertificateAsked = false;
+
+  CURL *FCurl = nullptr;
+  char FErrorBuffer[CURL_ERROR_SIZE] = {};
+  std::mutex FLock;
+};
+
+class TCurlHTTPResponse : public THTTPResponse {
+public:
+  TCurlHTTPResponse(THTTPRequest &request, TStream *content) : THTTPResponse(request, content) {}
+};
+
+} // namespace vv

@@ -1,0 +1,70 @@
+#include "soap/client/CurlLibrary.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "soap/client/NetException.h"
+
+namespace vv {
+
+namespace {
+
+constexpr const char *CurlSoName = "libcurl.so.4";
+
+TCurlApi GApi;
+std::atomic<bool> GLoaded{false};
+std::mutex GLoadLock;
+
+template <typename F> bool Bind(void *lib, const char *name, F &slot) {
+  slot = reinterpret_cast<F>(dlsym(lib, name));
+  return slot != nullptr;
+}
+
+bool Load() {
+  void *lib = dlopen(CurlSoName, RTLD_NOW | RTLD_LOCAL);
+  if (!lib) return false;
+  TCurlApi api{};
+  bool ok = Bind(lib, "curl_global_init", api.global_init) &&
+            Bind(lib, "curl_easy_init", api.easy_init) &&
+            Bind(lib, "curl_easy_cleanup", api.easy_cleanup) &&
+            Bind(lib, "curl_easy_reset", api.easy_reset) &&
+            Bind(lib, "curl_easy_setopt", api.easy_setopt) &&
+            Bind(lib, "curl_easy_getinfo", api.easy_getinfo) &&
+            Bind(lib, "curl_easy_perform", api.easy_perform) &&
+            Bind(lib, "curl_easy_strerror", api.easy_strerror) &&
+            Bind(lib, "curl_slist_append", api.slist_append) &&
+            Bind(lib, "curl_slist_free_all", api.slist_free_all) &&
+            Bind(lib, "curl_version_info", api.version_info);
+  if (!ok || api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+    dlclose(lib);
+    return false;
+  }
+  // The library stays loaded for the life of the process: connections and
+  // TLS state hold pointers into it.
+  GApi = api;
+  return true;
+}
+
+} // namespace
+
+const TCurlApi &CurlApi() {
+  if (!GLoaded.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> guard(GLoadLock);
+    if (!GLoaded.load(std::memory_order_relaxed)) {
+      if (!Load()) throw ENetHTTPClientException("Error obtaining session handle");
+      GLoaded.store(true, std::memory_order_release);
+    }
+  }
+  return GApi;
+}
+
+bool CurlLoaded() { return GLoaded.load(std::memory_order_acquire); }
+
+const char *CurlErrorText(CURLcode code) {
+  const char *text = CurlApi().easy_strerror(code);
+  return text ? text : "Unknown error";
+}
+
+} // namespace vv

@@ -1,0 +1,34 @@
+// libcurl, loaded at run time on first use: a process that never calls
+// upstream never pays for loading it (and the thirty-odd libraries behind
+// it). Only declarations come from <curl/curl.h>; the functions used are
+// reached through this table.
+#pragma once
+
+#include <curl/curl.h>
+
+namespace vv {
+
+struct TCurlApi {
+  CURLcode (*global_init)(long flags);
+  CURL *(*easy_init)();
+  void (*easy_cleanup)(CURL *);
+  void (*easy_reset)(CURL *);
+  CURLcode (*easy_setopt)(CURL *, CURLoption, ...);
+  CURLcode (*easy_getinfo)(CURL *, CURLINFO, ...);
+  CURLcode (*easy_perform)(CURL *);
+  const char *(*easy_strerror)(CURLcode);
+  curl_slist *(*slist_append)(curl_slist *, const char *);
+  void (*slist_free_all)(curl_slist *);
+  curl_version_info_data *(*version_info)(CURLversion);
+};
+
+// The loaded library; raises ENetHTTPClientException "Error obtaining
+// session handle" when it cannot be loaded or lacks a function. Thread-safe.
+const TCurlApi &CurlApi();
+// True when the library has been loaded in this process (for start-up checks).
+bool CurlLoaded();
+
+// libcurl's text for a code.
+const char *CurlErrorText(CURLcode code);
+
+} // namespace vv

@@ -1,0 +1,119 @@
+// The WSDL documents generated from the registries, and the other
+// operations of IWSDLPublish.
+#include <gtest/gtest.h>
+
+#include "PublishTestSupport.h"
+#include "soap/publish/PublishConsts.h"
+#include "soap/publish/WSDLPublish.h"
+#include "soap/server/TypeRegistry.h"
+#include "xml/XMLDoc.h"
+
+using namespace vv;
+using namespace vvtest;
+
+namespace {
+
+// The WSDL as the publisher asks for it: placeholder target namespace and
+// the one default port.
+std::string PublishedWSDL(const std::string &portType, const std::string &portName) {
+  InitProgramUnits();
+  TWSDLPublish *p = new TWSDLPublish;
+  IPtr<IWSDLPublish> keep(p);
+  p->FTargetNamespace = SDefaultTargetNamespace;
+  p->PortNames = {portName + "Port"};
+  p->Locations = {std::string(kBase) + "/soap/" + portName};
+  return p->GetWSDLForPortType(portType);
+}
+
+std::string WithoutFinalLineBreak(std::string s) {
+  if (s.size() >= 2 && s.compare(s.size() - 2, 2, "\r\n") == 0) s.resize(s.size() - 2);
+  return s;
+}
+
+} // namespace
+
+TEST(WSDL, ExactDocuments) {
+  struct Case {
+    const char *portType, *file;
+  } cases[] = {{"IDRUX", "IDRUX.wsdl"}, {"IWSDLPublish", "IWSDLPublish.wsdl"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.portType);
+    std::string expected = WithoutFinalLineBreak(
+        Expected(c.file, {{"UPSTREAM", VEVUDE_UPSTREAM_NAMESPACE}, {"BASE", kBase}}));
+    EXPECT_EQ(PublishedWSDL(c.portType, c.portType), expected);
+  }
+}
+
+TEST(WSDL, LookupIgnoresCaseAndUnknownNamesGiveNothing) {
+  std::string lower = PublishedWSDL("idrux", "idrux");
+  EXPECT_NE(lower.find("<portType name=\"IDRUX\">"), std::string::npos);
+  EXPECT_NE(lower.find("<port name=\"idruxPort\" binding=\"tns:IDRUXbinding\">"),
+            std::string::npos);
+  EXPECT_EQ(PublishedWSDL("NoSuchPort", "NoSuchPort"), "");
+  EXPECT_EQ(PublishedWSDL("", ""), "");
+}
+
+// Through SOAP the object is new: no target namespace and no port.
+TEST(WSDL, FreshObjectHasNoTargetNamespaceAndNoPort) {
+  InitProgramUnits();
+  TWSDLPublish *p = new TWSDLPublish;
+  IPtr<IWSDLPublish> intf(p);
+  std::string wsdl = intf->GetWSDLForPortType("IDRUX");
+  IPtr<IXMLDocument> doc = NewXMLDocument();
+  doc->LoadFromXML(wsdl);
+  EXPECT_FALSE(doc->DocumentElement().HasAttribute("targetNamespace"));
+  EXPECT_FALSE(doc->DocumentElement().HasAttribute("xmlns:tns"));
+  EXPECT_NE(wsdl.find("<service name=\"IDRUXservice\"/>"), std::string::npos);
+}
+
+// The documents are well-formed and their names resolve to the right
+// namespaces when read back.
+TEST(WSDL, ReadsBackWithTheRightNamespaces) {
+  for (const char *portType : {"IDRUX", "IWSDLPublish"}) {
+    SCOPED_TRACE(portType);
+    IPtr<IXMLDocument> doc = NewXMLDocument();
+    doc->LoadFromXML(PublishedWSDL(portType, portType));
+    IXMLNode root = doc->DocumentElement();
+    EXPECT_EQ(root.NamespaceURI(), SWSDLNS);
+    IXMLNode schema = root.ChildElement("types").FirstChildElement();
+    EXPECT_EQ(schema.LocalName(), "schema");
+    EXPECT_EQ(schema.NamespaceURI(), SXMLSchemaNameSpace);
+    IXMLNode binding = root.ChildElement("binding");
+    IXMLNode soapBinding = binding.FirstChildElement();
+    EXPECT_EQ(soapBinding.NamespaceURI(), SSOAPBindingNS);
+    IXMLNode body = binding.ChildElement("operation").ChildElement("input").FirstChildElement();
+    EXPECT_EQ(body.LocalName(), "body");
+    EXPECT_EQ(body.NamespaceURI(), SSOAPBindingNS);
+    IXMLNode address = root.ChildElement("service").ChildElement("port").FirstChildElement();
+    EXPECT_EQ(address.NamespaceURI(), SSOAPBindingNS);
+    // Binding input and output carry no message attribute; the port type's do.
+    EXPECT_FALSE(binding.ChildElement("operation").ChildElement("input").HasAttribute("message"));
+    EXPECT_TRUE(root.ChildElement("portType")
+                    .ChildElement("operation")
+                    .ChildElement("input")
+                    .HasAttribute("message"));
+  }
+}
+
+TEST(WSDLPublishOperations, PortTypeListAndTypeSystems) {
+  InitProgramUnits();
+  IPtr<IWSDLPublish> p(new TWSDLPublish);
+  InvStringDynArray names = p->GetPortTypeList();
+  EXPECT_EQ(names, (InvStringDynArray{"IWSDLPublish", "FlightsOpSoap", "IDRUX"}));
+
+  InvStringDynArray systems = p->GetTypeSystemsList();
+  ASSERT_FALSE(systems.empty());
+  EXPECT_EQ(systems[0], SXMLSchemaNameSpace);
+  for (const char *ns : {SSoapTypesNameSpace, VEVUDE_UPSTREAM_NAMESPACE})
+    EXPECT_EQ(std::count(systems.begin(), systems.end(), ns), 1) << ns;
+
+  std::string xsd = p->GetXSDForTypeSystem(VEVUDE_UPSTREAM_NAMESPACE);
+  IPtr<IXMLDocument> doc = NewXMLDocument();
+  doc->LoadFromXML(xsd);
+  IXMLNode schema = doc->DocumentElement();
+  EXPECT_EQ(schema.NodeName(), "xs:schema");
+  EXPECT_EQ(schema.GetAttribute("targetNamespace"), VEVUDE_UPSTREAM_NAMESPACE);
+  EXPECT_NE(xsd.find("<xs:complexType name=\"FlightOp\">"), std::string::npos);
+  EXPECT_NE(xsd.find("<xs:complexType name=\"ArrayOfFlightOp\">"), std::string::npos);
+  EXPECT_EQ(p->GetXSDForTypeSystem("urn:nothing-registered-here"), "");
+}
