@@ -54,7 +54,7 @@ TEST(URIParseTest, RejectsWithTheWholeText) {
       "127.0.0.1:8080",   // a bare host and port: the host reads as a scheme
       "proxy.example:3128", "localhost", "", "   ", ":80", "http:/one-slash", "http:no-slash",
       "http://h:abc/",    "http://h:/",   "http://h:99999/", "http://h:-1/", "http://",
-      "http://:80/",      "http://u:p@/x", "ht tp://h/", "http://[::1/", "http://h%0d%0aX-Evil:1/",
+      "http://:80/",      "http://user@/x", "ht tp://h/", "http://[::1/", "http://h%0d%0aX-Evil:1/",
       "http://h h/",
   };
   for (const char *text : bad) {
@@ -68,6 +68,25 @@ TEST(URIParseTest, RejectsWithTheWholeText) {
       trimmed.erase(0, trimmed.find_first_not_of(' '));
       trimmed.erase(trimmed.find_last_not_of(' ') + 1);
       EXPECT_EQ(e.Message, "Invalid URL: \"" + trimmed + "\"");
+    }
+  }
+}
+
+TEST(URIParseTest, ErrorsNeverShowAPassword) {
+  struct {
+    const char *Text, *Message;
+  } cases[] = {
+      {"http://u:s3cret@h:abc/", "Invalid URL: \"http://u:***@h:abc/\""},
+      {"http://u:s3cret@/x", "Invalid URL: \"http://u:***@/x\""},
+      {"http://user@h:abc/", "Invalid URL: \"http://user@h:abc/\""},
+      {"http://h:abc/a@b:c", "Invalid URL: \"http://h:abc/a@b:c\""},
+  };
+  for (auto &c : cases) {
+    try {
+      TURI u(c.Text);
+      ADD_FAILURE() << c.Text;
+    } catch (const ENetURIException &e) {
+      EXPECT_EQ(e.Message, c.Message);
     }
   }
 }
