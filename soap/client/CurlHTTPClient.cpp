@@ -186,6 +186,11 @@ bool DescribeCertificate(CURL *curl, TCertificate &cert, std::string &pem) {
   cert.PublicKey = CertField(f, "rsa(n)");
   cert.CertName = CommonName(cert.Subject);
   pem = CertField(f, "Cert");
+  curl_tlssessioninfo *tls = nullptr;
+  if (CurlApi().ssl_get_version &&
+      CurlApi().easy_getinfo(curl, CURLINFO_TLS_SSL_PTR, &tls) == CURLE_OK && tls &&
+      tls->backend == CURLSSLBACKEND_OPENSSL && tls->internals)
+    cert.ProtocolName = CurlApi().ssl_get_version(tls->internals);
   return true;
 }
 

@@ -333,6 +333,21 @@ TEST_F(HTTPLoopbackTest, AValidCertificateIsShownToTheHandlerBeforeSending) {
   EXPECT_EQ(msg.rfind("Error sending data: (", 0), 0u) << msg;
 }
 
+TEST_F(HTTPLoopbackTest, SecureProtocolsLimitTheHandshake) {
+  Client->SetCAFile(CertDir() + "/server.crt");
+  std::string protocol;
+  Client->OnValidateServerCertificate = [&](THTTPClient &, THTTPRequest &, const TCertificate &c,
+                                            bool &) { protocol = c.ProtocolName; };
+  Run("GET", Https("/echo"));
+  EXPECT_EQ(protocol, "TLSv1.3");
+  Client->SetSecureProtocols({THTTPSecureProtocol::TLS1, THTTPSecureProtocol::TLS12});
+  EXPECT_EQ(Run("GET", Https("/echo"))->StatusCode(), 200);
+  EXPECT_EQ(protocol, "TLSv1.2");
+  Client->SetProtocolVersion(THTTPProtocolVersion::HTTP_2_0);
+  EXPECT_EQ(Run("GET", Https("/echo"))->Version(), THTTPProtocolVersion::HTTP_1_1)
+      << "HTTP/2 is only offered; the peer speaks 1.1";
+}
+
 TEST_F(HTTPLoopbackTest, ClientCertificatesFromPemOrPkcs12) {
   std::string url = "https://localhost:" + Env("VV_MTLS_PORT") + "/echo";
   Client->SetCAFile(CertDir() + "/server.crt");
