@@ -84,8 +84,8 @@ std::string EncodeComponent(std::string_view s, bool isPath) {
       out += '/';
       continue;
     }
-    bool plain = c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '`' &&
-                 c != '{' && c != '}' && c != '|' && c != '^' && c != '\\' && (isPath || c != '#');
+    bool plain = c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '`' && c != '{' &&
+                 c != '}' && c != '|' && c != '^' && c != '\\' && (isPath || c != '#');
     if (plain) {
       out += ch;
     } else {
@@ -255,7 +255,8 @@ TURI TURI::Resolve(const TURI &base, std::string_view location) {
         result.Path = rel.Path;
       } else {
         size_t slash = base.Path.rfind('/');
-        result.Path = (slash == std::string::npos ? "/" : base.Path.substr(0, slash + 1)) + rel.Path;
+        result.Path =
+            (slash == std::string::npos ? "/" : base.Path.substr(0, slash + 1)) + rel.Path;
       }
     }
   }

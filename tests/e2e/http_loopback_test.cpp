@@ -21,7 +21,9 @@ std::string Env(const char *name) {
   return v ? v : "";
 }
 
-std::string Http(const std::string &path) { return "http://127.0.0.1:" + Env("VV_HTTP_PORT") + path; }
+std::string Http(const std::string &path) {
+  return "http://127.0.0.1:" + Env("VV_HTTP_PORT") + path;
+}
 std::string Https(const std::string &path, const char *host = "localhost") {
   return std::string("https://") + host + ":" + Env("VV_HTTPS_PORT") + path;
 }
@@ -79,9 +81,12 @@ TEST_F(HTTPLoopbackTest, StatusesAndTheirTexts) {
     const char *Path;
     int Code;
     const char *Text;
-  } cases[] = {{"/status/200", 200, "OK"},          {"/status/201", 201, "Created"},
-               {"/status/404", 404, "Not Found"},   {"/status/400", 400, "Bad Request"},
-               {"/status/503", 503, "Service Unavailable"}, {"/nowhere", 404, "Not Found"}};
+  } cases[] = {{"/status/200", 200, "OK"},
+               {"/status/201", 201, "Created"},
+               {"/status/404", 404, "Not Found"},
+               {"/status/400", 400, "Bad Request"},
+               {"/status/503", 503, "Service Unavailable"},
+               {"/nowhere", 404, "Not Found"}};
   for (auto &c : cases) {
     auto resp = Run("GET", Http(c.Path));
     EXPECT_EQ(resp->StatusCode(), c.Code) << c.Path;
@@ -232,8 +237,8 @@ TEST_F(HTTPLoopbackTest, RedirectsKeepThePostOrFailOnTheSixth) {
 }
 
 TEST_F(HTTPLoopbackTest, ARedirectToAnotherSchemeIsNeverRead) {
-  std::string msg = ErrorOf<ENetHTTPClientException>(
-      "GET", Http("/redirect-to?code=302&loc=file:///etc/passwd"));
+  std::string msg =
+      ErrorOf<ENetHTTPClientException>("GET", Http("/redirect-to?code=302&loc=file:///etc/passwd"));
   EXPECT_EQ(msg, "Error sending data: (1) Unsupported protocol");
   EXPECT_EQ(Content.DataString().find("root:"), std::string::npos);
 }
@@ -364,13 +369,17 @@ TEST_F(HTTPLoopbackTest, ClientCertificatesFromPemOrPkcs12) {
     }
   };
   EXPECT_EQ(withCert([](THTTPRequest &) {}), "Empty certificate list");
-  EXPECT_EQ(withCert([](THTTPRequest &r) { r.SetClientCertificate(CertDir() + "/client.pem", ""); }), "200");
+  EXPECT_EQ(
+      withCert([](THTTPRequest &r) { r.SetClientCertificate(CertDir() + "/client.pem", ""); }),
+      "200");
   TMemoryStream p12(ReadFile(CertDir() + "/client.p12"));
   EXPECT_EQ(withCert([&](THTTPRequest &r) { r.SetClientCertificate(p12, "p12pass"); }), "200");
-  EXPECT_EQ(withCert([](THTTPRequest &r) { r.SetClientCertificate(CertDir() + "/missing.pem", ""); }),
-            "Error opening certificate file: (58) Problem with the local SSL certificate");
-  EXPECT_EQ(withCert([](THTTPRequest &r) { r.SetClientCertificate(CertDir() + "/nocert.pem", ""); }),
-            "Certificate is not found in file: (58) Problem with the local SSL certificate");
+  EXPECT_EQ(
+      withCert([](THTTPRequest &r) { r.SetClientCertificate(CertDir() + "/missing.pem", ""); }),
+      "Error opening certificate file: (58) Problem with the local SSL certificate");
+  EXPECT_EQ(
+      withCert([](THTTPRequest &r) { r.SetClientCertificate(CertDir() + "/nocert.pem", ""); }),
+      "Certificate is not found in file: (58) Problem with the local SSL certificate");
   std::string wrong = withCert([&](THTTPRequest &r) { r.SetClientCertificate(p12, "wrong"); });
   EXPECT_EQ(wrong.find("wrong"), std::string::npos) << "no password in messages: " << wrong;
 }
