@@ -70,4 +70,20 @@ protected:
 // types in the upstream namespace. Idempotent.
 void InitOstrelUnit();
 
+// ---- binding factory (defined in uOstrelBinding.cpp) ----------------------
+
+class THTTPRIO;
+
+// The FlightsOpSoap interface of a binding to the upstream service at
+// "Protocol://Address/Path" (with "?WSDL" in WSDL mode, where the endpoint
+// comes from the service "FlightsOp", port "FlightsOpSoap"). The proxy
+// "ProxyAddress:ProxyPort" is set only when both parts are non-empty.
+// Binding: the remote-interface object to use (never freed here); none
+// creates one without an owner.
+IPtr<FlightsOpSoap> GetFlightsOpSoapBinding(bool UseWSDL, const std::string &Protocol,
+                                            const std::string &Address, const std::string &Path,
+                                            const std::string &ProxyAddress,
+                                            const std::string &ProxyPort,
+                                            THTTPRIO *Binding = nullptr);
+
 } // namespace vv

@@ -12,7 +12,7 @@ namespace vv {
 
 TClass TCGIRequest::StaticClassInfo() {
   static const TTypeInfo info =
-      ClassInfoBuilder<TCGIRequest, TWebRequest>("TCGIRequest", "CGIHTTP").Build();
+      ClassInfoBuilder<TCGIRequest, TWebRequest>("TCGIRequest", "CGIRequest").Build();
   return &info;
 }
 
