@@ -12,7 +12,7 @@ namespace vv {
 
 TClass TCGIRequest::StaticClassInfo() {
   static const TTypeInfo info =
-      ClassInfoBuilder<TCGIRequest, TWebRequest>("TCGIRequest", "CGIHTTP").Build();
+      ClassInfoBuilder<TCGIRequest, TWebRequest>("TCGIRequest", "CGIRequest").Build();
   return &info;
 }
 
@@ -50,15 +50,13 @@ const char *const kFieldVariables[kRequestFieldCount] = {
     "HTTP_AUTHORIZATION",
 };
 
-// Line breaks and other control characters in a status text would end the
-// status line early and let the rest pass as headers of its own.
-std::string SanitizeStatusText(std::string s) {
-  for (char &c : s)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  return s;
-}
-
 } // namespace
+
+std::string SanitizeStatusText(std::string text) {
+  for (char &c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return text;
+}
 
 TCGIRequest::TCGIRequest(const TCGIHost &host) : FHost(host) { InitMethodType(); }
 

@@ -7,6 +7,11 @@
 
 namespace vv {
 
+// The text with CR, LF and every other control character replaced by a
+// blank: such characters would end a status line early and let the rest
+// pass as headers of its own.
+std::string SanitizeStatusText(std::string text);
+
 class TCGIRequest : public TWebRequest {
   VV_CLASS(TCGIRequest)
   // The host is not owned and must outlive the request.

@@ -11,7 +11,7 @@ namespace vv {
 
 TClass TCGIResponse::StaticClassInfo() {
   static const TTypeInfo info =
-      ClassInfoBuilder<TCGIResponse, TWebResponse>("TCGIResponse", "CGIHTTP").Build();
+      ClassInfoBuilder<TCGIResponse, TWebResponse>("TCGIResponse", "CGIResponse").Build();
   return &info;
 }
 

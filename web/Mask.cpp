@@ -44,7 +44,7 @@ TMask::TMask(std::string_view mask) : FText(mask) {
     Item it{};
     if (m[i] == '*') {
       if (++stars > kMaxMaskStars)
-        throw EMaskException("Invalid mask '%s': more than %d \"*\"", {FText, kMaxMaskStars});
+        throw EMaskError("Invalid mask '%s': more than %d \"*\"", {FText, kMaxMaskStars});
       it.K = Item::AnyRun;
     } else if (m[i] == '?') {
       it.K = Item::AnyChar;
@@ -60,7 +60,7 @@ TMask::TMask(std::string_view mask) : FText(mask) {
           it.Ranges.push_back({m[j], m[j]});
         }
       }
-      if (j >= m.size()) throw EMaskException("Invalid mask '%s': unclosed \"[\"", {FText});
+      if (j >= m.size()) throw EMaskError("Invalid mask '%s': unclosed \"[\"", {FText});
       i = j;
     } else {
       it.K = Item::Literal;

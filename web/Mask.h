@@ -12,7 +12,7 @@
 namespace vv {
 
 // Raised for a mask that cannot be compiled (an unclosed set, too many "*").
-VV_EXCEPTION(EMaskException, Exception);
+VV_EXCEPTION(EMaskError, Exception);
 
 class TMask {
 public:

@@ -9,7 +9,7 @@ namespace vv {
 
 TClass TWebActionItem::StaticClassInfo() {
   static const TTypeInfo info =
-      ClassInfoBuilder<TWebActionItem, TObject>("TWebActionItem", "HTTPApp").Build();
+      ClassInfoBuilder<TWebActionItem, TObject>("TWebActionItem", "WebActionItem").Build();
   return &info;
 }
 

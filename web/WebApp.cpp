@@ -18,13 +18,13 @@ const char *const kTooManyConnections =
 
 TClass TWebRequestHandler::StaticClassInfo() {
   static const TTypeInfo info =
-      ClassInfoBuilder<TWebRequestHandler, TComponent>("TWebRequestHandler", "WebReq").Build();
+      ClassInfoBuilder<TWebRequestHandler, TComponent>("TWebRequestHandler", "WebApp").Build();
   return &info;
 }
 
 TClass TWebApplication::StaticClassInfo() {
   static const TTypeInfo info =
-      ClassInfoBuilder<TWebApplication, TWebRequestHandler>("TWebApplication", "HTTPApp").Build();
+      ClassInfoBuilder<TWebApplication, TWebRequestHandler>("TWebApplication", "WebApp").Build();
   return &info;
 }
 

@@ -10,13 +10,14 @@ namespace vv {
 
 TClass TCustomWebDispatcher::StaticClassInfo() {
   static const TTypeInfo info =
-      ClassInfoBuilder<TCustomWebDispatcher, TComponent>("TCustomWebDispatcher", "HTTPApp").Build();
+      ClassInfoBuilder<TCustomWebDispatcher, TComponent>("TCustomWebDispatcher", "WebDispatcher")
+          .Build();
   return &info;
 }
 
 TClass TWebModule::StaticClassInfo() {
   static const TTypeInfo info =
-      ClassInfoBuilder<TWebModule, TCustomWebDispatcher>("TWebModule", "HTTPApp").Build();
+      ClassInfoBuilder<TWebModule, TCustomWebDispatcher>("TWebModule", "WebDispatcher").Build();
   return &info;
 }
 

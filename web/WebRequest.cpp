@@ -8,7 +8,7 @@ namespace vv {
 
 TClass TWebRequest::StaticClassInfo() {
   static const TTypeInfo info =
-      ClassInfoBuilder<TWebRequest, TObject>("TWebRequest", "HTTPApp").Build();
+      ClassInfoBuilder<TWebRequest, TObject>("TWebRequest", "WebRequest").Build();
   return &info;
 }
 

@@ -11,7 +11,7 @@ namespace vv {
 
 TClass TWebResponse::StaticClassInfo() {
   static const TTypeInfo info =
-      ClassInfoBuilder<TWebResponse, TObject>("TWebResponse", "HTTPApp").Build();
+      ClassInfoBuilder<TWebResponse, TObject>("TWebResponse", "WebResponse").Build();
   return &info;
 }
 

@@ -153,6 +153,24 @@ std::string CertField(curl_slist *fields, const char *name) {
   return {};
 }
 
+// The CN of a subject as the TLS library prints it ("C = X, CN = name").
+std::string CommonName(const std::string &subject) {
+  size_t pos = 0;
+  while ((pos = subject.find("CN", pos)) != std::string::npos) {
+    bool start = pos == 0 || subject[pos - 1] == ' ' || subject[pos - 1] == ',' ||
+                 subject[pos - 1] == '/';
+    size_t eq = subject.find_first_not_of(' ', pos + 2);
+    if (start && eq != std::string::npos && subject[eq] == '=') {
+      size_t b = subject.find_first_not_of(' ', eq + 1);
+      if (b == std::string::npos) return {};
+      size_t e = subject.find_first_of(",/", b);
+      return Trim(subject.substr(b, e == std::string::npos ? e : e - b));
+    }
+    pos += 2;
+  }
+  return {};
+}
+
 // The description of the first (the server's own) certificate of a chain.
 bool DescribeCertificate(CURL *curl, TCertificate &cert, std::string &pem) {
   curl_certinfo *info = nullptr;
@@ -172,9 +190,7 @@ bool DescribeCertificate(CURL *curl, TCertificate &cert, std::string &pem) {
   if (bits.empty()) bits = CertField(f, "ECC Public Key");
   cert.KeySize = StrToIntDef(Trim(bits), 0);
   cert.PublicKey = CertField(f, "rsa(n)");
-  size_t cn = cert.Subject.find("CN=");
-  if (cn != std::string::npos)
-    cert.CertName = cert.Subject.substr(cn + 3, cert.Subject.find(',', cn) - cn - 3);
+  cert.CertName = CommonName(cert.Subject);
   pem = CertField(f, "Cert");
   return true;
 }
@@ -236,8 +252,25 @@ struct TPass {
   curl_off_t LastUl = 0, LastDl = 0;
 
   bool CertRefused = false;
+  bool ClientCertRequested = false;
   std::exception_ptr Error;
 };
+
+// The pass running on this thread, for the TLS library's callback, which
+// carries no user pointer of ours.
+thread_local TPass *GCurrentPass = nullptr;
+
+// Called during the handshake when the server asks for a client
+// certificate and none is configured: note it and go on without one.
+int OnClientCertRequested(void *, void **, void **) {
+  if (GCurrentPass) GCurrentPass->ClientCertRequested = true;
+  return 0;
+}
+
+CURLcode OnSslContext(CURL *, void *ctx, void *) {
+  if (auto setCb = CurlApi().ssl_ctx_set_client_cert_cb) setCb(ctx, &OnClientCertRequested);
+  return CURLE_OK;
+}
 
 size_t OnRead(char *buffer, size_t size, size_t nitems, void *user) {
   TPass &p = *static_cast<TPass *>(user);
@@ -674,6 +707,8 @@ void TCurlHTTPClient::ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *
       Set(c, CURLOPT_KEYPASSWD, r.ClientCertPassword());
     }
   }
+  if (r.URL().Scheme == "https" && !r.HasClientCertificate() && api.ssl_ctx_set_client_cert_cb)
+    SetPtr(c, CURLOPT_SSL_CTX_FUNCTION, reinterpret_cast<void *>(&OnSslContext));
   SetPtr(c, CURLOPT_ERRORBUFFER, r.FErrorBuffer);
   r.FErrorBuffer[0] = '\0';
 }
@@ -714,7 +749,9 @@ THTTPClient::TExecutionResult TCurlHTTPClient::DoExecuteRequest(THTTPRequest &re
     }
     if (abort) r.Cancel();
   }
+  GCurrentPass = &p;
   CURLcode rc = r.IsCancelled() ? CURLE_ABORTED_BY_CALLBACK : CurlApi().easy_perform(r.FCurl);
+  GCurrentPass = nullptr;
   CurlApi().slist_free_all(headers);
   return FinishPass(r, response, rc, &p);
 }
@@ -773,7 +810,8 @@ TCurlHTTPClient::FinishPass(TCurlHTTPRequest &r, THTTPResponse &response, CURLco
       throw ENetHTTPClientException(step, {int(rc), CurlErrorText(rc)});
     return TExecutionResult::ServerCertificateInvalid;
   }
-  if (std::strstr(r.FErrorBuffer, "certificate required") && !r.FClientCertificateAsked) {
+  if ((p.ClientCertRequested || std::strstr(r.FErrorBuffer, "certificate required")) &&
+      !r.FClientCertificateAsked) {
     r.FClientCertificateAsked = true;
     return TExecutionResult::ClientCertificateNeeded;
   }

@@ -12,6 +12,7 @@ namespace vv {
 namespace {
 
 constexpr const char *CurlSoName = "libcurl.so.4";
+constexpr const char *SslSoName = "libssl.so.3";
 
 TCurlApi GApi;
 std::atomic<bool> GLoaded{false};
@@ -41,6 +42,9 @@ bool Load() {
     dlclose(lib);
     return false;
   }
+  // Already loaded as libcurl's own dependency when its TLS backend is OpenSSL.
+  if (void *ssl = dlopen(SslSoName, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD))
+    Bind(ssl, "SSL_CTX_set_client_cert_cb", api.ssl_ctx_set_client_cert_cb);
   // The library stays loaded for the life of the process: connections and
   // TLS state hold pointers into it.
   GApi = api;

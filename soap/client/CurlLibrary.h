@@ -20,6 +20,9 @@ struct TCurlApi {
   curl_slist *(*slist_append)(curl_slist *, const char *);
   void (*slist_free_all)(curl_slist *);
   curl_version_info_data *(*version_info)(CURLversion);
+  // From the TLS library behind libcurl, when it is OpenSSL (else null):
+  // lets the binding learn that a server asked for a client certificate.
+  void (*ssl_ctx_set_client_cert_cb)(void *ctx, int (*cb)(void *ssl, void **x509, void **pkey));
 };
 
 // The loaded library; raises ENetHTTPClientException "Error obtaining

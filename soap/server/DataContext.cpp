@@ -31,6 +31,7 @@ TDataContext::~TDataContext() {
     TObject *obj = FObjsToDestroy[i];
     if (!obj || !dynamic_cast<TRemotable *>(obj)) continue;
     FObjsToDestroy[i] = nullptr;
+    FObjIndex.erase(obj);
     delete obj;
   }
   ClearSlots(VarToClear);
@@ -50,22 +51,26 @@ void TDataContext::ClearSlots(std::vector<TSlot> &slots) {
 
 void TDataContext::AddObjectToDestroy(TObject *Obj) {
   if (!Obj || HasObjectToDestroy(Obj)) return;
-  auto hole = std::find(FObjsToDestroy.begin(), FObjsToDestroy.end(), nullptr);
-  if (hole != FObjsToDestroy.end())
-    *hole = Obj;
-  else
+  size_t pos = FObjsToDestroy.size();
+  if (!FObjHoles.empty()) {
+    pos = FObjHoles.top();
+    FObjHoles.pop();
+    FObjsToDestroy[pos] = Obj;
+  } else
     FObjsToDestroy.push_back(Obj);
+  FObjIndex.emplace(Obj, pos);
 }
 
 void TDataContext::RemoveObjectToDestroy(TObject *Obj) {
-  if (!Obj) return;
-  auto it = std::find(FObjsToDestroy.begin(), FObjsToDestroy.end(), Obj);
-  if (it != FObjsToDestroy.end()) *it = nullptr;
+  auto it = FObjIndex.find(Obj);
+  if (it == FObjIndex.end()) return;
+  FObjsToDestroy[it->second] = nullptr;
+  FObjHoles.push(it->second);
+  FObjIndex.erase(it);
 }
 
 bool TDataContext::HasObjectToDestroy(const TObject *Obj) const {
-  return Obj &&
-         std::find(FObjsToDestroy.begin(), FObjsToDestroy.end(), Obj) != FObjsToDestroy.end();
+  return Obj && FObjIndex.count(Obj) != 0;
 }
 
 void TDataContext::AddVariantToClear(void *P, const TTypeInfo *Info) {

@@ -7,8 +7,11 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <queue>
+#include <unordered_map>
 #include <vector>
 
 #include "rtl/Object.h"
@@ -60,6 +63,10 @@ private:
   void ClearSlots(std::vector<TSlot> &slots);
 
   std::vector<TObject *> FObjsToDestroy;
+  // Where each recorded object sits, and the empty positions smallest
+  // first, so that a call creating many records stays linear.
+  std::unordered_map<const TObject *, size_t> FObjIndex;
+  std::priority_queue<size_t, std::vector<size_t>, std::greater<size_t>> FObjHoles;
   std::unique_ptr<std::max_align_t[]> FData;                  // the data area
   size_t FDataSize = 0, FDataOffset = 0;                      // in bytes
   std::vector<std::unique_ptr<std::max_align_t[]>> FOverflow; // beyond the reserved area

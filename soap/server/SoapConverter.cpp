@@ -300,8 +300,9 @@ std::unique_ptr<TStream> TSoapConverter::InvContextToMsg(const TIntfMetaData &In
 void TSoapConverter::ProcessResponse(const std::string &Resp, const TIntfMetaData &IntfMD,
                                      const TIntfMethEntry &MD, TInvContext &Context,
                                      THeaderList *Headers) {
-  TMemoryStream stream(Resp);
-  ProcessResponse(stream, IntfMD, MD, Context, Headers);
+  IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
+  doc->LoadFromXML(Resp); // no copy of a large answer into a stream first
+  ProcessResponse(*doc.Get(), IntfMD, MD, Context, Headers);
 }
 
 void TSoapConverter::ProcessResponse(TStream &Resp, const TIntfMetaData &IntfMD,

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "WebTestHost.h"
+#include <unistd.h>
+
 #include "rtl/Exception.h"
 #include "web/CGIRequest.h"
 #include "web/FieldExtract.h"
@@ -210,6 +212,33 @@ TEST(CGIRequest, WriteHeadersWritesOneBlockWithoutControlCharacters) {
   EXPECT_EQ(f.IO->Output, "Status: 200 OK  Set-Cookie: x=1\r\nA: b\r\n\r\n");
   EXPECT_EQ(f.IO->Writes, 1);
   EXPECT_FALSE(f.Request->WriteString(""));
+}
+
+} // namespace
+
+namespace {
+
+TEST(CGIHost, FileDescriptorsAndProcessEnvironment) {
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  ASSERT_EQ(write(in[1], "abcdef", 6), 6);
+  close(in[1]);
+  TCGIHost host = TCGIHost::FromFds(TCGIEnvironment({"CONTENT_LENGTH=4"}), in[0], out[1]);
+  TCGIRequest request(host);
+  request.ReadString(-1);
+  EXPECT_EQ(request.RawContent(), "abcd");
+  EXPECT_TRUE(request.WriteString("out"));
+  close(out[1]);
+  char buf[16] = {};
+  EXPECT_EQ(read(out[0], buf, sizeof buf), 3);
+  EXPECT_STREQ(buf, "out");
+  close(in[0]);
+  close(out[0]);
+
+  setenv("VEVUDE_TEST_VAR", "v1", 1);
+  EXPECT_EQ(TCGIEnvironment::FromProcess().Lookup("vevude_test_var"), "v1");
+  unsetenv("VEVUDE_TEST_VAR");
 }
 
 } // namespace

@@ -47,8 +47,8 @@ TEST(Mask, Matches) {
 
 TEST(Mask, StarLimit) {
   EXPECT_NO_THROW(TMask(std::string(30, '*')));
-  EXPECT_THROW(TMask(std::string(31, '*')), EMaskException);
-  EXPECT_THROW(TMask("/[abc"), EMaskException);
+  EXPECT_THROW(TMask(std::string(31, '*')), EMaskError);
+  EXPECT_THROW(TMask("/[abc"), EMaskError);
 }
 
 TEST(Mask, ManyStarsStayFast) {
