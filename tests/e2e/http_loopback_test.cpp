@@ -289,6 +289,12 @@ TEST_F(HTTPLoopbackTest, AnAnnouncedHugeBodyFailsCleanly) {
             "Error reading data: (63) Maximum file size exceeded");
 }
 
+TEST_F(HTTPLoopbackTest, HeaderBlocksAreBounded) {
+  EXPECT_EQ(Run("GET", Http("/big-headers?n=200"))->GetHeaderValue("X-Filler-199").size(), 500u);
+  EXPECT_EQ(ErrorOf<ENetHTTPClientException>("GET", Http("/big-headers?n=600")),
+            "Error receiving data: (56) Response header block too large");
+}
+
 TEST_F(HTTPLoopbackTest, InvalidServerCertificateNeedsTheHandler) {
   EXPECT_EQ(ErrorOf<ENetHTTPCertificateException>("GET", Https("/echo")),
             "Error getting Server Certificate");
