@@ -688,12 +688,12 @@ void TCurlHTTPClient::ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *
     }
     // The hashed system directory is looked up per issuer; the bundle file
     // would be parsed whole on every request.
-    if (FCAFile.empty()) {
+    // An extra bundle is trusted in addition to the system's directory.
+    Set(c, CURLOPT_CAPATH, DefaultCADirectory);
+    if (FCAFile.empty())
       Set(c, CURLOPT_CAINFO, static_cast<const char *>(nullptr));
-      Set(c, CURLOPT_CAPATH, DefaultCADirectory);
-    } else {
+    else
       Set(c, CURLOPT_CAINFO, FCAFile);
-    }
     Set(c, CURLOPT_CERTINFO, 1L);
     if (r.FServerCertificateAccepted) {
       Set(c, CURLOPT_SSL_VERIFYPEER, 0L);
