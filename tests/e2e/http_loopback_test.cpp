@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "rtl/Stream.h"
 #include "soap/client/CurlHTTPClient.h"
@@ -143,6 +144,21 @@ TEST_F(HTTPLoopbackTest, AbortFromSendProgressCancelsTheRequest) {
   EXPECT_TRUE(Request->IsCancelled());
 }
 
+TEST_F(HTTPLoopbackTest, CancelFromAnotherThreadEndsTheExchange) {
+  Request = Client->GetRequest("GET", Http("/slow-headers?ms=3000"));
+  THTTPRequest *req = Request.get();
+  std::thread canceller([req] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    req->Cancel();
+  });
+  auto resp = Client->Execute(*Request, &Content);
+  canceller.join();
+  EXPECT_EQ(resp->StatusCode(), 0);
+  EXPECT_EQ(resp->StatusText(), "");
+  Request->SetSourceStream(nullptr);
+  EXPECT_EQ(Client->Execute(*Request, &Content)->StatusCode(), 200) << "reset by the next Execute";
+}
+
 TEST_F(HTTPLoopbackTest, ReceiveProgressOnlyBelow300AndErrorBodiesKeptWhole) {
   std::vector<std::pair<int64_t, int64_t>> progress;
   Client->OnReceiveData = [&](TURLRequest &, int64_t total, int64_t read, bool &) {
@@ -200,6 +216,11 @@ TEST_F(HTTPLoopbackTest, DigestAnswersTheChallenge) {
   EXPECT_EQ(resp->StatusCode(), 200);
   auto &req = dynamic_cast<TCurlHTTPRequest &>(*Request);
   EXPECT_EQ(req.LastServerAuthScheme(), CURLAUTH_DIGEST);
+  TMemoryStream body(std::string(100000, 'd'));
+  resp = Run("POST", Http("/digest"), &body);
+  EXPECT_EQ(resp->StatusCode(), 200);
+  EXPECT_NE(Content.DataString().find("\"length\": 100000"), std::string::npos)
+      << "the body arrives whole after the challenge";
 }
 
 TEST_F(HTTPLoopbackTest, NegotiateIsPreferredOverBasic) {
