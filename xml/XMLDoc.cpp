@@ -1,5 +1,6 @@
 #include "xml/XMLDoc.h"
 
+#include <cstring>
 #include <memory>
 #include <pugixml.hpp>
 
@@ -127,7 +128,8 @@ std::string_view IXMLNode::Prefix() const {
 
 std::string_view IXMLNode::NamespaceURI() const {
   if (FAttr) {
-    std::string_view name = xml_attribute(FAttr).name(), declared;
+    const char *name = xml_attribute(FAttr).name();
+    std::string_view declared;
     if (IsDecl(name, declared)) return kXmlnsNamespace;
     std::string_view p = PrefixOf(name);
     if (p.empty()) return {};
@@ -281,7 +283,7 @@ TXMLAttrList IXMLNode::AttributeNodes() const {
 IXMLNode IXMLNode::AttributeNode(std::string_view name) const {
   if (!IsElement()) return {};
   for (xml_attribute a = xml_node(FNode).first_attribute(); a; a = a.next_attribute())
-    if (name == a.name()) return IXMLNode(FDoc, FNode, a.internal_object());
+    if (NameIs(a.name(), name)) return IXMLNode(FDoc, FNode, a.internal_object());
   return {};
 }
 
@@ -297,7 +299,8 @@ IXMLNode IXMLNode::AttributeNodeNS(std::string_view name, std::string_view names
   if (!IsElement()) return {};
   std::string_view local = LocalOf(name);
   for (xml_attribute a = xml_node(FNode).first_attribute(); a; a = a.next_attribute()) {
-    if (LocalOf(a.name()) != local) continue;
+    const char *n = a.name(), *colon = std::strchr(n, ':');
+    if (!NameIs(colon ? colon + 1 : n, local)) continue;
     IXMLNode h(FDoc, FNode, a.internal_object());
     if (h.NamespaceURI() == namespaceURI) return h;
   }

@@ -41,8 +41,11 @@ pugi::xml_attribute FindPrefixDecl(pugi::xml_node el, std::string_view prefix,
                                    pugi::xml_node *where) {
   for (pugi::xml_node e = el; e && e.type() == pugi::node_element; e = e.parent())
     for (pugi::xml_attribute a = e.first_attribute(); a; a = a.next_attribute()) {
-      std::string_view p;
-      if (IsDecl(a.name(), p) && p == prefix) {
+      const char *n = a.name();
+      bool match = prefix.empty() ? NameIs(n, "xmlns")
+                                  : n[0] == 'x' && n[1] == 'm' && n[2] == 'l' && n[3] == 'n' &&
+                                        n[4] == 's' && n[5] == ':' && NameIs(n + 6, prefix);
+      if (match) {
         if (where) *where = e;
         return a;
       }

@@ -18,16 +18,25 @@ inline std::string_view LocalOf(std::string_view qname) {
   return c == std::string_view::npos ? qname : qname.substr(c + 1);
 }
 
+// True when the C string `s` equals `v` (no length computed first: names
+// are compared while scanning attribute lists).
+inline bool NameIs(const char *s, std::string_view v) {
+  for (char c : v)
+    if (*s++ != c) return false;
+  return *s == 0;
+}
+
 // True when the attribute `name` declares a namespace; `prefix` receives
 // the declared prefix (empty for the default namespace).
-inline bool IsDecl(std::string_view name, std::string_view &prefix) {
-  if (name.size() < 5 || name.substr(0, 5) != "xmlns") return false;
-  if (name.size() == 5) {
+inline bool IsDecl(const char *name, std::string_view &prefix) {
+  if (name[0] != 'x' || name[1] != 'm' || name[2] != 'l' || name[3] != 'n' || name[4] != 's')
+    return false;
+  if (name[5] == 0) {
     prefix = {};
     return true;
   }
   if (name[5] != ':') return false;
-  prefix = name.substr(6);
+  prefix = name + 6;
   return true;
 }
 

@@ -7,13 +7,12 @@
 #include "rtl/EnumSet.h"
 #include "rtl/Interface.h"
 #include "rtl/Stream.h"
+#include "soap/server/WebServiceBindingType.h"
 
 namespace vv {
 
 struct TIntfMetaData;
 struct TIntfMethEntry;
-
-enum TWebServiceBindingType { btUnknown, btSoap, btHttp, btMime, btDIME };
 
 enum TWebNodeOption { wnoSOAP12 }; // SOAP 1.2 framing
 using TWebNodeOptions = TEnumSet<TWebNodeOption>;

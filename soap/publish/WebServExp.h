@@ -11,7 +11,7 @@
 
 #include "rtl/TypeInfo.h"
 #include "soap/server/IntfMetaData.h"
-#include "soap/server/SoapInvoker.h" // TWebServiceBindingType
+#include "soap/server/WebServiceBindingType.h"
 #include "xml/XMLDoc.h"
 
 namespace vv {

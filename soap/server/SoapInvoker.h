@@ -22,14 +22,11 @@
 #include "soap/server/HeaderList.h"
 #include "soap/server/SOAPHeaders.h"
 #include "soap/server/SoapConverter.h"
+#include "soap/server/WebServiceBindingType.h"
 
 namespace vv {
 
 class THTTPSoapDispatchNode;
-
-// How a message travels: btSoap is a plain XML message, btMime a multipart
-// message with attachments.
-enum TWebServiceBindingType : uint8_t { btUnknown, btSoap, btHttp, btMime, btDIME };
 
 // The operation through which the HTTP dispatcher hands a request over.
 struct IHTTPSoapDispatch : virtual IInterface {
