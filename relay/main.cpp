@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "relay/uDRUXImpl.h"
 #include "relay/uDRUXIntf.h"
 #include "relay/uOstrel.h"
 #include "relay/uws.h"
@@ -22,7 +23,7 @@ void InitUnits() {
   InitWSDLPublishUnit();
   InitOstrelUnit();
   InitDRUXIntfUnit();
-  // InitDRUXImplUnit() joins here with the relay.
+  InitDRUXImplUnit();
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "xml/XMLValidator.h"
 
+#include <cctype>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
@@ -73,9 +74,37 @@ private:
     if (declNode) {
       decl.Version = declNode.attribute("version").value();
       decl.Encoding = declNode.attribute("encoding").value();
+      if (!ValidDeclaration(declNode)) Fail("Invalid xml declaration.", declNode);
       FDoc.remove_child(declNode);
     }
     return decl;
+  }
+
+  // version="1.n" first, then optionally an encoding name and standalone,
+  // in that order, and nothing else.
+  static bool ValidDeclaration(pugi::xml_node decl) {
+    pugi::xml_attribute a = decl.first_attribute();
+    if (!a || std::string_view(a.name()) != "version") return false;
+    std::string_view v = a.value();
+    if (v.size() < 3 || v.substr(0, 2) != "1." ||
+        v.substr(2).find_first_not_of("0123456789") != std::string_view::npos)
+      return false;
+    a = a.next_attribute();
+    if (a && std::string_view(a.name()) == "encoding") {
+      std::string_view e = a.value();
+      if (e.empty() || !std::isalpha((unsigned char)e[0]) ||
+          e.find_first_not_of(
+              "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") !=
+              std::string_view::npos)
+        return false;
+      a = a.next_attribute();
+    }
+    if (a && std::string_view(a.name()) == "standalone") {
+      std::string_view sd = a.value();
+      if (sd != "yes" && sd != "no") return false;
+      a = a.next_attribute();
+    }
+    return !a;
   }
 
   // Visits every node, parents first, with an explicit walk (no recursion).

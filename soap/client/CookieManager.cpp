@@ -10,8 +10,7 @@ namespace {
 
 bool DomainMatches(const TCookie &c, const std::string &host) {
   if (c.HostOnly) return host == c.Domain;
-  return host == c.Domain ||
-         (host.size() > c.Domain.size() && EndsText("." + c.Domain, host));
+  return host == c.Domain || (host.size() > c.Domain.size() && EndsText("." + c.Domain, host));
 }
 
 bool PathMatches(const std::string &cookiePath, const std::string &path) {
@@ -42,9 +41,8 @@ void TCookieManager::AddServerCookie(std::string_view setCookie, const TURI &url
   size_t pos = pair.size();
   while (pos < setCookie.size()) {
     size_t next = setCookie.find(';', pos + 1);
-    std::string_view attr = setCookie.substr(pos + 1, next == std::string_view::npos
-                                                          ? std::string_view::npos
-                                                          : next - pos - 1);
+    std::string_view attr = setCookie.substr(
+        pos + 1, next == std::string_view::npos ? std::string_view::npos : next - pos - 1);
     size_t aeq = attr.find('=');
     std::string name = Trim(attr.substr(0, aeq));
     std::string value = aeq == std::string_view::npos ? "" : Trim(attr.substr(aeq + 1));

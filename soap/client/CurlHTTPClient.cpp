@@ -28,7 +28,8 @@ std::string Base64(std::string_view in) {
   std::string out;
   size_t i = 0;
   for (; i + 2 < in.size(); i += 3) {
-    uint32_t v = uint32_t(uint8_t(in[i])) << 16 | uint32_t(uint8_t(in[i + 1])) << 8 | uint8_t(in[i + 2]);
+    uint32_t v =
+        uint32_t(uint8_t(in[i])) << 16 | uint32_t(uint8_t(in[i + 1])) << 8 | uint8_t(in[i + 2]);
     out += abc[v >> 18];
     out += abc[(v >> 12) & 63];
     out += abc[(v >> 6) & 63];
@@ -58,12 +59,17 @@ unsigned long OfferedSchemes(const std::string &challenge) {
   size_t pos = 0;
   while (pos <= challenge.size()) {
     size_t comma = challenge.find(',', pos);
-    std::string part = Trim(challenge.substr(pos, comma == std::string::npos ? comma : comma - pos));
+    std::string part =
+        Trim(challenge.substr(pos, comma == std::string::npos ? comma : comma - pos));
     std::string word = LowerCase(part.substr(0, part.find(' ')));
-    if (word == "negotiate") bits |= CURLAUTH_NEGOTIATE;
-    else if (word == "ntlm") bits |= CURLAUTH_NTLM;
-    else if (word == "digest") bits |= CURLAUTH_DIGEST;
-    else if (word == "basic") bits |= CURLAUTH_BASIC;
+    if (word == "negotiate")
+      bits |= CURLAUTH_NEGOTIATE;
+    else if (word == "ntlm")
+      bits |= CURLAUTH_NTLM;
+    else if (word == "digest")
+      bits |= CURLAUTH_DIGEST;
+    else if (word == "basic")
+      bits |= CURLAUTH_BASIC;
     if (comma == std::string::npos) break;
     pos = comma + 1;
   }
@@ -151,8 +157,8 @@ std::string CertField(curl_slist *fields, const char *name) {
 std::string CommonName(const std::string &subject) {
   size_t pos = 0;
   while ((pos = subject.find("CN", pos)) != std::string::npos) {
-    bool start = pos == 0 || subject[pos - 1] == ' ' || subject[pos - 1] == ',' ||
-                 subject[pos - 1] == '/';
+    bool start =
+        pos == 0 || subject[pos - 1] == ' ' || subject[pos - 1] == ',' || subject[pos - 1] == '/';
     size_t eq = subject.find_first_not_of(' ', pos + 2);
     if (start && eq != std::string::npos && subject[eq] == '=') {
       size_t b = subject.find_first_not_of(' ', eq + 1);
@@ -186,18 +192,39 @@ bool DescribeCertificate(CURL *curl, TCertificate &cert, std::string &pem) {
   cert.PublicKey = CertField(f, "rsa(n)");
   cert.CertName = CommonName(cert.Subject);
   pem = CertField(f, "Cert");
+  curl_tlssessioninfo *tls = nullptr;
+  if (CurlApi().ssl_get_version &&
+      CurlApi().easy_getinfo(curl, CURLINFO_TLS_SSL_PTR, &tls) == CURLE_OK && tls &&
+      tls->backend == CURLSSLBACKEND_OPENSSL && tls->internals)
+    cert.ProtocolName = CurlApi().ssl_get_version(tls->internals);
   return true;
 }
 
 // Verification results of the TLS library, as failure reasons.
 THTTPSecureFailureReason ReasonOf(long verifyResult) {
   switch (verifyResult) {
-  case 2: case 18: case 19: case 20: case 21: case 27: return THTTPSecureFailureReason::InvalidCA;
-  case 9: case 10: case 13: case 14: return THTTPSecureFailureReason::CertDateInvalid;
-  case 23: return THTTPSecureFailureReason::CertRevoked;
-  case 26: case 28: return THTTPSecureFailureReason::CertWrongUsage;
-  case 62: case 0: return THTTPSecureFailureReason::CertCNInvalid;
-  default: return THTTPSecureFailureReason::InvalidCert;
+  case 2:
+  case 18:
+  case 19:
+  case 20:
+  case 21:
+  case 27:
+    return THTTPSecureFailureReason::InvalidCA;
+  case 9:
+  case 10:
+  case 13:
+  case 14:
+    return THTTPSecureFailureReason::CertDateInvalid;
+  case 23:
+    return THTTPSecureFailureReason::CertRevoked;
+  case 26:
+  case 28:
+    return THTTPSecureFailureReason::CertWrongUsage;
+  case 62:
+  case 0:
+    return THTTPSecureFailureReason::CertCNInvalid;
+  default:
+    return THTTPSecureFailureReason::InvalidCert;
   }
 }
 
@@ -254,8 +281,8 @@ size_t OnRead(char *buffer, size_t size, size_t nitems, void *user) {
   TPass &p = *static_cast<TPass *>(user);
   if (p.Request->IsCancelled()) return CURL_READFUNC_ABORT;
   try {
-    int64_t want = std::min<int64_t>({int64_t(size * nitems), TCurlHTTPClient::SendChunkSize,
-                                      p.Total - p.Sent});
+    int64_t want = std::min<int64_t>(
+        {int64_t(size * nitems), TCurlHTTPClient::SendChunkSize, p.Total - p.Sent});
     if (want <= 0) return 0;
     int64_t got = p.Body->Read(buffer, want);
     if (got <= 0) return CURL_READFUNC_ABORT; // the body shrank under us
@@ -497,8 +524,12 @@ void TCurlHTTPClient::PrepareSecureProtocols(TCurlHTTPRequest &r) {
   static const long mins[] = {CURL_SSLVERSION_SSLv2,   CURL_SSLVERSION_SSLv3,
                               CURL_SSLVERSION_TLSv1_0, CURL_SSLVERSION_TLSv1_1,
                               CURL_SSLVERSION_TLSv1_2, CURL_SSLVERSION_TLSv1_3};
-  static const long maxs[] = {0, 0, CURL_SSLVERSION_MAX_TLSv1_0, CURL_SSLVERSION_MAX_TLSv1_1,
-                              CURL_SSLVERSION_MAX_TLSv1_2, CURL_SSLVERSION_MAX_TLSv1_3};
+  static const long maxs[] = {0,
+                              0,
+                              CURL_SSLVERSION_MAX_TLSv1_0,
+                              CURL_SSLVERSION_MAX_TLSv1_1,
+                              CURL_SSLVERSION_MAX_TLSv1_2,
+                              CURL_SSLVERSION_MAX_TLSv1_3};
   int lo = -1, hi = -1;
   for (int i = 0; i < 6; ++i)
     if (set.Contains(THTTPSecureProtocol(i))) {
@@ -513,8 +544,9 @@ void TCurlHTTPClient::CheckClientCertificate(TCurlHTTPRequest &r) {
   if (!r.ClientCertPath().empty()) {
     std::ifstream in(r.ClientCertPath(), std::ios::binary);
     std::string text(MaxClientCertificateFile, '\0');
-    if (!in) throw ENetHTTPRequestException("Error opening certificate file: (%d) %s",
-                                            {code, CurlErrorText(CURLE_SSL_CERTPROBLEM)});
+    if (!in)
+      throw ENetHTTPRequestException("Error opening certificate file: (%d) %s",
+                                     {code, CurlErrorText(CURLE_SSL_CERTPROBLEM)});
     in.read(text.data(), std::streamsize(text.size()));
     text.resize(size_t(in.gcount()));
     if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
@@ -571,8 +603,9 @@ curl_slist *TCurlHTTPClient::BuildHeaders(TCurlHTTPRequest &r) {
     curl_slist *next = api.slist_append(list, line.c_str());
     if (!next) {
       api.slist_free_all(list);
-      throw ENetHTTPRequestException("Error adding header: (%d) %s",
-                                     {int(CURLE_OUT_OF_MEMORY), CurlErrorText(CURLE_OUT_OF_MEMORY)});
+      throw ENetHTTPRequestException(
+          "Error adding header: (%d) %s",
+          {int(CURLE_OUT_OF_MEMORY), CurlErrorText(CURLE_OUT_OF_MEMORY)});
     }
     list = next;
   };
@@ -595,7 +628,8 @@ void TCurlHTTPClient::ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *
   Set(c, CURLOPT_FOLLOWLOCATION, 0L);
   Set(c, CURLOPT_PATH_AS_IS, 1L);
   Set(c, CURLOPT_NOSIGNAL, 1L);
-  Set(c, CURLOPT_HTTP_VERSION, r.FHTTP2 ? long(CURL_HTTP_VERSION_2TLS) : long(CURL_HTTP_VERSION_1_1));
+  Set(c, CURLOPT_HTTP_VERSION,
+      r.FHTTP2 ? long(CURL_HTTP_VERSION_2TLS) : long(CURL_HTTP_VERSION_1_1));
   SetPtr(c, CURLOPT_HTTPHEADER, headers);
 
   const std::string &method = r.MethodString();
@@ -654,12 +688,12 @@ void TCurlHTTPClient::ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *
     }
     // The hashed system directory is looked up per issuer; the bundle file
     // would be parsed whole on every request.
-    if (FCAFile.empty()) {
+    // An extra bundle is trusted in addition to the system's directory.
+    Set(c, CURLOPT_CAPATH, DefaultCADirectory);
+    if (FCAFile.empty())
       Set(c, CURLOPT_CAINFO, static_cast<const char *>(nullptr));
-      Set(c, CURLOPT_CAPATH, DefaultCADirectory);
-    } else {
+    else
       Set(c, CURLOPT_CAINFO, FCAFile);
-    }
     Set(c, CURLOPT_CERTINFO, 1L);
     if (r.FServerCertificateAccepted) {
       Set(c, CURLOPT_SSL_VERIFYPEER, 0L);
@@ -697,9 +731,9 @@ THTTPClient::TExecutionResult TCurlHTTPClient::DoExecuteRequest(THTTPRequest &re
   response.SetStatus(0, "", THTTPProtocolVersion::UNKNOWN_HTTP);
   response.SetHeaders({}, {});
   if (r.URL().Scheme != "http" && !p.Https)
-    throw ENetHTTPClientException("Error sending data: (%d) %s",
-                                  {int(CURLE_UNSUPPORTED_PROTOCOL),
-                                   CurlErrorText(CURLE_UNSUPPORTED_PROTOCOL)});
+    throw ENetHTTPClientException(
+        "Error sending data: (%d) %s",
+        {int(CURLE_UNSUPPORTED_PROTOCOL), CurlErrorText(CURLE_UNSUPPORTED_PROTOCOL)});
   curl_slist *headers = nullptr;
   {
     std::lock_guard<std::mutex> guard(r.FLock);
@@ -727,9 +761,8 @@ THTTPClient::TExecutionResult TCurlHTTPClient::DoExecuteRequest(THTTPRequest &re
   return FinishPass(r, response, rc, &p);
 }
 
-THTTPClient::TExecutionResult TCurlHTTPClient::FinishPass(TCurlHTTPRequest &r,
-                                                          THTTPResponse &response, CURLcode rc,
-                                                          void *pass) {
+THTTPClient::TExecutionResult
+TCurlHTTPClient::FinishPass(TCurlHTTPRequest &r, THTTPResponse &response, CURLcode rc, void *pass) {
   TPass &p = *static_cast<TPass *>(pass);
   if (p.Error) std::rethrow_exception(p.Error);
   if (r.IsCancelled()) {
@@ -759,15 +792,16 @@ THTTPClient::TExecutionResult TCurlHTTPClient::FinishPass(TCurlHTTPRequest &r,
   }
   const char *step = p.Receiving ? "Error receiving data: (%d) %s" : "Error sending data: (%d) %s";
   if (p.BodyTooLarge || rc == CURLE_FILESIZE_EXCEEDED)
-    throw ENetHTTPResponseException("Error reading data: (%d) %s",
-                                    {int(CURLE_FILESIZE_EXCEEDED), CurlErrorText(CURLE_FILESIZE_EXCEEDED)});
+    throw ENetHTTPResponseException(
+        "Error reading data: (%d) %s",
+        {int(CURLE_FILESIZE_EXCEEDED), CurlErrorText(CURLE_FILESIZE_EXCEEDED)});
   if (p.HeaderTooLarge)
     throw ENetHTTPClientException("Error receiving data: (%d) %s",
                                   {int(CURLE_RECV_ERROR), "Response header block too large"});
   if (p.CertRefused) throw ENetHTTPCertificateException("Server Certificate not accepted");
   if (p.Stalled)
-    throw ENetHTTPClientException(step, {int(CURLE_OPERATION_TIMEDOUT),
-                                         CurlErrorText(CURLE_OPERATION_TIMEDOUT)});
+    throw ENetHTTPClientException(
+        step, {int(CURLE_OPERATION_TIMEDOUT), CurlErrorText(CURLE_OPERATION_TIMEDOUT)});
   if (rc == CURLE_SSL_CERTPROBLEM)
     throw ENetHTTPRequestException("Error opening certificate file: (%d) %s",
                                    {int(rc), CurlErrorText(rc)});

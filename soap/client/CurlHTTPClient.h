@@ -29,8 +29,8 @@ public:
   TCurlHTTPClient();
   ~TCurlHTTPClient() override;
 
-  // A CA bundle file to verify servers against instead of the hashed
-  // system directory; empty for the directory.
+  // A CA bundle file trusted in addition to the hashed system directory;
+  // empty for the directory alone.
   void SetCAFile(const std::string &path) { FCAFile = path; }
   const std::string &CAFile() const { return FCAFile; }
 

@@ -42,8 +42,8 @@ private:
   struct TPassState; // per-pass callback state, see the .cpp
 
   // Settings computed by the client before a pass.
-  std::string FProxy;       // empty: no proxy
-  std::string FNoProxy;     // bypass list
+  std::string FProxy;   // empty: no proxy
+  std::string FNoProxy; // bypass list
   std::string FProxyUser, FProxyPassword;
   unsigned long FProxyAuth = 0;
   std::string FServerUser, FServerPassword;

@@ -43,8 +43,10 @@ bool Load() {
     return false;
   }
   // Already loaded as libcurl's own dependency when its TLS backend is OpenSSL.
-  if (void *ssl = dlopen(SslSoName, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD))
+  if (void *ssl = dlopen(SslSoName, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD)) {
     Bind(ssl, "SSL_CTX_set_client_cert_cb", api.ssl_ctx_set_client_cert_cb);
+    Bind(ssl, "SSL_get_version", api.ssl_get_version);
+  }
   // The library stays loaded for the life of the process: connections and
   // TLS state hold pointers into it.
   GApi = api;

@@ -23,6 +23,7 @@ struct TCurlApi {
   // From the TLS library behind libcurl, when it is OpenSSL (else null):
   // lets the binding learn that a server asked for a client certificate.
   void (*ssl_ctx_set_client_cert_cb)(void *ctx, int (*cb)(void *ssl, void **x509, void **pkey));
+  const char *(*ssl_get_version)(const void *ssl);
 };
 
 // The loaded library; raises ENetHTTPClientException "Error obtaining

@@ -17,8 +17,16 @@ bool IsRedirectStatus(int32_t code) {
 
 // The redirect rule that matches a method and a status, if any.
 bool RedirectRule(const std::string &method, int32_t code, THTTPRedirectWithGET &rule) {
-  int col = code == 301 ? 0 : code == 302 ? 1 : code == 303 ? 2 : code == 307 ? 3 : code == 308 ? 4 : -1;
-  int row = SameText(method, "POST") ? 0 : SameText(method, "PUT") ? 1 : SameText(method, "DELETE") ? 2 : -1;
+  int col = code == 301   ? 0
+            : code == 302 ? 1
+            : code == 303 ? 2
+            : code == 307 ? 3
+            : code == 308 ? 4
+                          : -1;
+  int row = SameText(method, "POST")     ? 0
+            : SameText(method, "PUT")    ? 1
+            : SameText(method, "DELETE") ? 2
+                                         : -1;
   if (col < 0 || row < 0) return false;
   rule = THTTPRedirectWithGET(row * 5 + col);
   return true;
@@ -92,7 +100,8 @@ void THTTPRequest::CheckHeader(const std::string &name, const std::string &value
   // A line break would let a value start a header of its own (or a body).
   constexpr int32_t BadArgument = 43;
   bool ok = !name.empty() && name.find_first_of(":\r\n \t") == std::string::npos &&
-            value.find_first_of("\r\n") == std::string::npos && value.find('\0') == std::string::npos;
+            value.find_first_of("\r\n") == std::string::npos &&
+            value.find('\0') == std::string::npos;
   if (!ok)
     throw ENetHTTPRequestException("Error adding header: (%d) %s",
                                    {BadArgument, "Header name or value not allowed"});
@@ -336,9 +345,9 @@ bool THTTPClient::SetProxyCredential(THTTPRequest &request, THTTPResponse &respo
       bool abort = false;
       if (hasCallback) {
         TAuthPersistenceType persistence = TAuthPersistenceType::Request;
-        abort = AskCallback(TAuthTargetType::Proxy, st.ProxyCredential.Realm,
-                            FProxySettings.ToURL(), st.ProxyCredential.UserName,
-                            st.ProxyCredential.Password, persistence);
+        abort =
+            AskCallback(TAuthTargetType::Proxy, st.ProxyCredential.Realm, FProxySettings.ToURL(),
+                        st.ProxyCredential.UserName, st.ProxyCredential.Password, persistence);
       }
       st.NeedProxyCredential = !abort && !st.ProxyCredential.IsEmpty();
     }
@@ -350,7 +359,8 @@ bool THTTPClient::SetProxyCredential(THTTPRequest &request, THTTPResponse &respo
     FProxyRealm = realm;
     st.ProxyCredentials.clear();
     if (!FProxySettings.Host().empty()) st.ProxyCredentials.push_back(FProxySettings.Credential());
-    for (const TCredential &c : CredentialsStorage().FindCredentials(TAuthTargetType::Proxy, realm)) {
+    for (const TCredential &c :
+         CredentialsStorage().FindCredentials(TAuthTargetType::Proxy, realm)) {
       bool same = false;
       for (const TCredential &o : st.ProxyCredentials)
         same = same || (o.UserName == c.UserName && o.Password == c.Password);
@@ -371,7 +381,8 @@ bool THTTPClient::ApplyCredential(TAuthTargetType target, THTTPRequest &request,
   TCredential &cred = proxy ? st.ProxyCredential : st.ServerCredential;
   TCredentialsStorage::TCredentialList &list = proxy ? st.ProxyCredentials : st.ServerCredentials;
   size_t &it = proxy ? st.ProxyIterator : st.ServerIterator;
-  InternalState wanted = proxy ? InternalState::ProxyAuthRequired : InternalState::ServerAuthRequired;
+  InternalState wanted =
+      proxy ? InternalState::ProxyAuthRequired : InternalState::ServerAuthRequired;
   if (st.Status == wanted) {
     if (it < list.size()) {
       cred.UserName = list[it].UserName;

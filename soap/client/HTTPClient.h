@@ -19,9 +19,21 @@
 namespace vv {
 
 enum class THTTPRedirectWithGET {
-  Post301, Post302, Post303, Post307, Post308,
-  Put301, Put302, Put303, Put307, Put308,
-  Delete301, Delete302, Delete303, Delete307, Delete308
+  Post301,
+  Post302,
+  Post303,
+  Post307,
+  Post308,
+  Put301,
+  Put302,
+  Put303,
+  Put307,
+  Put308,
+  Delete301,
+  Delete302,
+  Delete303,
+  Delete307,
+  Delete308
 };
 using THTTPRedirectsWithGET = TEnumSet<THTTPRedirectWithGET>;
 
@@ -34,8 +46,15 @@ using THTTPCompressionMethods = TEnumSet<THTTPCompressionMethod>;
 enum class THTTPProtocolVersion { UNKNOWN_HTTP, HTTP_1_0, HTTP_1_1, HTTP_2_0 };
 
 enum class THTTPSecureFailureReason {
-  CertRevFailed, InvalidCert, CertRevoked, InvalidCA, CertCNInvalid, CertDateInvalid,
-  CertWrongUsage, SecurityChannelError, CertNotAccepted
+  CertRevFailed,
+  InvalidCert,
+  CertRevoked,
+  InvalidCA,
+  CertCNInvalid,
+  CertDateInvalid,
+  CertWrongUsage,
+  SecurityChannelError,
+  CertNotAccepted
 };
 using THTTPSecureFailureReasons = TEnumSet<THTTPSecureFailureReason>;
 
@@ -46,9 +65,8 @@ class THTTPResponse;
 using TNeedClientCertificateEvent =
     std::function<void(THTTPClient &Sender, THTTPRequest &ARequest,
                        const TCertificateList &ACertificateList, int32_t &AnIndex)>;
-using TValidateCertificateEvent =
-    std::function<void(THTTPClient &Sender, THTTPRequest &ARequest,
-                       const TCertificate &Certificate, bool &Accepted)>;
+using TValidateCertificateEvent = std::function<void(
+    THTTPClient &Sender, THTTPRequest &ARequest, const TCertificate &Certificate, bool &Accepted)>;
 
 class THTTPRequest : public TURLRequest {
 public:
@@ -123,8 +141,13 @@ public:
   static constexpr int32_t DefaultMaxRedirects = 5;
 
   // Outcome of one pass of send and receive.
-  enum class TExecutionResult { Success, UnknownError, ServerCertificateInvalid,
-                                ClientCertificateNeeded, Retry };
+  enum class TExecutionResult {
+    Success,
+    UnknownError,
+    ServerCertificateInvalid,
+    ClientCertificateNeeded,
+    Retry
+  };
   enum class InternalState { Other, ProxyAuthRequired, ServerAuthRequired };
   struct THTTPState {
     bool NeedProxyCredential = false;
@@ -214,8 +237,8 @@ private:
   void TakeCookies(THTTPRequest &request, THTTPResponse &response);
   void ValidateServerCertificate(THTTPRequest &request);
   void ChooseClientCertificate(THTTPRequest &request, TCertificateList &offered);
-  void RunLoop(THTTPRequest &request, THTTPResponse &response, int64_t bodyPos,
-               int64_t contentPos, int64_t contentSize);
+  void RunLoop(THTTPRequest &request, THTTPResponse &response, int64_t bodyPos, int64_t contentPos,
+               int64_t contentSize);
 
   bool FAllowCookies = true;
   bool FHandleRedirects = true;

@@ -18,8 +18,8 @@ TProxySettings::TProxySettings(const std::string &url) {
 
 TProxySettings::TProxySettings(std::string host, int32_t port, std::string user,
                                std::string password, std::string scheme)
-    : FHost(std::move(host)), FPort(port), FScheme(std::move(scheme)),
-      FUserName(std::move(user)), FPassword(std::move(password)) {
+    : FHost(std::move(host)), FPort(port), FScheme(std::move(scheme)), FUserName(std::move(user)),
+      FPassword(std::move(password)) {
   MakeCredential();
 }
 

@@ -103,9 +103,10 @@ void THTTPRIO::SetHTTPWebNode(THTTPReqResp *Value) {
     old->RemoveFreeNotification(this);
     old->SetWSDLView(nullptr);
     FHTTPWebNode = nullptr;
+    bool ownedHere = old->Owner() == this && old != FDefaultWebNode;
     // Dropping the reference frees an ownerless transport.
     FWebNode.Reset();
-    if (old->Owner() == this && old != FDefaultWebNode) delete old;
+    if (ownedHere) delete old;
   }
   THTTPReqResp *node = Value ? Value : FDefaultWebNode;
   FHTTPWebNode = node;

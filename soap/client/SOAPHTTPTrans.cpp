@@ -64,8 +64,9 @@ THTTPReqResp::THTTPReqResp(TComponent *owner)
 THTTPReqResp::~THTTPReqResp() {
   for (auto &n : std::exchange(FFreeNotifications, {})) n.second();
   FWSDLView = nullptr;
-  // The client certificate goes with the owned components, the HTTP client
-  // (and its platform handle) with FHTTP.
+  delete FClientCertificate; // leaves the owned components
+  FClientCertificate = nullptr;
+  FHTTP.reset(); // and the platform handle with it
 }
 
 // ---- reference counting ---------------------------------------------------

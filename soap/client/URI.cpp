@@ -19,8 +19,21 @@ bool IsSchemeChar(char c) {
 
 bool IsSlash(char c) { return c == '/' || c == '\\'; }
 
+// The text with the password of its user information masked: error
+// messages travel far (into SOAP faults and logs) and never carry one.
+std::string WithoutPassword(std::string_view text) {
+  size_t start = text.find("://");
+  start = start == std::string_view::npos ? text.find(':') + 1 : start + 3;
+  size_t end = text.find_first_of("/\\?#", start);
+  size_t at = text.substr(0, end).rfind('@');
+  if (at == std::string_view::npos || at < start) return std::string(text);
+  size_t colon = text.find(':', start);
+  if (colon == std::string_view::npos || colon > at) return std::string(text);
+  return std::string(text.substr(0, colon + 1)) + "***" + std::string(text.substr(at));
+}
+
 [[noreturn]] void InvalidURL(std::string_view text) {
-  throw ENetURIException("Invalid URL: \"%s\"", {text});
+  throw ENetURIException("Invalid URL: \"%s\"", {WithoutPassword(text)});
 }
 
 // The scheme of `text` when it starts with one followed by ":", else empty.
@@ -71,8 +84,8 @@ std::string EncodeComponent(std::string_view s, bool isPath) {
       out += '/';
       continue;
     }
-    bool plain = c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '`' &&
-                 c != '{' && c != '}' && c != '|' && c != '^' && c != '\\' && (isPath || c != '#');
+    bool plain = c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '`' && c != '{' &&
+                 c != '}' && c != '|' && c != '^' && c != '\\' && (isPath || c != '#');
     if (plain) {
       out += ch;
     } else {
@@ -242,7 +255,8 @@ TURI TURI::Resolve(const TURI &base, std::string_view location) {
         result.Path = rel.Path;
       } else {
         size_t slash = base.Path.rfind('/');
-        result.Path = (slash == std::string::npos ? "/" : base.Path.substr(0, slash + 1)) + rel.Path;
+        result.Path =
+            (slash == std::string::npos ? "/" : base.Path.substr(0, slash + 1)) + rel.Path;
       }
     }
   }

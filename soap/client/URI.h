@@ -39,8 +39,8 @@ public:
   std::string Host; // IPv6 literals keep their brackets
   int32_t Port = -1;
   std::string Path = "/";
-  std::string Query;  // without "?"
-  std::string Params; // ";" parameters of the last segment, without ";"
+  std::string Query;    // without "?"
+  std::string Params;   // ";" parameters of the last segment, without ";"
   std::string Fragment; // without "#"
 };
 

@@ -9,8 +9,8 @@ TURLRequest::TURLRequest(TURLClient &client, std::string method, TURI url)
     : FClient(client), FURL(std::move(url)), FMethodString(std::move(method)),
       FConnectionTimeout(client.ConnectionTimeout()), FSendTimeout(client.SendTimeout()),
       FResponseTimeout(client.ResponseTimeout()) {
-  FLocalCredential = TCredential(TAuthTargetType::Server, "", FURL.Host, FURL.Username,
-                                 FURL.Password);
+  FLocalCredential =
+      TCredential(TAuthTargetType::Server, "", FURL.Host, FURL.Username, FURL.Password);
 }
 
 void TURLRequest::SetConnectionTimeout(int32_t ms) {

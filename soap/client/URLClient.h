@@ -53,10 +53,10 @@ using TSendDataEvent = std::function<void(TURLRequest &Sender, int64_t AContentL
 using TReceiveDataEvent = std::function<void(TURLRequest &Sender, int64_t AContentLength,
                                              int64_t AReadCount, bool &AAbort)>;
 // Asked for credentials when a server or proxy wants them.
-using TCredentialsStorageCallback = std::function<void(
-    TAuthTargetType AnAuthTarget, const std::string &ARealm, const std::string &AURL,
-    std::string &AUserName, std::string &APassword, bool &AbortAuth,
-    TAuthPersistenceType &Persistence)>;
+using TCredentialsStorageCallback =
+    std::function<void(TAuthTargetType AnAuthTarget, const std::string &ARealm,
+                       const std::string &AURL, std::string &AUserName, std::string &APassword,
+                       bool &AbortAuth, TAuthPersistenceType &Persistence)>;
 
 class TURLRequest {
 public:

@@ -79,6 +79,13 @@ std::string ListingPageHead(std::string_view title) {
               BodyWithMargins, "</head><body>");
 }
 
+std::string PageBanner(std::string_view title, std::string_view subtitle) {
+  return std::string("<table class=\"MainBkgnd\" border=0 cellpadding=0 cellspacing=0 "
+                     "width=\"100%\"><tr><td>&nbsp;</td></tr>") +
+         Format("<tr><td class=\"h1Style\" align=\"center\">%s - %s</td></tr></table>",
+                {title, subtitle});
+}
+
 std::string ErrorPageHead() {
   return Head("<html><head><style type=\"text/css\"><!--", BodyWithoutMargins, "</head><body><h1>");
 }

@@ -18,10 +18,6 @@ namespace vv {
 namespace {
 
 constexpr const char *CRLF = "\r\n";
-constexpr const char *SMainTable = "<table class=\"MainBkgnd\" border=0 cellpadding=0 "
-                                   "cellspacing=0 width=\"100%\"><tr><td>&nbsp;</td></tr>";
-constexpr const char *STitleRow =
-    "<tr><td class=\"h1Style\" align=\"center\">%s - %s</td></tr></table>";
 constexpr const char *STypesHead =
     "<a name=\"types\"></a><center><h3>Registered Types</h3><table cellpadding=2 cellspacing=1 "
     "border=0><tr><td class=\"TblHdr\">Type</td><td class=\"TblHdr\">XML Name</td><td "
@@ -113,9 +109,8 @@ void TWSDLHTMLPublish::ServiceInfo(TObject *, TWebRequest *request, TWebResponse
   std::string intf = QueryField(request, "intf");
   std::string intfSection = InterfaceSection(intf, base);
   const std::string title = HTMLEscape(PublishProcessValues().PageTitle);
-  response->SetContent(ServicePageHead(title) + SMainTable +
-                       Format(STitleRow, {title, "Service Info Page"}) + intfSection + types +
-                       "</body></html>");
+  response->SetContent(ServicePageHead(title) + PageBanner(title, "Service Info Page") +
+                       intfSection + types + "</body></html>");
   response->SetContentType(HTMLContentType());
   handled = true;
 }

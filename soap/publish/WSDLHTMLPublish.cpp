@@ -18,10 +18,6 @@ constexpr const char *SForbiddenPage = "<html><head></head><body><h1>Forbidden (
                                        "<P>Access Forbidden</P></body></html>";
 constexpr const char *SNotFoundPage = "<html><head></head><body><h1>Error Encountered</h1>"
                                       "<P>Interface %s not found</P></body></html>";
-constexpr const char *SMainTable = "<table class=\"MainBkgnd\" border=0 cellpadding=0 "
-                                   "cellspacing=0 width=\"100%\"><tr><td>&nbsp;</td></tr>";
-constexpr const char *STitleRow =
-    "<tr><td class=\"h1Style\" align=\"center\">%s - %s</td></tr></table>";
 
 std::string Cell(std::string_view cls, std::string_view text) {
   return "<td class=\"" + std::string(cls) + "\">" + std::string(text) + "</td>";
@@ -152,7 +148,7 @@ void TWSDLHTMLPublish::WSDLAnswer(TStringList &resp, const std::string &name,
 
 void TWSDLHTMLPublish::ListingPage(TStringList &resp, const std::string &linkBase) {
   const std::string title = HTMLEscape(PublishProcessValues().PageTitle);
-  resp.Add(ListingPageHead(title) + SMainTable + Format(STitleRow, {title, "WebService Listing"}));
+  resp.Add(ListingPageHead(title) + PageBanner(title, "WebService Listing"));
   resp.Add("<center><br>");
   resp.Add("<table border=1 cellspacing=1 cellpadding=2 >");
   resp.Add("<tr>");

@@ -52,6 +52,13 @@ private:
   int &FDepth;
 };
 
+// Most elements of a literal answer carry no attribute at all; asking that
+// once spares the several attribute lookups of type and nil checks.
+bool HasAttributes(const IXMLNode &node) {
+  TXMLAttrList attrs = node.AttributeNodes();
+  return !(attrs.begin() == attrs.end());
+}
+
 bool IsTrueText(const std::optional<std::string> &v) {
   return v && (*v == "1" || SameText(*v, "true"));
 }
@@ -188,6 +195,7 @@ std::string TSOAPDomConv::NodeText(IXMLNode node) {
 }
 
 bool TSOAPDomConv::NodeIsNull(IXMLNode node) {
+  if (!HasAttributes(node)) return false;
   std::optional<std::string> v = node.GetAttributeNS("nil", SXMLSchemaInstNameSpace);
   if (!v) v = node.GetAttributeNS("NULL", SXMLSchemaInstNameSpace);
   return IsTrueText(v);
@@ -200,6 +208,7 @@ bool TSOAPDomConv::GetElementType(IXMLNode node, std::string &typeURI,
     typeName = "Array";
     return true;
   }
+  if (!HasAttributes(node)) return false;
   std::optional<std::string> t = node.GetAttributeNS("type", SXMLSchemaInstNameSpace);
   if (!t && FOptions.Contains(soTryAllSchema)) {
     for (const char *ns : {SXMLSchemaInstNameSpace1999, SXMLSchemaInstNameSpace2000})
@@ -235,10 +244,20 @@ void TSOAPDomConv::SetTypeAttr(IXMLNode RootNode, IXMLNode el, const std::string
 IXMLNode TSOAPDomConv::ConvertNativeDataToSoap(IXMLNode RootNode, IXMLNode Node,
                                                const std::string &NodeName,
                                                const std::string &NodeNamespace,
-                                               const TTypeInfo *Info, const void *P, int) {
+                                               const TTypeInfo *Info, const void *P,
+                                               int XMLOptions) {
   TDepthGuard guard(FDepth);
-  if (Info->Kind == TTypeKind::tkDynArray)
-    return WriteArray(RootNode, Node, NodeName, NodeNamespace, Info, P);
+  if (Info->Kind == TTypeKind::tkDynArray) {
+    if (!(XMLOptions & xoInlineArray) &&
+        !RemTypeRegistry().SerializeOptions(Info).Contains(xoInlineArrays))
+      return WriteArray(RootNode, Node, NodeName, NodeNamespace, Info, P);
+    // Inline: the items themselves, each under the value's own name.
+    IXMLNode last;
+    for (size_t i = 0, n = Info->DynArray->Length(P); i < n; ++i)
+      last = ConvertNativeDataToSoap(RootNode, Node, NodeName, NodeNamespace,
+                                     Info->DynArray->ElType, Info->DynArray->ItemConst(P, i), 0);
+    return last;
+  }
   if (Info->Kind == TTypeKind::tkClass)
     return WriteObject(RootNode, Node, NodeName, NodeNamespace, Info->Class->LoadObj(P), Info);
   const TTypeName &t = TypeNameOf(Info);
@@ -367,11 +386,8 @@ void TSOAPDomConv::ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, I
       obj = ReadObject(Info, RootNode, data);
     else if (auto r = FRefCache.FRead.find(key); r != FRefCache.FRead.end())
       obj = r->second;
-    else if (FRefCache.FReading.insert(key).second) {
-      obj = ReadObject(Info, RootNode, data);
-      FRefCache.FReading.erase(key);
-      FRefCache.FRead.emplace(key, obj);
-    }
+    else
+      obj = ReadObject(Info, RootNode, data, key);
     Info->Class->StoreObj(DataP, obj);
     return;
   }
@@ -396,7 +412,8 @@ void TSOAPDomConv::ReadArray(void *DataP, const TTypeInfo *Info, IXMLNode RootNo
     ConvertSoapToNativeData(d->Item(DataP, i), d->ElType, RootNode, c, true);
 }
 
-TObject *TSOAPDomConv::ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node) {
+TObject *TSOAPDomConv::ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node,
+                                  const std::string &href) {
   if (NodeIsNull(node)) return nullptr;
   TClass use = cls;
   std::string typeURI, typeName;
@@ -409,6 +426,9 @@ TObject *TSOAPDomConv::ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node) 
   // A TRemotable joins the current call's context by itself; the converter
   // never frees what it reads.
   TObject *obj = use->Class->Create();
+  // Known under its href before its properties are read: a reference back
+  // to it (a cycle) gets the same object instead of reading it again.
+  if (!href.empty()) FRefCache.FRead.emplace(href, obj);
 
   // One pass over the children: each takes the property of its exact local
   // name unless an earlier child already did (the first of duplicates wins).

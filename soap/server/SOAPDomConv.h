@@ -82,7 +82,8 @@ protected:
 
   IXMLNode WriteObject(IXMLNode RootNode, IXMLNode Node, const std::string &NodeName,
                        const std::string &NodeNamespace, TObject *obj, TClass declared);
-  TObject *ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node);
+  // Reads a record; `href`, when given, is the reference it was reached by.
+  TObject *ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node, const std::string &href = {});
 
   // What one message looks up again and again, asked of the registry once.
   struct TTypeName {

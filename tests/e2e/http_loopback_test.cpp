@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "rtl/Stream.h"
 #include "soap/client/CurlHTTPClient.h"
@@ -21,7 +22,9 @@ std::string Env(const char *name) {
   return v ? v : "";
 }
 
-std::string Http(const std::string &path) { return "http://127.0.0.1:" + Env("VV_HTTP_PORT") + path; }
+std::string Http(const std::string &path) {
+  return "http://127.0.0.1:" + Env("VV_HTTP_PORT") + path;
+}
 std::string Https(const std::string &path, const char *host = "localhost") {
   return std::string("https://") + host + ":" + Env("VV_HTTPS_PORT") + path;
 }
@@ -79,9 +82,12 @@ TEST_F(HTTPLoopbackTest, StatusesAndTheirTexts) {
     const char *Path;
     int Code;
     const char *Text;
-  } cases[] = {{"/status/200", 200, "OK"},          {"/status/201", 201, "Created"},
-               {"/status/404", 404, "Not Found"},   {"/status/400", 400, "Bad Request"},
-               {"/status/503", 503, "Service Unavailable"}, {"/nowhere", 404, "Not Found"}};
+  } cases[] = {{"/status/200", 200, "OK"},
+               {"/status/201", 201, "Created"},
+               {"/status/404", 404, "Not Found"},
+               {"/status/400", 400, "Bad Request"},
+               {"/status/503", 503, "Service Unavailable"},
+               {"/nowhere", 404, "Not Found"}};
   for (auto &c : cases) {
     auto resp = Run("GET", Http(c.Path));
     EXPECT_EQ(resp->StatusCode(), c.Code) << c.Path;
@@ -136,6 +142,21 @@ TEST_F(HTTPLoopbackTest, AbortFromSendProgressCancelsTheRequest) {
   auto resp = Run("POST", Http("/echo"), &body);
   EXPECT_EQ(resp->StatusCode(), 0);
   EXPECT_TRUE(Request->IsCancelled());
+}
+
+TEST_F(HTTPLoopbackTest, CancelFromAnotherThreadEndsTheExchange) {
+  Request = Client->GetRequest("GET", Http("/slow-headers?ms=3000"));
+  THTTPRequest *req = Request.get();
+  std::thread canceller([req] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    req->Cancel();
+  });
+  auto resp = Client->Execute(*Request, &Content);
+  canceller.join();
+  EXPECT_EQ(resp->StatusCode(), 0);
+  EXPECT_EQ(resp->StatusText(), "");
+  Request->SetSourceStream(nullptr);
+  EXPECT_EQ(Client->Execute(*Request, &Content)->StatusCode(), 200) << "reset by the next Execute";
 }
 
 TEST_F(HTTPLoopbackTest, ReceiveProgressOnlyBelow300AndErrorBodiesKeptWhole) {
@@ -195,6 +216,11 @@ TEST_F(HTTPLoopbackTest, DigestAnswersTheChallenge) {
   EXPECT_EQ(resp->StatusCode(), 200);
   auto &req = dynamic_cast<TCurlHTTPRequest &>(*Request);
   EXPECT_EQ(req.LastServerAuthScheme(), CURLAUTH_DIGEST);
+  TMemoryStream body(std::string(100000, 'd'));
+  resp = Run("POST", Http("/digest"), &body);
+  EXPECT_EQ(resp->StatusCode(), 200);
+  EXPECT_NE(Content.DataString().find("\"length\": 100000"), std::string::npos)
+      << "the body arrives whole after the challenge";
 }
 
 TEST_F(HTTPLoopbackTest, NegotiateIsPreferredOverBasic) {
@@ -232,8 +258,8 @@ TEST_F(HTTPLoopbackTest, RedirectsKeepThePostOrFailOnTheSixth) {
 }
 
 TEST_F(HTTPLoopbackTest, ARedirectToAnotherSchemeIsNeverRead) {
-  std::string msg = ErrorOf<ENetHTTPClientException>(
-      "GET", Http("/redirect-to?code=302&loc=file:///etc/passwd"));
+  std::string msg =
+      ErrorOf<ENetHTTPClientException>("GET", Http("/redirect-to?code=302&loc=file:///etc/passwd"));
   EXPECT_EQ(msg, "Error sending data: (1) Unsupported protocol");
   EXPECT_EQ(Content.DataString().find("root:"), std::string::npos);
 }
@@ -282,6 +308,12 @@ TEST_F(HTTPLoopbackTest, SendTimeoutFollowsTheResponseTimeoutUnlessSetOnTheReque
 TEST_F(HTTPLoopbackTest, AnAnnouncedHugeBodyFailsCleanly) {
   EXPECT_EQ(ErrorOf<ENetHTTPResponseException>("GET", Http("/huge")),
             "Error reading data: (63) Maximum file size exceeded");
+}
+
+TEST_F(HTTPLoopbackTest, HeaderBlocksAreBounded) {
+  EXPECT_EQ(Run("GET", Http("/big-headers?n=200"))->GetHeaderValue("X-Filler-199").size(), 500u);
+  EXPECT_EQ(ErrorOf<ENetHTTPClientException>("GET", Http("/big-headers?n=600")),
+            "Error receiving data: (56) Response header block too large");
 }
 
 TEST_F(HTTPLoopbackTest, InvalidServerCertificateNeedsTheHandler) {
@@ -333,6 +365,21 @@ TEST_F(HTTPLoopbackTest, AValidCertificateIsShownToTheHandlerBeforeSending) {
   EXPECT_EQ(msg.rfind("Error sending data: (", 0), 0u) << msg;
 }
 
+TEST_F(HTTPLoopbackTest, SecureProtocolsLimitTheHandshake) {
+  Client->SetCAFile(CertDir() + "/server.crt");
+  std::string protocol;
+  Client->OnValidateServerCertificate = [&](THTTPClient &, THTTPRequest &, const TCertificate &c,
+                                            bool &) { protocol = c.ProtocolName; };
+  Run("GET", Https("/echo"));
+  EXPECT_EQ(protocol, "TLSv1.3");
+  Client->SetSecureProtocols({THTTPSecureProtocol::TLS1, THTTPSecureProtocol::TLS12});
+  EXPECT_EQ(Run("GET", Https("/echo"))->StatusCode(), 200);
+  EXPECT_EQ(protocol, "TLSv1.2");
+  Client->SetProtocolVersion(THTTPProtocolVersion::HTTP_2_0);
+  EXPECT_EQ(Run("GET", Https("/echo"))->Version(), THTTPProtocolVersion::HTTP_1_1)
+      << "HTTP/2 is only offered; the peer speaks 1.1";
+}
+
 TEST_F(HTTPLoopbackTest, ClientCertificatesFromPemOrPkcs12) {
   std::string url = "https://localhost:" + Env("VV_MTLS_PORT") + "/echo";
   Client->SetCAFile(CertDir() + "/server.crt");
@@ -349,13 +396,17 @@ TEST_F(HTTPLoopbackTest, ClientCertificatesFromPemOrPkcs12) {
     }
   };
   EXPECT_EQ(withCert([](THTTPRequest &) {}), "Empty certificate list");
-  EXPECT_EQ(withCert([](THTTPRequest &r) { r.SetClientCertificate(CertDir() + "/client.pem", ""); }), "200");
+  EXPECT_EQ(
+      withCert([](THTTPRequest &r) { r.SetClientCertificate(CertDir() + "/client.pem", ""); }),
+      "200");
   TMemoryStream p12(ReadFile(CertDir() + "/client.p12"));
   EXPECT_EQ(withCert([&](THTTPRequest &r) { r.SetClientCertificate(p12, "p12pass"); }), "200");
-  EXPECT_EQ(withCert([](THTTPRequest &r) { r.SetClientCertificate(CertDir() + "/missing.pem", ""); }),
-            "Error opening certificate file: (58) Problem with the local SSL certificate");
-  EXPECT_EQ(withCert([](THTTPRequest &r) { r.SetClientCertificate(CertDir() + "/nocert.pem", ""); }),
-            "Certificate is not found in file: (58) Problem with the local SSL certificate");
+  EXPECT_EQ(
+      withCert([](THTTPRequest &r) { r.SetClientCertificate(CertDir() + "/missing.pem", ""); }),
+      "Error opening certificate file: (58) Problem with the local SSL certificate");
+  EXPECT_EQ(
+      withCert([](THTTPRequest &r) { r.SetClientCertificate(CertDir() + "/nocert.pem", ""); }),
+      "Certificate is not found in file: (58) Problem with the local SSL certificate");
   std::string wrong = withCert([&](THTTPRequest &r) { r.SetClientCertificate(p12, "wrong"); });
   EXPECT_EQ(wrong.find("wrong"), std::string::npos) << "no password in messages: " << wrong;
 }

@@ -154,6 +154,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(b"z" * 1000)
             self.close_connection = True
             return
+        if path == "/big-headers":
+            lines = int(q.get("n", "600"))
+            return self.send(200, "ok", [(f"X-Filler-{i}", "f" * 500) for i in range(lines)])
         if path == "/slow-headers":
             time.sleep(int(q.get("ms", "3000")) / 1000)
             return self.send(200, "late")

@@ -26,6 +26,7 @@ sys.path.insert(0, HERE)
 import relay_upstream  # noqa: E402  (the same answers the upstream serves)
 
 PROBE = None
+VEVUDE = None  # the CGI program, for the tests through the whole service
 NS = relay_upstream.NS
 PATH = relay_upstream.SOAP_PATH.lstrip("/")
 USER, PASSWORD = "relay-user", "s3cr\u00e9t-pw"
@@ -144,6 +145,55 @@ def run_probe(cfg, airport):
             records[-1][name] = bytes.fromhex(hexval).decode("utf-8")
     assert len(records) == int(out[0].split()[1])
     return records, [l for l in p.stderr.decode("utf-8", "replace").splitlines() if l.strip()]
+
+
+SOAP_ENV = "http://schemas.xmlsoap.org/soap/envelope/"
+CGI_REQUEST = (
+    '<?xml version="1.0"?><SOAP-ENV:Envelope xmlns:SOAP-ENV="%s" '
+    'xmlns:xsd="http://www.w3.org/2001/XMLSchema" '
+    'xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" '
+    'xmlns:SOAP-ENC="http://schemas.xmlsoap.org/soap/encoding/" '
+    'SOAP-ENV:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><SOAP-ENV:Body>'
+    '<NS1:GetFlightsOpSoap xmlns:NS1="urn:uDRUXIntf-IDRUX"><Airport xsi:type="xsd:string">%s'
+    '</Airport></NS1:GetFlightsOpSoap></SOAP-ENV:Body></SOAP-ENV:Envelope>')
+
+
+def run_cgi(cfg, airport):
+    """One SOAP request to the CGI program; gives (status line, records or
+    None for a fault, stderr lines)."""
+    import xml.etree.ElementTree as ET
+    from xml.sax.saxutils import escape
+    body = (CGI_REQUEST % (SOAP_ENV, escape(airport))).encode("utf-8")
+    work = tempfile.mkdtemp(prefix="relay-e2e-cgi-")
+    env = clean_env()
+    env.update({"REQUEST_METHOD": "POST", "PATH_INFO": "/soap/IDRUX", "SCRIPT_NAME": "/VEVUDE",
+                "CONTENT_TYPE": "text/xml", "CONTENT_LENGTH": str(len(body)),
+                "HTTP_SOAPACTION": '"urn:uDRUXIntf-IDRUX#GetFlightsOpSoap"',
+                "SERVER_NAME": "127.0.0.1", "SERVER_PORT": "8080",
+                "SERVER_PROTOCOL": "HTTP/1.1", "GATEWAY_INTERFACE": "CGI/1.1"})
+    try:
+        with open(os.path.join(work, "config.ini"), "w", encoding="utf-8") as f:
+            f.write(cfg)
+        p = subprocess.run([VEVUDE], cwd=work, env=env, input=body, capture_output=True,
+                           timeout=RUN_TIMEOUT)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    head, _, xml = p.stdout.partition(b"\r\n\r\n")
+    if not xml:
+        head, _, xml = p.stdout.partition(b"\n\n")
+    status = head.decode().splitlines()[0]
+    err = [l for l in p.stderr.decode("utf-8", "replace").splitlines() if l.strip()]
+    root = ET.fromstring(xml)
+    body_el = root.find("{%s}Body" % SOAP_ENV)
+    first = list(body_el)[0]
+    if first.tag == "{%s}Fault" % SOAP_ENV:
+        return status, None, err
+    ids = {e.get("id"): e for e in body_el.iter() if e.get("id")}
+    records = []
+    for item in list(list(first)[0]):
+        rec = ids[item.get("href")[1:]] if item.get("href") else item
+        records.append({c.tag.split("}")[-1]: c.text or "" for c in rec})
+    return status, records, err
 
 
 def expected(airport):
@@ -269,6 +319,23 @@ class Records(RelayCase):
                 if name == "proxy without scheme":
                     self.assertEqual(self.up.requests(), [])  # nothing was sent
 
+    def test_through_the_cgi_program(self):
+        # The whole service: an rpc/encoded request in, the records out, and
+        # a failure answered as a normal empty response, not a fault.
+        if not VEVUDE:
+            self.skipTest("no CGI program given")
+        for airport in ["N3", "N0"]:
+            with self.subTest(airport=airport):
+                status, records, err = run_cgi(base_url_cfg(self.up.port), airport)
+                self.assertEqual(status, "Status: 200 OK")
+                self.assertEqual(records, expected(airport))
+                self.assertEqual(err, [])
+        status, records, err = run_cgi(base_url_cfg(free_port()), "N3")
+        self.assertEqual(status, "Status: 200 OK")
+        self.assertEqual(records, [])
+        self.assertEqual(len(err), 1, err)
+        self.assertNotIn(PASSWORD, err[0])
+
     def test_401_twice_gives_two_posts_then_empty(self):
         self.up.clear()
         records, err = run_probe(base_url_cfg(self.up.port, "auth401"), "N3")
@@ -279,27 +346,21 @@ class Records(RelayCase):
             self.assertIn("Authorization", [k for k, _ in r["headers"]])
 
 
-def make_certificates(work):
-    """A private CA and a server certificate for 127.0.0.1 signed by it."""
-    def ssl(*args):
-        subprocess.run(["openssl"] + list(args), cwd=work, check=True, capture_output=True,
-                       timeout=60)
-    ssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
-        "-days", "2", "-subj", "/CN=VEVUDE test CA")
-    ssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "srv.key", "-out", "srv.csr",
-        "-subj", "/CN=127.0.0.1")
-    with open(os.path.join(work, "ext.cnf"), "w") as f:
-        f.write("subjectAltName=IP:127.0.0.1\n")
-    ssl("x509", "-req", "-in", "srv.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
-        "-out", "srv.pem", "-days", "2", "-extfile", "ext.cnf")
-    return [os.path.join(work, n) for n in ("ca.pem", "srv.pem", "srv.key")]
+def make_certificate(work):
+    """A self-signed server certificate for 127.0.0.1; it is its own CA."""
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                    "-keyout", "srv.key", "-out", "srv.pem", "-days", "2",
+                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
+                   cwd=work, check=True, capture_output=True, timeout=60)
+    return os.path.join(work, "srv.pem"), os.path.join(work, "srv.key")
 
 
 class Tls(RelayCase):
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="relay-e2e-tls-")
-        cls.ca, cert, key = make_certificates(cls.work)
+        cert, key = make_certificate(cls.work)
+        cls.ca = cert
         cls.up = Upstream(cls.work, "tls", cert, key)
 
     @classmethod
@@ -372,4 +433,7 @@ if __name__ == "__main__":
     args = sys.argv[1:]
     PROBE = os.path.abspath(args[args.index("--probe") + 1])
     del args[args.index("--probe"):args.index("--probe") + 2]
+    if "--vevude" in args:
+        VEVUDE = os.path.abspath(args[args.index("--vevude") + 1])
+        del args[args.index("--vevude"):args.index("--vevude") + 2]
     unittest.main(argv=[sys.argv[0], "-v"] + args)

@@ -43,6 +43,10 @@ TEST(XMLParse, ErrorMessages) {
        "Invalid xml declaration.\r\nLine: 1\r\n <?xml version='1.0'?><a/>"},
       {"second declaration after the root", "<?xml version='1.0'?><a/>\n<?xml version='1.0'?>",
        "Invalid xml declaration.\r\nLine: 2\r\n<?xml version='1.0'?>"},
+      {"declaration with a bad version", "<?xml version=\"1&amp;0\"?><a/>",
+       "Invalid xml declaration.\r\nLine: 1\r\n<?xml version=\"1&amp;0\"?><a/>"},
+      {"declaration with an unknown pseudo-attribute", "<?xml version='1.0' x='1'?><a/>",
+       "Invalid xml declaration.\r\nLine: 1\r\n<?xml version='1.0' x='1'?><a/>"},
       {"declaration inside an element", "<a><?xml version='1.0'?></a>",
        "Error parsing document declaration/processing instruction\r\nLine: 1\r\n"
        "<a><?xml version='1.0'?></a>"},

@@ -15,7 +15,8 @@ using R = THTTPClient::TExecutionResult;
 
 struct TStep {
   R Result = R::Success;
-  TStep(R r = R::Success, int s = 200, TNetHeaders h = {}, std::string b = "", std::vector<std::string> c = {})
+  TStep(R r = R::Success, int s = 200, TNetHeaders h = {}, std::string b = "",
+        std::vector<std::string> c = {})
       : Result(r), Status(s), Headers(std::move(h)), Body(std::move(b)), Cookies(std::move(c)) {}
   int Status;
   TNetHeaders Headers;
@@ -49,7 +50,8 @@ public:
   bool CertAccepted = false, ClientCertTaken = false, NoClientCertAllowed = false;
 
 protected:
-  std::unique_ptr<THTTPRequest> DoGetHTTPRequestInstance(const std::string &m, const TURI &u) override {
+  std::unique_ptr<THTTPRequest> DoGetHTTPRequestInstance(const std::string &m,
+                                                         const TURI &u) override {
     return std::make_unique<TFakeRequest>(*this, m, u);
   }
   std::unique_ptr<THTTPResponse> DoGetHTTPResponseInstance(THTTPRequest &r, TStream *s) override {
@@ -65,7 +67,8 @@ protected:
     TStep step = Script.front();
     Script.pop_front();
     if (step.Result != R::Success) return step.Result;
-    resp.SetStatus(step.Status, "Text " + std::to_string(step.Status), THTTPProtocolVersion::HTTP_1_1);
+    resp.SetStatus(step.Status, "Text " + std::to_string(step.Status),
+                   THTTPProtocolVersion::HTTP_1_1);
     resp.SetHeaders(step.Headers, step.Cookies);
     resp.ContentStream().WriteString(step.Body);
     return R::Success;
@@ -87,9 +90,11 @@ TStep Redirect(int status, const std::string &location) {
   return TStep{R::Success, status, {{"Location", location}}, "moved", {}};
 }
 TStep Challenge(int status = 401) {
-  return TStep{R::Success, status,
+  return TStep{R::Success,
+               status,
                {{status == 401 ? "WWW-Authenticate" : "Proxy-Authenticate", "Basic realm=\"vv\""}},
-               "denied", {}};
+               "denied",
+               {}};
 }
 
 class HTTPClientLoopTest : public ::testing::Test {
@@ -322,14 +327,13 @@ TEST_F(HTTPClientLoopTest, ClientCertificateDecisions) {
   for (auto &c : cases) {
     TFakeClient client;
     client.Script = {TStep{R::ClientCertificateNeeded}, TStep{}};
-    if (c.Candidates) client.ClientCerts = {TCertificate{"mine", "", "", "", "CN=me", "", "", "", "", 0, ""}};
+    if (c.Candidates)
+      client.ClientCerts = {TCertificate{"mine", "", "", "", "CN=me", "", "", "", "", 0, ""}};
     client.NoClientCertAllowed = c.NoneAllowed;
     client.ClientCertTaken = c.Taken;
     if (c.Handler)
-      client.OnNeedClientCertificate = [&](THTTPClient &, THTTPRequest &,
-                                           const TCertificateList &, int32_t &index) {
-        index = c.Index;
-      };
+      client.OnNeedClientCertificate = [&](THTTPClient &, THTTPRequest &, const TCertificateList &,
+                                           int32_t &index) { index = c.Index; };
     auto req = client.GetRequest("GET", "https://h/");
     try {
       client.Execute(*req);

@@ -127,12 +127,18 @@ TEST(HTTPCredentialsTest, ErrorClassesFormTheirTree) {
     const char *Name, *Parent;
     bool (*Check)();
   } cases[] = {
-      {"ENetHTTPException", "ENetURIException", [] { return ENetHTTPException("x").InheritsFrom("ENetURIException"); }},
-      {"ENetHTTPCertificateException", "ENetURIException", [] { return ENetHTTPCertificateException("x").InheritsFrom("ENetURIException"); }},
-      {"ENetHTTPClientException", "ENetURIClientException", [] { return ENetHTTPClientException("x").InheritsFrom("ENetURIClientException"); }},
-      {"ENetHTTPRequestException", "ENetURIRequestException", [] { return ENetHTTPRequestException("x").InheritsFrom("ENetURIRequestException"); }},
-      {"ENetHTTPResponseException", "ENetURIResponseException", [] { return ENetHTTPResponseException("x").InheritsFrom("ENetURIResponseException"); }},
-      {"ENetCredentialException", "ENetException", [] { return ENetCredentialException("x").InheritsFrom("ENetException"); }},
+      {"ENetHTTPException", "ENetURIException",
+       [] { return ENetHTTPException("x").InheritsFrom("ENetURIException"); }},
+      {"ENetHTTPCertificateException", "ENetURIException",
+       [] { return ENetHTTPCertificateException("x").InheritsFrom("ENetURIException"); }},
+      {"ENetHTTPClientException", "ENetURIClientException",
+       [] { return ENetHTTPClientException("x").InheritsFrom("ENetURIClientException"); }},
+      {"ENetHTTPRequestException", "ENetURIRequestException",
+       [] { return ENetHTTPRequestException("x").InheritsFrom("ENetURIRequestException"); }},
+      {"ENetHTTPResponseException", "ENetURIResponseException",
+       [] { return ENetHTTPResponseException("x").InheritsFrom("ENetURIResponseException"); }},
+      {"ENetCredentialException", "ENetException",
+       [] { return ENetCredentialException("x").InheritsFrom("ENetException"); }},
   };
   for (auto &c : cases) EXPECT_TRUE(c.Check()) << c.Name << " under " << c.Parent;
   EXPECT_STREQ(ENetHTTPClientException("x").ClassName(), "ENetHTTPClientException");

@@ -17,7 +17,8 @@ struct TParseCase {
 
 const TParseCase ParseCases[] = {
     {"http://example.com", "http", "", "", "example.com", 80, "/", "", ""},
-    {"https://Example.COM/a/b?x=1&y=2#top", "https", "", "", "example.com", 443, "/a/b", "x=1&y=2", "top"},
+    {"https://Example.COM/a/b?x=1&y=2#top", "https", "", "", "example.com", 443, "/a/b", "x=1&y=2",
+     "top"},
     {" \t\r\nhttp://u:p%40ss@h:8080/p\f\n ", "http", "u", "p@ss", "h", 8080, "/p", "", ""},
     {"HTTP://h", "http", "", "", "h", 80, "/", "", ""},
     {"http://a@b@h/", "http", "a@b", "", "h", 80, "/", "", ""},
@@ -27,7 +28,9 @@ const TParseCase ParseCases[] = {
     {"http://h\\dir\\file", "http", "", "", "h", 80, "/dir/file", "", ""},
     {"http://h/a b\"c", "http", "", "", "h", 80, "/a%20b%22c", "", ""},
     {"http://h/%41?q=a b", "http", "", "", "h", 80, "/%41", "q=a%20b", ""},
-    {"http://b\xC3\xBC" "cher.example/", "http", "", "", "xn--bcher-kva.example", 80, "/", "", ""},
+    {"http://b\xC3\xBC"
+     "cher.example/",
+     "http", "", "", "xn--bcher-kva.example", 80, "/", "", ""},
     {"file:///etc/hosts", "file", "", "", "", -1, "/etc/hosts", "", ""},
     {"mailto:someone@example.org", "mailto", "someone", "", "example.org", -1, "/", "", ""},
     {"urn:isbn:0451450523", "urn", "", "", "", -1, "isbn:0451450523", "", ""},
@@ -51,10 +54,24 @@ TEST(URIParseTest, ParsesEveryPart) {
 
 TEST(URIParseTest, RejectsWithTheWholeText) {
   const char *bad[] = {
-      "127.0.0.1:8080",   // a bare host and port: the host reads as a scheme
-      "proxy.example:3128", "localhost", "", "   ", ":80", "http:/one-slash", "http:no-slash",
-      "http://h:abc/",    "http://h:/",   "http://h:99999/", "http://h:-1/", "http://",
-      "http://:80/",      "http://u:p@/x", "ht tp://h/", "http://[::1/", "http://h%0d%0aX-Evil:1/",
+      "127.0.0.1:8080", // a bare host and port: the host reads as a scheme
+      "proxy.example:3128",
+      "localhost",
+      "",
+      "   ",
+      ":80",
+      "http:/one-slash",
+      "http:no-slash",
+      "http://h:abc/",
+      "http://h:/",
+      "http://h:99999/",
+      "http://h:-1/",
+      "http://",
+      "http://:80/",
+      "http://user@/x",
+      "ht tp://h/",
+      "http://[::1/",
+      "http://h%0d%0aX-Evil:1/",
       "http://h h/",
   };
   for (const char *text : bad) {
@@ -72,6 +89,25 @@ TEST(URIParseTest, RejectsWithTheWholeText) {
   }
 }
 
+TEST(URIParseTest, ErrorsNeverShowAPassword) {
+  struct {
+    const char *Text, *Message;
+  } cases[] = {
+      {"http://u:s3cret@h:abc/", "Invalid URL: \"http://u:***@h:abc/\""},
+      {"http://u:s3cret@/x", "Invalid URL: \"http://u:***@/x\""},
+      {"http://user@h:abc/", "Invalid URL: \"http://user@h:abc/\""},
+      {"http://h:abc/a@b:c", "Invalid URL: \"http://h:abc/a@b:c\""},
+  };
+  for (auto &c : cases) {
+    try {
+      TURI u(c.Text);
+      ADD_FAILURE() << c.Text;
+    } catch (const ENetURIException &e) {
+      EXPECT_EQ(e.Message, c.Message);
+    }
+  }
+}
+
 TEST(URIParseTest, WritesBackWithoutDefaultPorts) {
   EXPECT_EQ(TURI("HTTPS://Host:443/p?q#f").ToString(), "https://host/p?q#f");
   EXPECT_EQ(TURI("http://host:8080").ToString(), "http://host:8080/");
@@ -83,7 +119,9 @@ TEST(URIParseTest, PunycodeMatchesTheStandardSamples) {
   struct {
     const char *In, *Out;
   } cases[] = {
-      {"b\xC3\xBC" "cher", "bcher-kva"},
+      {"b\xC3\xBC"
+       "cher",
+       "bcher-kva"},
       {"m\xC3\xBCnchen", "mnchen-3ya"},
       // Chinese (simplified) sample of the punycode standard.
       {"\xE4\xBB\x96\xE4\xBB\xAC\xE4\xB8\xBA\xE4\xBB\x80\xE4\xB9\x88\xE4\xB8\x8D\xE8\xAF\xB4\xE4"

@@ -3,9 +3,14 @@
 // process, and the expected texts kept beside the tests.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+namespace vv {
+class TWSDLHTMLPublish;
+}
 
 namespace vvtest {
 
@@ -29,7 +34,9 @@ inline const char *kBase = "http://localhost:8080/cgi-bin/VEVUDE";
 
 // The publisher's DispatchRequest, or ServiceInfo when `serviceInfo`, in
 // this process.
-TAnswer DispatchInProcess(const std::vector<std::string> &env, bool serviceInfo = false);
+// `setup`, when given, adjusts the publisher first.
+TAnswer DispatchInProcess(const std::vector<std::string> &env, bool serviceInfo = false,
+                          const std::function<void(vv::TWSDLHTMLPublish &)> &setup = {});
 
 // A private folder holding a copy of the program under `exeName`, removed
 // with the object.
@@ -48,8 +55,9 @@ private:
 };
 
 // An expected text from expected/, with "\n" turned into CR LF and the
-// placeholders replaced.
-std::string Expected(const std::string &file, const std::map<std::string, std::string> &vars);
+// placeholders replaced ("@STYLES@" stands for the style lines of the page
+// heads, from styles.part).
+std::string Expected(const std::string &file, std::map<std::string, std::string> vars);
 // The page title of this test program (its file name).
 std::string TestProgramTitle();
 

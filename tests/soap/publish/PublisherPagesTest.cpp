@@ -7,8 +7,6 @@
 
 #include "soap/publish/WSDLHTMLPublish.h"
 #include "soap/server/InvokeRegistry.h"
-#include "web/CGIRequest.h"
-#include "web/CGIResponse.h"
 #include "xml/XMLDoc.h"
 
 using namespace vv;
@@ -123,20 +121,14 @@ TEST(PublisherEndpoints, ErrorsInsideBecomeTheErrorPage) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.text);
-    TCGIHost host;
-    host.Env = TCGIEnvironment(CGIEnv("/wsdl/IDRUX"));
-    host.Read = [](void *, int64_t) -> int64_t { return 0; };
-    host.Write = [](const void *, int64_t n) -> int64_t { return n; };
-    TCGIRequest request(host);
-    TCGIResponse response(&request);
-    TWSDLHTMLPublish publisher;
-    publisher.Events.OnBeforePublishingWSDL = [&](const std::string &, std::string &, bool &) {
-      c.raise();
-    };
-    EXPECT_TRUE(publisher.DispatchRequest(nullptr, &request, &response));
-    EXPECT_EQ(response.StatusCode(), 200);
-    EXPECT_EQ(response.ContentType(), "text/html");
-    EXPECT_EQ(response.Content(), head + c.text + "</h1></body></html>");
+    TAnswer a = DispatchInProcess(CGIEnv("/wsdl/IDRUX"), false, [&](TWSDLHTMLPublish &p) {
+      p.Events.OnBeforePublishingWSDL = [&](const std::string &, std::string &, bool &) {
+        c.raise();
+      };
+    });
+    EXPECT_EQ(a.Status, 200);
+    EXPECT_EQ(a.ContentType, "text/html");
+    EXPECT_EQ(a.Body, head + c.text + "</h1></body></html>");
   }
 }
 
