@@ -55,7 +55,7 @@ void TWebServExp::GetWSDLForInterface(const TTypeInfo *intfTypeInfo, IXMLDocumen
   AddRootAttributes(intfTypeInfo, wsdlDoc);
   if (WSDLElements & WSDLElementBit(weServiceIntf)) {
     if (Events.OnBeforePublishingTypes) Events.OnBeforePublishingTypes(intfTypeInfo);
-    CollectTypes(intfTypeInfo);
+    CollectTypes();
     WriteTypes();
     WriteMessages(intfTypeInfo);
     WritePortType(intfTypeInfo);
@@ -83,8 +83,7 @@ void TWebServExp::AddRootAttributes(const TTypeInfo *intf, IXMLDocument *doc) {
 
 // ---- types -----------------------------------------------------------------
 
-void TWebServExp::CollectTypes(const TTypeInfo *intf) {
-  (void)intf;
+void TWebServExp::CollectTypes() {
   for (const TIntfMethEntry *m : FOperations) {
     for (const TIntfParamEntry &p : m->Params) AddType(p.Info);
     AddType(m->ResultInfo);
@@ -94,12 +93,9 @@ void TWebServExp::CollectTypes(const TTypeInfo *intf) {
 void TWebServExp::AddType(const TTypeInfo *t) {
   if (!t) return;
   std::string uri, name;
-  if (!IsDescribedKind(t->Kind)) {
-    // A scalar is described only when it is registered outside XML Schema.
-    if (!RemTypeRegistry().TypeInfoToXSD(t, uri, name) || IsXMLSchemaNamespace(uri)) return;
-  } else {
-    RemTypeRegistry().TypeInfoToXSD(t, uri, name);
-  }
+  bool known = RemTypeRegistry().TypeInfoToXSD(t, uri, name);
+  // A scalar is described only when it is registered outside XML Schema.
+  if (!known && !IsDescribedKind(t->Kind)) return;
   if (IsXMLSchemaNamespace(uri) || t->Kind == TTypeKind::tkSet || FindSchemaEntry(t)) return;
   SchemaArray.push_back({name, uri, t, "", false});
   if (t->Kind == TTypeKind::tkClass) {

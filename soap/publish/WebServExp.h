@@ -88,7 +88,7 @@ public:
 
 private:
   void AddRootAttributes(const TTypeInfo *intf, IXMLDocument *doc);
-  void CollectTypes(const TTypeInfo *intf);
+  void CollectTypes();
   void AddType(const TTypeInfo *t);
   void WriteTypes();
   void WriteMessages(const TTypeInfo *intf);

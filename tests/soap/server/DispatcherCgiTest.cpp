@@ -198,7 +198,9 @@ TEST_F(DispatcherCgiTest, ErrorsOfTheCallAreFaultsWithStatus200) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);
-    EXPECT_EQ(Post("/soap/IDRUX", {}, c.Body).Out, c.Expected);
+    TCgiResult r = Post("/soap/IDRUX", {}, c.Body);
+    EXPECT_EQ(r.Out, c.Expected);
+    EXPECT_EQ(r.ExitCode, 0); // also: nothing leaked (under the leak checker)
   }
 }
 
