@@ -1,6 +1,7 @@
 #include "xml/XMLText.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "rtl/StrUtils.h"
 #include "xml/XMLDoc.h"
@@ -207,7 +208,18 @@ std::string DecodeToUtf8(std::string_view b) {
 void CheckCharacters(std::string_view text) {
   size_t i = 0;
   uint32_t cp;
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
   while (i < text.size()) {
+    // Eight plain ASCII bytes at a time: none with the high bit set and
+    // none below 0x20 (the usual bit trick for "some byte is less than n").
+    if (i + 8 <= text.size()) {
+      uint64_t w;
+      std::memcpy(&w, text.data() + i, 8);
+      if (((w & kHigh) | ((w - kOnes * 0x20) & ~w & kHigh)) == 0) {
+        i += 8;
+        continue;
+      }
+    }
     unsigned char c = (unsigned char)text[i];
     if (c >= 0x20 && c < 0x80) { // the common case
       ++i;
