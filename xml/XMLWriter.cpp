@@ -25,56 +25,88 @@ constexpr TPlain kPlain;
 // The unused room is cut off when writing ends.
 class TOut {
 public:
-  explicit TOut(std::string &s) : S(s), Len(s.size()) {}
-  ~TOut() { S.resize(Len); }
+  explicit TOut(std::string &s) : S(s) {
+    size_t len = s.size();
+    S.resize(std::max(len * 2, len + kMinRoom));
+    Pos = S.data() + len;
+    End = S.data() + S.size();
+  }
+  ~TOut() { S.resize(size_t(Pos - S.data())); }
   TOut(const TOut &) = delete;
   TOut &operator=(const TOut &) = delete;
 
   void Put(char c) {
-    Room(1);
-    S[Len++] = c;
+    if (Pos == End) Grow(1);
+    *Pos++ = c;
   }
   void Put(std::string_view v) {
-    Room(v.size());
-    if (!v.empty()) std::memcpy(&S[Len], v.data(), v.size());
-    Len += v.size();
+    if (size_t(End - Pos) < v.size()) Grow(v.size());
+    if (!v.empty()) std::memcpy(Pos, v.data(), v.size());
+    Pos += v.size();
   }
-  // A C string, copied while it is scanned.
+  // A C string, copied while it is scanned (the cursor is kept in locals:
+  // stores through char pointers would otherwise reload it at every byte).
   void PutZ(const char *z) {
-    for (; *z; ++z) Put(*z);
+    char *p = Pos, *e = End;
+    for (; *z; ++z) {
+      if (p == e) {
+        Pos = p;
+        Grow(1);
+        p = Pos, e = End;
+      }
+      *p++ = *z;
+    }
+    Pos = p;
   }
   // Character data or an attribute value, escaped (the rules of
   // xmltext::EscapeText and xmltext::EscapeAttr).
   void PutEscaped(const char *z, bool attr) {
     const bool *plain = attr ? kPlain.Attr : kPlain.Text;
+    char *p = Pos, *e = End;
     for (; *z; ++z) {
       unsigned char c = (unsigned char)*z;
       if (plain[c]) {
-        Put(char(c));
-      } else if (c == '&') {
-        Put("&amp;");
-      } else if (c == '<') {
-        Put("&lt;");
-      } else if (c == '>') {
-        Put("&gt;");
-      } else if (c == '"') {
-        Put("&quot;");
-      } else {
-        Put("&#");
-        if (c >= 10) Put(char('0' + c / 10));
-        Put(char('0' + c % 10));
-        Put(';');
+        if (p == e) {
+          Pos = p;
+          Grow(1);
+          p = Pos, e = End;
+        }
+        *p++ = char(c);
+        continue;
       }
+      Pos = p;
+      PutReference(c);
+      p = Pos, e = End;
     }
+    Pos = p;
   }
 
 private:
-  void Room(size_t n) {
-    if (Len + n > S.size()) S.resize(std::max(S.size() * 2, Len + n + kMinRoom));
+  void PutReference(unsigned char c) {
+    if (c == '&') {
+      Put("&amp;");
+    } else if (c == '<') {
+      Put("&lt;");
+    } else if (c == '>') {
+      Put("&gt;");
+    } else if (c == '"') {
+      Put("&quot;");
+    } else {
+      Put("&#");
+      if (c >= 10) Put(char('0' + c / 10));
+      Put(char('0' + c % 10));
+      Put(';');
+    }
+  }
+  void Grow(size_t n) {
+    size_t len = size_t(Pos - S.data());
+    S.resize(std::max(S.size() * 2, len + n + kMinRoom));
+    Pos = S.data() + len;
+    End = S.data() + S.size();
   }
   static constexpr size_t kMinRoom = 256;
   std::string &S;
-  size_t Len;
+  char *Pos, *End;
 };
 
 bool HoldsCharData(pugi::xml_node n) {
