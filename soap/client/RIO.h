@@ -68,7 +68,6 @@ class TRIO : public TComponent, public IRIOAccess {
   // The message of destroying a RIO that is still referenced.
   static constexpr const char *SInvalidPointer = "Invalid Pointer";
 
-  explicit TRIO(TComponent *owner = nullptr);
   ~TRIO() override;
 
   // Destroys a RIO that nobody references; one that still has references
@@ -99,6 +98,9 @@ class TRIO : public TComponent, public IRIOAccess {
   void Invoke(int VirtualIndex, void **args, void *result);
 
 protected:
+  // Only a concrete RIO is made; it ends its construction at 0 references
+  // (the count is 1 while it is being built).
+  explicit TRIO(TComponent *owner = nullptr);
   // After a successful cast to the served interface: the transport-specific
   // settings (SOAPAction, UDDI data).
   virtual void AfterServedCast(const TGUID &) {}

@@ -193,8 +193,8 @@ std::string TWSDLHTMLPublish::TypesSection() {
 }
 
 void TWSDLHTMLPublish::WriteWSIL(TWebResponse *response, const std::string &base) {
+  // A plain document: only the WSDL is indented.
   IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
-  doc->SetOptions(doc->Options() | doNodeAutoIndent);
   IXMLNode root = doc->AddChild("inspection", SWSILNS);
   for (const InterfaceMapItem &e : TWSDLPublish::GetPortTypeEntries()) {
     IXMLNode service = root.AddChild("service");

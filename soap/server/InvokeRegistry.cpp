@@ -149,6 +149,18 @@ void TInvokableClassRegistry::RegisterInvokableClass(TClass AClass,
       if (E.GUID == i.IID && !E.DefImpl) E.DefImpl = AClass;
 }
 
+void TInvokableClassRegistry::UnRegisterInterface(const TTypeInfo *Info) {
+  TLock lock(FLock);
+  std::erase_if(FRegIntfs, [Info](const InterfaceMapItem &E) { return E.Info == Info; });
+}
+
+void TInvokableClassRegistry::UnRegisterInvokableClass(TClass AClass) {
+  TLock lock(FLock);
+  std::erase_if(FRegClasses, [AClass](const InvRegClassEntry &c) { return c.ClassType == AClass; });
+  for (InterfaceMapItem &E : FRegIntfs)
+    if (E.DefImpl == AClass) E.DefImpl = nullptr;
+}
+
 // ---- enumeration -------------------------------------------------------------
 
 int TInvokableClassRegistry::GetInterfaceCount() const {

@@ -137,6 +137,9 @@ public:
   // Adds a class entry and links it to every registered interface it
   // implements; raises ETypeRegistryException for a class without interfaces.
   void RegisterInvokableClass(TClass AClass, TCreateInstanceProc CreateProc = nullptr);
+  // Removes an interface entry; removes a class entry and its links.
+  void UnRegisterInterface(const TTypeInfo *Info);
+  void UnRegisterInvokableClass(TClass AClass);
 
   // ---- enumeration (registration order) ----
   int GetInterfaceCount() const;

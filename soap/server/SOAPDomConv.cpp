@@ -271,8 +271,18 @@ IXMLNode TSOAPDomConv::ConvertNativeDataToSoap(IXMLNode RootNode, IXMLNode Node,
 void TSOAPDomConv::WriteScalar(IXMLNode RootNode, IXMLNode el, const TTypeInfo *Info,
                                const void *P) {
   if (IsRpc() && !FOptions.Contains(soSendUntyped)) {
-    const TTypeName &t = TypeNameOf(Info);
-    SetTypeAttr(RootNode, el, t.URI, t.Name);
+    // The prefix of a namespace never changes within a message.
+    TTypeName &t = const_cast<TTypeName &>(TypeNameOf(Info));
+    if (t.TypeAttr.empty()) {
+      std::string prefix = FindPrefixForURI(RootNode, RootNode, t.URI, true);
+      t.TypeAttr = prefix.empty() ? t.Name : prefix + ":" + t.Name;
+    }
+    el.SetAttribute("xsi:type", t.TypeAttr);
+  }
+  if (IsTextKind(Info)) { // written straight from the slot, without a copy
+    const std::string &text = *static_cast<const std::string *>(P);
+    if (!text.empty()) el.SetText(text);
+    return;
   }
   std::string text = ScalarToText(Info, P);
   if (!text.empty()) el.SetText(text);
@@ -454,12 +464,14 @@ TObject *TSOAPDomConv::ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node,
 
 void TSOAPDomConv::ReadProperty(TObject *obj, const TPropInfo *prop, IXMLNode RootNode,
                                 IXMLNode el) {
-  TTempSlot slot(prop->Type);
-  if (IsTextKind(prop->Type)) {
+  if (IsTextKind(prop->Type)) { // the text itself is the slot: no temporary
     IXMLNode data = GetDataNode(el);
-    *static_cast<std::string *>(slot.Get()) = NodeIsNull(data) ? std::string() : NodeText(data);
-  } else
-    ConvertSoapToNativeData(slot.Get(), prop->Type, RootNode, el, true);
+    std::string text = NodeIsNull(data) ? std::string() : NodeText(data);
+    prop->Set(obj, &text);
+    return;
+  }
+  TTempSlot slot(prop->Type);
+  ConvertSoapToNativeData(slot.Get(), prop->Type, RootNode, el, true);
   prop->Set(obj, slot.Get());
 }
 

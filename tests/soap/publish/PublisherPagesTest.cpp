@@ -215,5 +215,9 @@ TEST(ServiceInfo, WSInspectionInAnyLetterCase) {
                         "http://schemas.xmlsoap.org/wsdl/",
                         "http://localhost/cgi-bin/VEVUDE/wsdl/IWSDLPublish"});
     EXPECT_EQ(services, expected);
+    // Exactly: a plain document (no indentation), one line per line of its
+    // text, each ended by CR LF.
+    if (HasImplementation("IDRUX"))
+      EXPECT_EQ(a.Body, Expected("inspection.wsil", {{"BASE", "http://localhost/cgi-bin/VEVUDE"}}));
   }
 }

@@ -126,6 +126,22 @@ TEST(InvokeRegistry, ClassAndInterfaceLinkInEitherOrder) {
   EXPECT_FALSE(intfFirst.HasRegInterfaceImpl(5));
 }
 
+TEST(InvokeRegistry, UnRegistering) {
+  TInvokableClassRegistry reg;
+  reg.RegisterInterface(Calc());
+  reg.RegisterInterface(Up(), UpNS);
+  reg.RegisterInvokableClass(TCalc::StaticClassInfo());
+  reg.UnRegisterInvokableClass(TCalc::StaticClassInfo());
+  EXPECT_FALSE(reg.HasRegInterfaceImpl(0));
+  reg.UnRegisterInterface(Calc());
+  ASSERT_EQ(reg.GetInterfaceCount(), 1);
+  EXPECT_EQ(reg.GetRegInterfaceEntry(0).Info, Up());
+  // A class registered again links to an interface registered again.
+  reg.RegisterInvokableClass(TCalc::StaticClassInfo());
+  reg.RegisterInterface(Calc());
+  EXPECT_TRUE(reg.HasRegInterfaceImpl(1));
+}
+
 TEST(InvokeRegistry, ClassInheritingItsInterfaceLinks) {
   TInvokableClassRegistry reg;
   reg.RegisterInvokableClass(TCalcChild::StaticClassInfo());
