@@ -26,7 +26,8 @@ constexpr const char *kDtdRefused = "Document type definitions are not allowed."
 
 class TValidator {
 public:
-  TValidator(pugi::xml_document &doc, const std::string &text) : FDoc(doc), FText(text) {}
+  TValidator(pugi::xml_document &doc, const std::string &text)
+      : FDoc(doc), FText(text), FHasRefs(text.find('&') != std::string::npos) {}
 
   TDeclaration Run() {
     pugi::xml_parse_result r =
@@ -188,6 +189,7 @@ private:
   }
 
   void ResolveAttr(pugi::xml_node el, pugi::xml_attribute a) {
+    if (!FHasRefs) return;
     const char *raw = a.value();
     if (!std::strchr(raw, '&')) return;
     size_t bad = 0;
@@ -209,6 +211,7 @@ private:
     case pugi::node_declaration:
       Fail("Invalid xml declaration.", n);
     case pugi::node_pcdata: {
+      if (!FHasRefs) return;
       const char *raw = n.value();
       if (!std::strchr(raw, '&')) return;
       size_t bad = 0;
@@ -236,6 +239,9 @@ private:
 
   pugi::xml_document &FDoc;
   const std::string &FText;
+  // Values hold references only when the input has an ampersand at all:
+  // one scan of the input spares a scan of every value.
+  const bool FHasRefs;
   std::string FBuf;
   std::vector<size_t> FMarks;
   std::vector<std::string_view> FDeclared;
