@@ -22,6 +22,9 @@ using xmlvalidator::TDeclaration;
 // The pugixml document and a one-entry cursor for index access to child
 // and attribute lists, forgotten at every change of the tree.
 struct TXMLDocument::TImpl {
+  // The loaded text, which the parsed tree points into (declared first: it
+  // goes after the tree).
+  std::unique_ptr<std::string> Source;
   std::unique_ptr<pugi::xml_document> Doc = std::make_unique<pugi::xml_document>();
 
   pugi::xml_node_struct *ListOwner = nullptr;
@@ -701,11 +704,12 @@ void TXMLDocument::LoadFromStream(TStream &stream) {
 }
 
 void TXMLDocument::LoadFromXML(std::string_view xml) {
-  std::string text = xmltext::DecodeToUtf8(xml);
-  xmltext::CheckCharacters(text);
+  auto text = std::make_unique<std::string>(xmltext::DecodeToUtf8(xml));
+  xmltext::CheckCharacters(*text);
   auto doc = std::make_unique<pugi::xml_document>();
-  TDeclaration decl = ParseAndValidate(*doc, text);
-  FImpl->Doc = std::move(doc);
+  TDeclaration decl = ParseAndValidate(*doc, *text, xml);
+  FImpl->Doc = std::move(doc); // the old tree goes before its text
+  FImpl->Source = std::move(text);
   FImpl->Touch();
   FImpl->ForgetBindings();
   FVersion = decl.Version.empty() ? std::string("1.0") : decl.Version;

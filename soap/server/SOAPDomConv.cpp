@@ -187,8 +187,12 @@ IXMLNode TSOAPDomConv::GetDataNode(IXMLNode node) const {
 }
 
 std::string TSOAPDomConv::NodeText(IXMLNode node) {
-  if (!node.HasChildNodes()) return {};
-  if (node.IsTextElement()) return node.Text();
+  IXMLNode first = node.FirstChild();
+  if (!first) return {};
+  if (!first.NextSibling()) { // the usual single text child, read directly
+    TNodeType t = first.NodeType();
+    if (t == TNodeType::ntText || t == TNodeType::ntCData) return first.Text();
+  }
   std::string xml;
   for (const IXMLNode &c : node.ChildNodes()) xml += c.XML();
   return xml;
