@@ -52,10 +52,13 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 }
 
 std::string DateTimeToHTTPDate(TDateTime value) {
-  // Round to the second first so 23:59:59.9996 does not print as 24:00:00.
-  int64_t secs = int64_t(std::llround(value * 86400.0));
-  int64_t days = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
-  int64_t tod = secs - days * 86400;
+  // The value is taken to the millisecond, then the time of day is printed
+  // with its seconds cut, not rounded: 14:03:05.7 reads 14:03:05, while
+  // 23:59:59.9996 is already the next day's 00:00:00.
+  constexpr int64_t kMSecsPerDay = 86400000;
+  int64_t msecs = int64_t(std::llround(value * double(kMSecsPerDay)));
+  int64_t days = msecs >= 0 ? msecs / kMSecsPerDay : -((-msecs + kMSecsPerDay - 1) / kMSecsPerDay);
+  int64_t tod = (msecs - days * kMSecsPerDay) / 1000;
   int64_t y;
   int m, d;
   CivilFromDays(days - kDaysFrom1970, y, m, d);

@@ -22,6 +22,9 @@ using xmlvalidator::TDeclaration;
 // The pugixml document and a one-entry cursor for index access to child
 // and attribute lists, forgotten at every change of the tree.
 struct TXMLDocument::TImpl {
+  // The loaded text, which the parsed tree points into (declared first: it
+  // goes after the tree).
+  std::unique_ptr<std::string> Source;
   std::unique_ptr<pugi::xml_document> Doc = std::make_unique<pugi::xml_document>();
 
   pugi::xml_node_struct *ListOwner = nullptr;
@@ -33,9 +36,46 @@ struct TXMLDocument::TImpl {
   int AttrIndex = 0;
   int AttrCount = -1;
 
+  // pugixml takes names as C strings; one buffer, reused, spares an
+  // allocation per added node.
+  std::string NameBuf;
+
   void Touch() {
     ListOwner = nullptr;
     AttrOwner = nullptr;
+  }
+  const char *CName(std::string_view name) {
+    NameBuf.assign(name);
+    return NameBuf.c_str();
+  }
+
+  // The bindings looked up last, so that adding or reading the children of
+  // one element does not walk its ancestors' declarations again for each
+  // child. Any change that could alter a binding in scope or free an element
+  // (a namespace declaration set or removed, an attribute's value set through
+  // its handle, children removed, a new tree loaded) starts a new generation,
+  // which forgets them all.
+  struct TBindingHit {
+    pugi::xml_node_struct *Node = nullptr;
+    std::string Prefix;
+    std::optional<std::string_view> Value;
+    uint64_t Gen = 0;
+  };
+  static constexpr size_t kBindingCacheSize = 4;
+  TBindingHit Bindings[kBindingCacheSize];
+  size_t NextBinding = 0;
+  uint64_t NsGen = 1;
+
+  void ForgetBindings() { ++NsGen; }
+  std::optional<std::string_view> Bound(xml_node el, std::string_view prefix) {
+    for (const TBindingHit &h : Bindings)
+      if (h.Gen == NsGen && h.Node == el.internal_object() && h.Prefix == prefix) return h.Value;
+    TBindingHit &h = Bindings[NextBinding++ % kBindingCacheSize];
+    h.Node = el.internal_object();
+    h.Prefix.assign(prefix);
+    h.Value = Binding(el, prefix);
+    h.Gen = NsGen;
+    return h.Value;
   }
 };
 
@@ -133,10 +173,11 @@ std::string_view IXMLNode::NamespaceURI() const {
     if (IsDecl(name, declared)) return kXmlnsNamespace;
     std::string_view p = PrefixOf(name);
     if (p.empty()) return {};
-    return Binding(xml_node(FNode), p).value_or(std::string_view());
+    return FDoc->FImpl->Bound(xml_node(FNode), p).value_or(std::string_view());
   }
   if (!IsElement()) return {};
-  return Binding(xml_node(FNode), PrefixOf(xml_node(FNode).name())).value_or(std::string_view());
+  return FDoc->FImpl->Bound(xml_node(FNode), PrefixOf(xml_node(FNode).name()))
+      .value_or(std::string_view());
 }
 
 // --- navigation -------------------------------------------------------------
@@ -244,19 +285,22 @@ std::string IXMLNode::Text() const {
 void IXMLNode::SetText(std::string_view value) {
   if (!FNode) throw EXMLDocError("SetText: null node");
   FDoc->FImpl->Touch();
-  std::string v = Str(value);
+  // pugixml copies exactly the given length: no terminated copy is needed.
+  const std::string_view v = value;
   if (FAttr) {
-    xml_attribute(FAttr).set_value(v.c_str(), v.size());
+    FDoc->FImpl->ForgetBindings();
+    xml_attribute(FAttr).set_value(v.data(), v.size());
     return;
   }
   xml_node n(FNode);
   if (n.type() == pugi::node_document) throw EXMLDocError("SetText: not allowed on the document");
   if (n.type() != pugi::node_element) {
-    n.set_value(v.c_str(), v.size());
+    n.set_value(v.data(), v.size());
     return;
   }
+  if (n.first_child()) FDoc->FImpl->ForgetBindings();
   while (xml_node c = n.first_child()) DestroySubtree(c);
-  if (!v.empty()) n.append_child(pugi::node_pcdata).set_value(v.c_str(), v.size());
+  if (!v.empty()) n.append_child(pugi::node_pcdata).set_value(v.data(), v.size());
 }
 
 std::string IXMLNode::XML() const {
@@ -321,14 +365,15 @@ std::optional<std::string> IXMLNode::GetAttributeNS(std::string_view name,
 
 void IXMLNode::SetAttribute(std::string_view name, std::string_view value) {
   RequireElement("SetAttribute");
-  std::string v = Str(value);
+  if (name.substr(0, 5) == "xmlns") FDoc->FImpl->ForgetBindings();
   if (IXMLNode a = AttributeNode(name)) {
-    xml_attribute(a.FAttr).set_value(v.c_str(), v.size());
+    xml_attribute(a.FAttr).set_value(value.data(), value.size());
     return;
   }
   if (!xmltext::IsQName(name)) throw EXMLDocError("Invalid attribute name '%s'", {Str(name)});
-  FDoc->FImpl->Touch();
-  xml_node(FNode).append_attribute(Str(name).c_str()).set_value(v.c_str(), v.size());
+  auto &im = *FDoc->FImpl;
+  im.Touch();
+  xml_node(FNode).append_attribute(im.CName(name)).set_value(value.data(), value.size());
 }
 
 void IXMLNode::SetAttributeNS(std::string_view name, std::string_view namespaceURI,
@@ -363,6 +408,7 @@ bool IXMLNode::RemoveAttribute(std::string_view name) {
   IXMLNode a = AttributeNode(name);
   if (!a) return false;
   FDoc->FImpl->Touch();
+  FDoc->FImpl->ForgetBindings();
   return xml_node(FNode).remove_attribute(xml_attribute(a.FAttr));
 }
 
@@ -403,7 +449,7 @@ IXMLNode IXMLNode::AddChild(std::string_view tagName) {
   std::string_view prefix = PrefixOf(tagName);
   if (!prefix.empty()) {
     std::optional<std::string_view> uri =
-        IsElement() ? Binding(xml_node(FNode), prefix) : std::nullopt;
+        IsElement() ? FDoc->FImpl->Bound(xml_node(FNode), prefix) : std::nullopt;
     if (!uri) throw EXMLDocError("Namespace prefix '%s' is not declared", {Str(prefix)});
     return AddChild(tagName, Str(*uri));
   }
@@ -426,39 +472,38 @@ IXMLNode IXMLNode::AddChild(std::string_view tagName, std::string_view namespace
   if (!xmltext::IsQName(tagName)) throw EXMLDocError("Invalid element name '%s'", {Str(tagName)});
 
   TXMLDocOptions opts = FDoc->Options();
-  std::string name = Str(tagName);
-  std::string_view prefix = PrefixOf(tagName);
+  auto &im = *FDoc->FImpl;
+  std::string_view name = tagName, declPrefix = PrefixOf(tagName);
+  std::string chosen, qualified; // a prefix picked here, and the name with it
   bool declare = false;
-  std::string declPrefix;
-  if (genPrefix && (opts & doAutoPrefix) && prefix.empty() && !namespaceURI.empty()) {
+  if (genPrefix && (opts & doAutoPrefix) && declPrefix.empty() && !namespaceURI.empty()) {
     if (TDeclHit hit = atRoot ? TDeclHit() : FindUriDecl(parent, namespaceURI, false, false)) {
-      declPrefix = Str(hit.Prefix);
+      chosen = Str(hit.Prefix);
     } else {
-      declPrefix = FDoc->GeneratePrefix(*this);
+      chosen = FDoc->GeneratePrefix(*this);
     }
-    name = declPrefix + ":" + name;
-  } else {
-    declPrefix = Str(prefix);
+    qualified = chosen + ":" + Str(tagName);
+    declPrefix = chosen;
+    name = qualified;
   }
   if (opts & doNamespaceDecl) {
-    std::optional<std::string_view> bound = atRoot ? std::nullopt : Binding(parent, declPrefix);
+    std::optional<std::string_view> bound = atRoot ? std::nullopt : im.Bound(parent, declPrefix);
     if (namespaceURI.empty())
       declare = declPrefix.empty() && bound && !bound->empty(); // leave a default namespace
     else
       declare = !bound || *bound != namespaceURI;
   }
 
-  FDoc->FImpl->Touch();
+  im.Touch();
   xml_node child;
   xml_node before = index >= 0 ? xml_node(TXMLNodeList(*this).Nodes(index).FNode) : xml_node();
   child = before ? parent.insert_child_before(pugi::node_element, before)
                  : parent.append_child(pugi::node_element);
-  child.set_name(name.c_str());
+  child.set_name(im.CName(name));
   IXMLNode result(FDoc, child.internal_object());
   if (declare) {
-    std::string attr = declPrefix.empty() ? std::string("xmlns") : "xmlns:" + declPrefix;
-    std::string uri = Str(namespaceURI);
-    child.append_attribute(attr.c_str()).set_value(uri.c_str(), uri.size());
+    std::string attr = declPrefix.empty() ? std::string("xmlns") : "xmlns:" + Str(declPrefix);
+    child.append_attribute(attr.c_str()).set_value(namespaceURI.data(), namespaceURI.size());
   }
   return result;
 }
@@ -466,27 +511,24 @@ IXMLNode IXMLNode::AddChild(std::string_view tagName, std::string_view namespace
 IXMLNode IXMLNode::AppendText(std::string_view value) {
   RequireElement("AppendText");
   FDoc->FImpl->Touch();
-  std::string v = Str(value);
   xml_node c = xml_node(FNode).append_child(pugi::node_pcdata);
-  c.set_value(v.c_str(), v.size());
+  c.set_value(value.data(), value.size());
   return IXMLNode(FDoc, c.internal_object());
 }
 
 IXMLNode IXMLNode::AppendCData(std::string_view value) {
   RequireElement("AppendCData");
   FDoc->FImpl->Touch();
-  std::string v = Str(value);
   xml_node c = xml_node(FNode).append_child(pugi::node_cdata);
-  c.set_value(v.c_str(), v.size());
+  c.set_value(value.data(), value.size());
   return IXMLNode(FDoc, c.internal_object());
 }
 
 IXMLNode IXMLNode::AppendComment(std::string_view value) {
   if (!FNode || FAttr) throw EXMLDocError("AppendComment: the node cannot have children");
   FDoc->FImpl->Touch();
-  std::string v = Str(value);
   xml_node c = xml_node(FNode).append_child(pugi::node_comment);
-  c.set_value(v.c_str(), v.size());
+  c.set_value(value.data(), value.size());
   return IXMLNode(FDoc, c.internal_object());
 }
 
@@ -495,6 +537,7 @@ void IXMLNode::RemoveChild(const IXMLNode &child) {
       xml_node(child.FNode).parent() != xml_node(FNode))
     throw EXMLDocError("RemoveChild: the node is not a child of this node");
   FDoc->FImpl->Touch();
+  FDoc->FImpl->ForgetBindings();
   DestroySubtree(xml_node(child.FNode));
 }
 
@@ -661,18 +704,28 @@ void TXMLDocument::LoadFromStream(TStream &stream) {
 }
 
 void TXMLDocument::LoadFromXML(std::string_view xml) {
-  std::string text = xmltext::DecodeToUtf8(xml);
-  xmltext::CheckCharacters(text);
+  auto text = std::make_unique<std::string>(xmltext::DecodeToUtf8(xml));
+  xmltext::CheckCharacters(*text);
   auto doc = std::make_unique<pugi::xml_document>();
-  TDeclaration decl = ParseAndValidate(*doc, text);
-  FImpl->Doc = std::move(doc);
+  TDeclaration decl = ParseAndValidate(*doc, *text, xml);
+  FImpl->Doc = std::move(doc); // the old tree goes before its text
+  FImpl->Source = std::move(text);
   FImpl->Touch();
+  FImpl->ForgetBindings();
   FVersion = decl.Version.empty() ? std::string("1.0") : decl.Version;
   FEncoding = decl.Encoding;
   FPrefixCounter = 0;
 }
 
-void TXMLDocument::SaveToStream(TStream &stream) { stream.WriteString(XML()); }
+void TXMLDocument::SaveToStream(TStream &stream) {
+  // An empty memory stream takes the text itself rather than a copy of it.
+  if (auto *mem = dynamic_cast<TMemoryStream *>(&stream); mem && mem->Size() == 0) {
+    mem->Data() = XML();
+    mem->Seek(0, TSeekOrigin::soEnd);
+    return;
+  }
+  stream.WriteString(XML());
+}
 
 std::string TXMLDocument::XML() {
   std::string out = "<?xml version=\"";

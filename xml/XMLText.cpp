@@ -1,6 +1,7 @@
 #include "xml/XMLText.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "rtl/StrUtils.h"
 #include "xml/XMLDoc.h"
@@ -150,12 +151,20 @@ std::string DeclaredEncoding(std::string_view b) {
   return std::string(head.substr(p, e - p));
 }
 
-bool IsNameStart(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80;
-}
-bool IsNameChar(unsigned char c) {
-  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
+// Name bytes by table: every added element and attribute name is checked.
+struct TNameBytes {
+  bool Start[256] = {}, Char[256] = {};
+  constexpr TNameBytes() {
+    for (int c = 0; c < 256; ++c) {
+      Start[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80;
+      Char[c] = Start[c] || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    }
+  }
+};
+constexpr TNameBytes kNameBytes;
+
+bool IsNameStart(unsigned char c) { return kNameBytes.Start[c]; }
+bool IsNameChar(unsigned char c) { return kNameBytes.Char[c]; }
 
 } // namespace
 
@@ -199,7 +208,18 @@ std::string DecodeToUtf8(std::string_view b) {
 void CheckCharacters(std::string_view text) {
   size_t i = 0;
   uint32_t cp;
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
   while (i < text.size()) {
+    // Eight plain ASCII bytes at a time: none with the high bit set and
+    // none below 0x20 (the usual bit trick for "some byte is less than n").
+    if (i + 8 <= text.size()) {
+      uint64_t w;
+      std::memcpy(&w, text.data() + i, 8);
+      if (((w & kHigh) | ((w - kOnes * 0x20) & ~w & kHigh)) == 0) {
+        i += 8;
+        continue;
+      }
+    }
     unsigned char c = (unsigned char)text[i];
     if (c >= 0x20 && c < 0x80) { // the common case
       ++i;
@@ -266,14 +286,25 @@ void AppendCharRef(std::string &out, unsigned char c) {
   out += IntToStr(c);
   out += ';';
 }
+
+// Which bytes are written as they are: one table lookup per byte keeps the
+// scan of long texts cheap.
+struct TPlainBytes {
+  bool Text[256] = {}, Attr[256] = {};
+  constexpr TPlainBytes() {
+    for (int c = 0x20; c < 256; ++c) Text[c] = Attr[c] = c != '&' && c != '<' && c != '>';
+    Text['\t'] = Text['\n'] = true;
+    Attr['"'] = false;
+  }
+};
+constexpr TPlainBytes kPlain;
 } // namespace
 
 void EscapeText(std::string &out, std::string_view s) {
   size_t run = 0;
   for (size_t i = 0; i < s.size(); ++i) {
     unsigned char c = (unsigned char)s[i];
-    bool plain = (c >= 0x20 && c != '&' && c != '<' && c != '>') || c == '\t' || c == '\n';
-    if (plain) continue;
+    if (kPlain.Text[c]) continue;
     out.append(s.substr(run, i - run));
     run = i + 1;
     if (c == '&')
@@ -292,8 +323,7 @@ void EscapeAttr(std::string &out, std::string_view s) {
   size_t run = 0;
   for (size_t i = 0; i < s.size(); ++i) {
     unsigned char c = (unsigned char)s[i];
-    bool plain = c >= 0x20 && c != '&' && c != '<' && c != '>' && c != '"';
-    if (plain) continue;
+    if (kPlain.Attr[c]) continue;
     out.append(s.substr(run, i - run));
     run = i + 1;
     if (c == '&')

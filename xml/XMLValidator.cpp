@@ -26,11 +26,14 @@ constexpr const char *kDtdRefused = "Document type definitions are not allowed."
 
 class TValidator {
 public:
-  TValidator(pugi::xml_document &doc, const std::string &text) : FDoc(doc), FText(text) {}
+  TValidator(pugi::xml_document &doc, std::string &text, std::string_view source)
+      : FDoc(doc), FText(text), FSource(source), FSize(text.size()),
+        FHasRefs(text.find('&') != std::string::npos),
+        FStartsWithDecl(text.compare(0, 5, "<?xml") == 0) {}
 
   TDeclaration Run() {
     pugi::xml_parse_result r =
-        FDoc.load_buffer(FText.data(), FText.size(), kParseFlags, pugi::encoding_utf8);
+        FDoc.load_buffer_inplace(FText.data(), FText.size(), kParseFlags, pugi::encoding_utf8);
     if (r.status == pugi::status_bad_doctype) Fail(kDtdRefused, size_t(r.offset));
     if (!r) Fail(r.description(), size_t(r.offset));
     TDeclaration decl = CheckTopLevel();
@@ -40,7 +43,7 @@ public:
 
 private:
   [[noreturn]] void Fail(std::string_view reason, size_t offset) {
-    xmltext::RaiseParseError(reason, FText, offset);
+    xmltext::RaiseParseError(reason, xmltext::DecodeToUtf8(FSource), offset);
   }
   [[noreturn]] void Fail(std::string_view reason, pugi::xml_node at) {
     ptrdiff_t off = at.offset_debug();
@@ -54,8 +57,7 @@ private:
     for (pugi::xml_node c = FDoc.first_child(); c; c = c.next_sibling()) {
       switch (c.type()) {
       case pugi::node_declaration:
-        if (c != FDoc.first_child() || FText.compare(0, 5, "<?xml") != 0)
-          Fail("Invalid xml declaration.", c);
+        if (c != FDoc.first_child() || !FStartsWithDecl) Fail("Invalid xml declaration.", c);
         declNode = c;
         break;
       case pugi::node_doctype:
@@ -70,7 +72,7 @@ private:
         break;
       }
     }
-    if (elements == 0) Fail("XML document must have a top level element.", FText.size());
+    if (elements == 0) Fail("XML document must have a top level element.", FSize);
     if (declNode) {
       decl.Version = declNode.attribute("version").value();
       decl.Encoding = declNode.attribute("encoding").value();
@@ -188,6 +190,7 @@ private:
   }
 
   void ResolveAttr(pugi::xml_node el, pugi::xml_attribute a) {
+    if (!FHasRefs) return;
     const char *raw = a.value();
     if (!std::strchr(raw, '&')) return;
     size_t bad = 0;
@@ -196,7 +199,7 @@ private:
       // from its element's name.
       ptrdiff_t elOff = el.offset_debug();
       ptrdiff_t off = elOff < 0 ? 0 : elOff + (raw - el.name()) + ptrdiff_t(bad);
-      if (off < 0 || size_t(off) > FText.size()) off = elOff < 0 ? 0 : elOff;
+      if (off < 0 || size_t(off) > FSize) off = elOff < 0 ? 0 : elOff;
       Fail(BadReference(raw + bad), size_t(off));
     }
     a.set_value(FBuf.c_str(), FBuf.size());
@@ -209,6 +212,7 @@ private:
     case pugi::node_declaration:
       Fail("Invalid xml declaration.", n);
     case pugi::node_pcdata: {
+      if (!FHasRefs) return;
       const char *raw = n.value();
       if (!std::strchr(raw, '&')) return;
       size_t bad = 0;
@@ -235,7 +239,13 @@ private:
   }
 
   pugi::xml_document &FDoc;
-  const std::string &FText;
+  std::string &FText; // parsed in place: read no text from it afterwards
+  std::string_view FSource;
+  const size_t FSize;
+  // Values hold references only when the input has an ampersand at all:
+  // one scan of the input spares a scan of every value.
+  const bool FHasRefs;
+  const bool FStartsWithDecl;
   std::string FBuf;
   std::vector<size_t> FMarks;
   std::vector<std::string_view> FDeclared;
@@ -244,8 +254,8 @@ private:
 
 } // namespace
 
-TDeclaration ParseAndValidate(pugi::xml_document &doc, const std::string &text) {
-  return TValidator(doc, text).Run();
+TDeclaration ParseAndValidate(pugi::xml_document &doc, std::string &text, std::string_view source) {
+  return TValidator(doc, text, source).Run();
 }
 
 } // namespace vv::xmlvalidator

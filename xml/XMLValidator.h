@@ -4,6 +4,7 @@
 
 #include <pugixml.hpp>
 #include <string>
+#include <string_view>
 
 namespace vv::xmlvalidator {
 
@@ -17,6 +18,10 @@ struct TDeclaration {
 // (message and line as for every parse error) when the text is not
 // well-formed, declares a DTD, uses an unknown entity, repeats an attribute
 // or uses an undeclared prefix. The XML declaration is taken out of the tree.
-TDeclaration ParseAndValidate(pugi::xml_document &doc, const std::string &text);
+// The text is parsed in place, without a copy: the document points into it,
+// so it must stay where it is for the document's life. `source` is the input
+// `text` was decoded from; an error decodes it again to quote the line as it
+// was, since parsing changes the text.
+TDeclaration ParseAndValidate(pugi::xml_document &doc, std::string &text, std::string_view source);
 
 } // namespace vv::xmlvalidator

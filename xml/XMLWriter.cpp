@@ -1,13 +1,113 @@
 #include "xml/XMLWriter.h"
 
+#include <algorithm>
+#include <cstring>
 #include <pugixml.hpp>
 #include <vector>
-
-#include "xml/XMLText.h"
 
 namespace vv::xmlwriter {
 
 namespace {
+
+// Which bytes character data and attribute values keep as they are.
+struct TPlain {
+  bool Text[256] = {}, Attr[256] = {};
+  constexpr TPlain() {
+    for (int c = 0x20; c < 256; ++c) Text[c] = Attr[c] = c != '&' && c != '<' && c != '>';
+    Text['\t'] = Text['\n'] = true;
+    Attr['"'] = false;
+  }
+};
+constexpr TPlain kPlain;
+
+// The output, grown by doubling and written by hand: most pieces are a few
+// bytes long, where a library append per piece costs more than the copy.
+// The unused room is cut off when writing ends.
+class TOut {
+public:
+  explicit TOut(std::string &s) : S(s) {
+    size_t len = s.size();
+    S.resize(std::max(len * 2, len + kMinRoom));
+    Pos = S.data() + len;
+    End = S.data() + S.size();
+  }
+  ~TOut() { S.resize(size_t(Pos - S.data())); }
+  TOut(const TOut &) = delete;
+  TOut &operator=(const TOut &) = delete;
+
+  void Put(char c) {
+    if (Pos == End) Grow(1);
+    *Pos++ = c;
+  }
+  void Put(std::string_view v) {
+    if (size_t(End - Pos) < v.size()) Grow(v.size());
+    if (!v.empty()) std::memcpy(Pos, v.data(), v.size());
+    Pos += v.size();
+  }
+  // A C string, copied while it is scanned (the cursor is kept in locals:
+  // stores through char pointers would otherwise reload it at every byte).
+  void PutZ(const char *z) {
+    char *p = Pos, *e = End;
+    for (; *z; ++z) {
+      if (p == e) {
+        Pos = p;
+        Grow(1);
+        p = Pos, e = End;
+      }
+      *p++ = *z;
+    }
+    Pos = p;
+  }
+  // Character data or an attribute value, escaped (the rules of
+  // xmltext::EscapeText and xmltext::EscapeAttr).
+  void PutEscaped(const char *z, bool attr) {
+    const bool *plain = attr ? kPlain.Attr : kPlain.Text;
+    char *p = Pos, *e = End;
+    for (; *z; ++z) {
+      unsigned char c = (unsigned char)*z;
+      if (plain[c]) {
+        if (p == e) {
+          Pos = p;
+          Grow(1);
+          p = Pos, e = End;
+        }
+        *p++ = char(c);
+        continue;
+      }
+      Pos = p;
+      PutReference(c);
+      p = Pos, e = End;
+    }
+    Pos = p;
+  }
+
+private:
+  void PutReference(unsigned char c) {
+    if (c == '&') {
+      Put("&amp;");
+    } else if (c == '<') {
+      Put("&lt;");
+    } else if (c == '>') {
+      Put("&gt;");
+    } else if (c == '"') {
+      Put("&quot;");
+    } else {
+      Put("&#");
+      if (c >= 10) Put(char('0' + c / 10));
+      Put(char('0' + c % 10));
+      Put(';');
+    }
+  }
+  void Grow(size_t n) {
+    size_t len = size_t(Pos - S.data());
+    S.resize(std::max(S.size() * 2, len + n + kMinRoom));
+    Pos = S.data() + len;
+    End = S.data() + S.size();
+  }
+  static constexpr size_t kMinRoom = 256;
+  std::string &S;
+  char *Pos, *End;
+};
 
 bool HoldsCharData(pugi::xml_node n) {
   for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling())
@@ -15,54 +115,54 @@ bool HoldsCharData(pugi::xml_node n) {
   return false;
 }
 
-void Break(std::string &out, std::string_view indent, size_t depth) {
-  out += kLineBreak;
-  for (size_t i = 0; i < depth && i < kMaxIndentLevels; ++i) out += indent;
+void Break(TOut &out, std::string_view indent, size_t depth) {
+  out.Put(kLineBreak);
+  for (size_t i = 0; i < depth && i < kMaxIndentLevels; ++i) out.Put(indent);
 }
 
-void OpenTag(std::string &out, pugi::xml_node n) {
-  out += '<';
-  out += n.name();
+void OpenTag(TOut &out, pugi::xml_node n) {
+  out.Put('<');
+  out.PutZ(n.name());
   for (pugi::xml_attribute a = n.first_attribute(); a; a = a.next_attribute()) {
-    out += ' ';
-    out += a.name();
-    out += "=\"";
-    xmltext::EscapeAttr(out, a.value());
-    out += '"';
+    out.Put(' ');
+    out.PutZ(a.name());
+    out.Put("=\"");
+    out.PutEscaped(a.value(), true);
+    out.Put('"');
   }
 }
 
 // "]]>" cannot appear inside a CDATA section: split it across two sections.
-void WriteCData(std::string &out, std::string_view v) {
-  out += "<![CDATA[";
+void WriteCData(TOut &out, std::string_view v) {
+  out.Put("<![CDATA[");
   size_t pos = 0, hit;
   while ((hit = v.find("]]>", pos)) != std::string_view::npos) {
-    out.append(v.substr(pos, hit + 2 - pos));
-    out += "]]><![CDATA[";
+    out.Put(v.substr(pos, hit + 2 - pos));
+    out.Put("]]><![CDATA[");
     pos = hit + 2;
   }
-  out.append(v.substr(pos));
-  out += "]]>";
+  out.Put(v.substr(pos));
+  out.Put("]]>");
 }
 
 // "--" cannot appear inside a comment, nor may it end with "-".
-void WriteComment(std::string &out, std::string_view v) {
-  out += "<!--";
+void WriteComment(TOut &out, std::string_view v) {
+  out.Put("<!--");
   for (size_t i = 0; i < v.size(); ++i) {
-    out += v[i];
-    if (v[i] == '-' && (i + 1 == v.size() || v[i + 1] == '-')) out += ' ';
+    out.Put(v[i]);
+    if (v[i] == '-' && (i + 1 == v.size() || v[i + 1] == '-')) out.Put(' ');
   }
-  out += "-->";
+  out.Put("-->");
 }
 
-void WriteLeaf(std::string &out, pugi::xml_node n) {
+void WriteLeaf(TOut &out, pugi::xml_node n) {
   switch (n.type()) {
   case pugi::node_element:
     OpenTag(out, n);
-    out += "/>";
+    out.Put("/>");
     break;
   case pugi::node_pcdata:
-    xmltext::EscapeText(out, n.value());
+    out.PutEscaped(n.value(), false);
     break;
   case pugi::node_cdata:
     WriteCData(out, n.value());
@@ -71,15 +171,15 @@ void WriteLeaf(std::string &out, pugi::xml_node n) {
     WriteComment(out, n.value());
     break;
   case pugi::node_pi: {
-    out += "<?";
-    out += n.name();
+    out.Put("<?");
+    out.PutZ(n.name());
     std::string_view v = n.value();
     if (!v.empty()) {
-      out += ' ';
+      out.Put(' ');
       size_t end = v.find("?>"); // would end the instruction early
-      out.append(v.substr(0, end));
+      out.Put(v.substr(0, end));
     }
-    out += "?>";
+    out.Put("?>");
     break;
   }
   default: // declarations and doctypes never stay in the tree
@@ -89,14 +189,15 @@ void WriteLeaf(std::string &out, pugi::xml_node n) {
 
 } // namespace
 
-void WriteNode(std::string &out, pugi::xml_node_struct *node, std::string_view indent) {
+void WriteNode(std::string &text, pugi::xml_node_struct *node, std::string_view indent) {
+  TOut out(text);
   const pugi::xml_node start(node);
   pugi::xml_node cur = start;
   std::vector<char> indented; // per open element: are its children indented?
   while (true) {
     if (cur.type() == pugi::node_element && cur.first_child()) {
       OpenTag(out, cur);
-      out += '>';
+      out.Put('>');
       bool inMixed = !indented.empty() && !indented.back() && !indent.empty();
       bool ind = !indent.empty() && !inMixed && !HoldsCharData(cur);
       indented.push_back(ind);
@@ -117,9 +218,9 @@ void WriteNode(std::string &out, pugi::xml_node_struct *node, std::string_view i
       bool ind = indented.back();
       indented.pop_back();
       if (ind) Break(out, indent, indented.size());
-      out += "</";
-      out += cur.name();
-      out += '>';
+      out.Put("</");
+      out.PutZ(cur.name());
+      out.Put('>');
     }
   }
 }

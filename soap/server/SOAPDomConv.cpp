@@ -187,8 +187,12 @@ IXMLNode TSOAPDomConv::GetDataNode(IXMLNode node) const {
 }
 
 std::string TSOAPDomConv::NodeText(IXMLNode node) {
-  if (!node.HasChildNodes()) return {};
-  if (node.IsTextElement()) return node.Text();
+  IXMLNode first = node.FirstChild();
+  if (!first) return {};
+  if (!first.NextSibling()) { // the usual single text child, read directly
+    TNodeType t = first.NodeType();
+    if (t == TNodeType::ntText || t == TNodeType::ntCData) return first.Text();
+  }
   std::string xml;
   for (const IXMLNode &c : node.ChildNodes()) xml += c.XML();
   return xml;
@@ -271,8 +275,18 @@ IXMLNode TSOAPDomConv::ConvertNativeDataToSoap(IXMLNode RootNode, IXMLNode Node,
 void TSOAPDomConv::WriteScalar(IXMLNode RootNode, IXMLNode el, const TTypeInfo *Info,
                                const void *P) {
   if (IsRpc() && !FOptions.Contains(soSendUntyped)) {
-    const TTypeName &t = TypeNameOf(Info);
-    SetTypeAttr(RootNode, el, t.URI, t.Name);
+    // The prefix of a namespace never changes within a message.
+    TTypeName &t = const_cast<TTypeName &>(TypeNameOf(Info));
+    if (t.TypeAttr.empty()) {
+      std::string prefix = FindPrefixForURI(RootNode, RootNode, t.URI, true);
+      t.TypeAttr = prefix.empty() ? t.Name : prefix + ":" + t.Name;
+    }
+    el.SetAttribute("xsi:type", t.TypeAttr);
+  }
+  if (IsTextKind(Info)) { // written straight from the slot, without a copy
+    const std::string &text = *static_cast<const std::string *>(P);
+    if (!text.empty()) el.SetText(text);
+    return;
   }
   std::string text = ScalarToText(Info, P);
   if (!text.empty()) el.SetText(text);
@@ -454,12 +468,14 @@ TObject *TSOAPDomConv::ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node,
 
 void TSOAPDomConv::ReadProperty(TObject *obj, const TPropInfo *prop, IXMLNode RootNode,
                                 IXMLNode el) {
-  TTempSlot slot(prop->Type);
-  if (IsTextKind(prop->Type)) {
+  if (IsTextKind(prop->Type)) { // the text itself is the slot: no temporary
     IXMLNode data = GetDataNode(el);
-    *static_cast<std::string *>(slot.Get()) = NodeIsNull(data) ? std::string() : NodeText(data);
-  } else
-    ConvertSoapToNativeData(slot.Get(), prop->Type, RootNode, el, true);
+    std::string text = NodeIsNull(data) ? std::string() : NodeText(data);
+    prop->Set(obj, &text);
+    return;
+  }
+  TTempSlot slot(prop->Type);
+  ConvertSoapToNativeData(slot.Get(), prop->Type, RootNode, el, true);
   prop->Set(obj, slot.Get());
 }
 

@@ -90,6 +90,9 @@ protected:
     bool Registered = false;
     bool IsScalar = false;
     std::string URI, Name;
+    // The xsi:type value written for a scalar of this type ("xsd:string"),
+    // once its prefix is known in this message.
+    std::string TypeAttr;
   };
   const TTypeName &TypeNameOf(const TTypeInfo *info);
 

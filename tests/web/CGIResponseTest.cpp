@@ -186,6 +186,11 @@ TEST(HTTPDate, Formats) {
       {EncodeDateTime(2000, 2, 29, 23, 59, 59), "Tue, 29 Feb 2000 23:59:59 GMT"},
       {EncodeDateTime(1970, 1, 1, 12, 0, 0), "Thu, 01 Jan 1970 12:00:00 GMT"},
       {EncodeDateTime(2024, 7, 14, 8, 5, 9), "Sun, 14 Jul 2024 08:05:09 GMT"},
+      // Fractions of a second are cut, after the value is taken to the
+      // millisecond.
+      {EncodeDateTime(2025, 12, 9, 14, 3, 5) + 0.7 / 86400, "Tue, 09 Dec 2025 14:03:05 GMT"},
+      {EncodeDateTime(2025, 12, 9, 23, 59, 59) + 0.9994 / 86400, "Tue, 09 Dec 2025 23:59:59 GMT"},
+      {EncodeDateTime(2025, 12, 9, 23, 59, 59) + 0.9996 / 86400, "Wed, 10 Dec 2025 00:00:00 GMT"},
   };
   for (const auto &c : cases) EXPECT_EQ(DateTimeToHTTPDate(c.Value), c.Expected);
 }
