@@ -217,7 +217,8 @@ TEST(ServiceInfo, WSInspectionInAnyLetterCase) {
     EXPECT_EQ(services, expected);
     // Exactly: a plain document (no indentation), one line per line of its
     // text, each ended by CR LF.
-    if (HasImplementation("IDRUX"))
+    if (HasImplementation("IDRUX")) {
       EXPECT_EQ(a.Body, Expected("inspection.wsil", {{"BASE", "http://localhost/cgi-bin/VEVUDE"}}));
+    }
   }
 }
