@@ -300,30 +300,13 @@ struct TPlainBytes {
 constexpr TPlainBytes kPlain;
 } // namespace
 
-void EscapeText(std::string &out, std::string_view s) {
+// Copies `s` into `out`, escaping every byte that `plain` does not let
+// through; text and attribute values differ only in their tables.
+static void EscapeWith(std::string &out, std::string_view s, const bool (&plain)[256]) {
   size_t run = 0;
   for (size_t i = 0; i < s.size(); ++i) {
     unsigned char c = (unsigned char)s[i];
-    if (kPlain.Text[c]) continue;
-    out.append(s.substr(run, i - run));
-    run = i + 1;
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else
-      AppendCharRef(out, c);
-  }
-  out.append(s.substr(run));
-}
-
-void EscapeAttr(std::string &out, std::string_view s) {
-  size_t run = 0;
-  for (size_t i = 0; i < s.size(); ++i) {
-    unsigned char c = (unsigned char)s[i];
-    if (kPlain.Attr[c]) continue;
+    if (plain[c]) continue;
     out.append(s.substr(run, i - run));
     run = i + 1;
     if (c == '&')
@@ -339,6 +322,10 @@ void EscapeAttr(std::string &out, std::string_view s) {
   }
   out.append(s.substr(run));
 }
+
+void EscapeText(std::string &out, std::string_view s) { EscapeWith(out, s, kPlain.Text); }
+
+void EscapeAttr(std::string &out, std::string_view s) { EscapeWith(out, s, kPlain.Attr); }
 
 bool IsQName(std::string_view name) {
   if (name.empty() || !IsNameStart((unsigned char)name[0])) return false;

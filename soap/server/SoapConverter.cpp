@@ -204,6 +204,19 @@ void TSoapConverter::ReadRequestBody(IXMLNode Body, const TIntfMetaData &IntfMD,
   }
 }
 
+// The start every outgoing message shares: envelope, headers and Body, with
+// the identifier count and the attachments of the last message forgotten.
+IXMLNode TSoapConverter::StartMessage(IXMLDocument &Doc, THeaderList *Headers) {
+  Doc.SetEncoding(FEncoding);
+  IXMLNode env = Envelope.MakeEnvelope(Doc, FOptions);
+  FIDs = 1;
+  FAttachments.clear();
+  WriteHeaders(env, Headers);
+  IXMLNode body = Envelope.MakeBody(env, FOptions);
+  if (IsRpc()) body.SetAttribute("SOAP-ENV:encodingStyle", SSoapEncodingNameSpace);
+  return body;
+}
+
 // ---- server: the response and faults ----------------------------------------------
 
 void TSoapConverter::MakeResponse(const TIntfMetaData &IntfMD, int MethNum, TInvContext &Context,
@@ -212,13 +225,7 @@ void TSoapConverter::MakeResponse(const TIntfMetaData &IntfMD, int MethNum, TInv
   ResetMultiRef();
   TOnExit reset([this] { ResetMultiRef(); });
   IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
-  doc->SetEncoding(FEncoding);
-  IXMLNode env = Envelope.MakeEnvelope(*doc.Get(), FOptions);
-  FIDs = 1;
-  FAttachments.clear();
-  WriteHeaders(env, Headers);
-  IXMLNode body = Envelope.MakeBody(env, FOptions);
-  if (IsRpc()) body.SetAttribute("SOAP-ENV:encodingStyle", SSoapEncodingNameSpace);
+  IXMLNode body = StartMessage(*doc.Get(), Headers);
   TInvokableClassRegistry &reg = InvRegistry();
   std::string ns = reg.GetNamespaceByGUID(IntfMD.IID);
   IXMLNode method =
@@ -267,13 +274,7 @@ std::unique_ptr<TStream> TSoapConverter::InvContextToMsg(const TIntfMetaData &In
   ResetMultiRef();
   TOnExit reset([this] { ResetMultiRef(); });
   IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
-  doc->SetEncoding(FEncoding);
-  IXMLNode env = Envelope.MakeEnvelope(*doc.Get(), FOptions);
-  FIDs = 1;
-  FAttachments.clear();
-  WriteHeaders(env, Headers);
-  IXMLNode body = Envelope.MakeBody(env, FOptions);
-  if (IsRpc()) body.SetAttribute("SOAP-ENV:encodingStyle", SSoapEncodingNameSpace);
+  IXMLNode body = StartMessage(*doc.Get(), Headers);
   TInvokableClassRegistry &reg = InvRegistry();
   std::string ns = reg.GetMethodInfo(IntfMD.Info, md.Name).RequestNS;
   if (ns.empty()) ns = reg.GetNamespaceByGUID(IntfMD.IID);

@@ -127,6 +127,7 @@ private:
   IXMLNode FindReturnElement(IXMLNode R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD);
   IXMLNode AddMethodElement(IXMLNode Body, const std::string &Name, const std::string &NS);
   void WriteHeaders(IXMLNode Env, THeaderList *Headers);
+  IXMLNode StartMessage(IXMLDocument &Doc, THeaderList *Headers);
 
   std::string FTempDir;
   std::string FEncoding; // empty: no document carries an encoding declaration
