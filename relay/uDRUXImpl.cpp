@@ -111,8 +111,7 @@ ArrayOfFlightOp TDRUX::GetFlightsOpSoap(const std::string &Airport) {
     node.Reset();
     IPtr<FlightsOpSoap> service = GetFlightsOpSoapBinding(false, Protocol, IPAddress, Path, ProxyIP,
                                                           IntToStr(ProxyPort), binding);
-    ArrayOfFlightOp got = service->GetFlightsOp(Airport);
-    answer.assign(got.begin(), got.end());
+    answer = service->GetFlightsOp(Airport); // the records, not a copy of the list
   } catch (const std::exception &e) {
     LogFailure(e, address);
     answer.clear();

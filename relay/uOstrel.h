@@ -4,8 +4,10 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "rtl/Interface.h"
+#include "rtl/OptionalText.h"
 #include "rtl/TypeInfo.h"
 #include "soap/server/Remotable.h"
 
@@ -18,21 +20,17 @@ namespace vv {
 // The upstream service's XML namespace (fixed at build time; ends in "/").
 inline constexpr const char *SUpstreamNameSpace = VEVUDE_UPSTREAM_NAMESPACE;
 
-// One optional text property: its value, the flag that tells whether it was
-// set, the getter, the setter (which sets the flag, also for empty text) and
-// the stored-test (the flag).
+// One optional text property: its value, which knows whether it was set,
+// the getter, the setter (which marks it set, also for empty text) and the
+// stored-test. The text lives with the call that read the record.
 #define VV_FLIGHTOP_PROPERTY(P)                                                                    \
 private:                                                                                           \
-  std::string F##P;                                                                                \
-  bool F##P##_Specified = false;                                                                   \
+  TOptionalText F##P;                                                                              \
                                                                                                    \
 public:                                                                                            \
-  const std::string &P() const { return F##P; }                                                    \
-  void Set##P(const std::string &Value) {                                                          \
-    F##P = Value;                                                                                  \
-    F##P##_Specified = true;                                                                       \
-  }                                                                                                \
-  bool P##_Specified() const { return F##P##_Specified; }
+  std::string_view P() const { return F##P.View(); }                                               \
+  void Set##P(std::string_view Value) { F##P.Assign(Value, TextArena()); }                         \
+  bool P##_Specified() const { return F##P.IsSet(); }
 
 // One flight operation as the upstream service reports it. The program
 // carries the values unread; only whether each was sent matters.

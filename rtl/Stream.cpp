@@ -87,4 +87,71 @@ void TMemoryStream::SetSize(int64_t size) {
   if (FPos > size) FPos = size;
 }
 
+// ---- TContentStream --------------------------------------------------------------
+
+TContentStream::~TContentStream() {
+  FProducer.reset(); // before what it uses
+  FKeep.clear();
+}
+
+void TContentStream::Make() {
+  if (!FProducer) return;
+  std::unique_ptr<TProducer> producer = std::move(FProducer);
+  int64_t expected = int64_t(FData.size()) + FMadeSize;
+  FMadeSize = 0;
+  FData.reserve(size_t(expected));
+  producer->Produce([this](const char *data, size_t size) { FData.append(data, size); });
+  if (int64_t(FData.size()) != expected) throw EStreamError("Produced content has the wrong size");
+}
+
+int64_t TContentStream::Read(void *buffer, int64_t count) {
+  if (FProducer && count > 0 && FPos + count > int64_t(FData.size())) Make();
+  return TMemoryStream::Read(buffer, count);
+}
+
+int64_t TContentStream::Write(const void *buffer, int64_t count) {
+  Make();
+  return TMemoryStream::Write(buffer, count);
+}
+
+int64_t TContentStream::Seek(int64_t offset, TSeekOrigin origin) {
+  int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                 : origin == TSeekOrigin::soCurrent ? FPos
+                                                    : Size();
+  FPos = std::max<int64_t>(0, base + offset);
+  return FPos;
+}
+
+void TContentStream::SetSize(int64_t size) {
+  if (FProducer && size <= int64_t(FData.size())) { // cut back before the made part
+    FProducer.reset();
+    FMadeSize = 0;
+  }
+  Make();
+  TMemoryStream::SetSize(size);
+}
+
+void TContentStream::AppendProduced(int64_t size, std::unique_ptr<TProducer> producer) {
+  Make();                     // only one part is made later: the last
+  FData.resize(size_t(FPos)); // the made bytes follow what was written so far
+  FProducer = std::move(producer);
+  FMadeSize = size;
+  FPos = Size();
+}
+
+void TContentStream::SendTo(const TWriteFn &write) {
+  if (FProducer && FPos > int64_t(FData.size())) Make(); // starts inside the made part
+  if (FPos < int64_t(FData.size())) {
+    // In pieces, so that the writer's own buffering stays bounded.
+    constexpr size_t kPiece = 1024 * 1024;
+    for (size_t at = size_t(FPos); at < FData.size(); at += kPiece)
+      write(FData.data() + at, std::min(kPiece, FData.size() - at));
+  }
+  if (FProducer) {
+    std::unique_ptr<TProducer> producer = std::move(FProducer);
+    producer->Produce(write);
+  }
+  FPos = Size();
+}
+
 } // namespace vv

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vv {
 
@@ -52,9 +55,47 @@ public:
   const std::string &Data() const { return FData; }
   std::string &Data() { return FData; }
 
-private:
+protected:
   std::string FData;
   int64_t FPos = 0;
+};
+
+// The content of an answer: bytes in memory, possibly followed by bytes of
+// known number that are made only as they are sent, so that a large answer
+// never sits in memory whole. Reading them, or changing the stream, makes
+// them first (in memory); sending them (SendTo) makes them on the way out.
+class TContentStream : public TMemoryStream {
+public:
+  using TWriteFn = std::function<void(const char *data, size_t size)>;
+  class TProducer {
+  public:
+    virtual ~TProducer() = default;
+    // Writes exactly the bytes announced, through `write`, in pieces.
+    virtual void Produce(const TWriteFn &write) = 0;
+  };
+
+  ~TContentStream() override;
+  int64_t Read(void *buffer, int64_t count) override;
+  int64_t Write(const void *buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override { return int64_t(FData.size()) + FMadeSize; }
+  void SetSize(int64_t size) override;
+
+  // Appends `size` bytes that `producer` makes later; the position moves to
+  // the end, as after a write.
+  void AppendProduced(int64_t size, std::unique_ptr<TProducer> producer);
+  bool HasProducer() const { return FProducer != nullptr; }
+  // Keeps `object` alive until the stream goes (after its producer).
+  void KeepAlive(std::shared_ptr<void> object) { FKeep.push_back(std::move(object)); }
+  // Sends every byte from the position to the end through `write`.
+  void SendTo(const TWriteFn &write);
+
+private:
+  void Make(); // the produced bytes, made in memory now
+
+  std::vector<std::shared_ptr<void>> FKeep; // declared first: goes after the producer
+  std::unique_ptr<TProducer> FProducer;
+  int64_t FMadeSize = 0; // bytes the producer will make
 };
 
 } // namespace vv

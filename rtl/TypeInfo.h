@@ -8,22 +8,29 @@
 // (not owned), dynamic-array slots hold the array type itself.
 //
 // Declaring a type:
-//   class FlightOp : public TRemotable { VV_CLASS(FlightOp) ... };
-//   TClass FlightOp::StaticClassInfo() {
-//     static const TTypeInfo info = ClassInfoBuilder<FlightOp, TRemotable>("FlightOp", "uOstrel")
-//         .Property("Airline", &FlightOp::FAirline, &FlightOp::SetAirline,
-//                   &FlightOp::FAirline_Specified, xoOptional)
+//   class TPoint : public TRemotable {  // in a unit of its own
+//     VV_CLASS(TPoint)
+//     std::string_view Label() const;      // text kept compactly (TOptionalText)
+//     void SetLabel(std::string_view v);
+//     bool Label_Specified() const;
+//   };
+//   TClass TPoint::StaticClassInfo() {
+//     static const TTypeInfo info = ClassInfoBuilder<TPoint, TRemotable>("TPoint", "uPoints")
+//         .Property("Label", &TPoint::Label, &TPoint::SetLabel, &TPoint::Label_Specified,
+//                   xoOptional)
 //         .Build();
 //     return &info;
 //   }
-//   VV_DYNARRAY(ArrayOfFlightOp, FlightOp*);  // + DynArrayInfo<> in the .cpp
+//   VV_DYNARRAY(ArrayOfTPoint, TPoint*);  // + DynArrayInfo<> in the .cpp
 //   interfaces: VV_INTERFACE + IntfInfoBuilder<I>(...).Method<&I::M>(...)
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -70,6 +77,15 @@ enum TPropXMLOption : int {
 
 struct TTypeInfo;
 
+// Reads and writes a text property without a slot: for properties whose
+// getter gives a view of the text and whose setter takes one (records keep
+// their text compactly, so a slot would mean a copy per value).
+struct TTextAccess {
+  virtual ~TTextAccess() = default;
+  virtual std::string_view Get(const TObject *obj) const = 0;
+  virtual void Set(TObject *obj, std::string_view value) const = 0;
+};
+
 // A published property of a class.
 struct TPropInfo {
   std::string Name;
@@ -82,6 +98,9 @@ struct TPropInfo {
   // The stored-test; empty means always stored.
   std::function<bool(const TObject *)> IsStored;
   bool Stored(const TObject *obj) const { return !IsStored || IsStored(obj); }
+  // Set for text properties held as views (see TTextAccess); Type is then
+  // the text type and Get/Set still work through std::string slots.
+  std::shared_ptr<const TTextAccess> Text;
 };
 
 // An interface that a class implements, and how to reach it from an object.
@@ -232,6 +251,21 @@ template <class T> void StoreObjSlot(void *slot, TObject *obj) {
 }
 
 namespace detail {
+template <class T, class G, class S> class TTextAccessOf : public TTextAccess {
+public:
+  TTextAccessOf(G g, S s) : FGet(g), FSet(s) {}
+  std::string_view Get(const TObject *obj) const override {
+    return (static_cast<const T *>(obj)->*FGet)();
+  }
+  void Set(TObject *obj, std::string_view value) const override {
+    (static_cast<T *>(obj)->*FSet)(value);
+  }
+
+private:
+  G FGet;
+  S FSet;
+};
+
 template <class M> struct MemberValue;
 template <class C, class V> struct MemberValue<V C::*> { using type = V; };
 template <class C, class V> struct MemberValue<V (C::*)() const> {
@@ -258,29 +292,46 @@ public:
   }
 
   // getter: a field or a const method of T; setter: a field or a method
-  // taking the value; stored: a bool field, a const method, or nullptr.
+  // taking the value; stored: a bool field, a const method, or nullptr. A
+  // getter returning std::string_view with a setter taking one declares a
+  // text property held compactly (TPropInfo::Text).
   template <class G, class S, class St = std::nullptr_t>
   ClassInfoBuilder &Property(std::string name, G getter, S setter, St stored = nullptr,
                              int xmlOptions = 0) {
     using V = typename detail::MemberValue<G>::type;
     TPropInfo p;
     p.Name = std::move(name);
-    p.Type = TypeInfoOf<V>();
     p.XMLOptions = xmlOptions;
-    p.Get = [getter](const TObject *o, void *slot) {
-      const T *t = static_cast<const T *>(o);
-      if constexpr (std::is_member_object_pointer_v<G>)
-        *static_cast<V *>(slot) = t->*getter;
-      else
-        *static_cast<V *>(slot) = (t->*getter)();
-    };
-    p.Set = [setter](TObject *o, const void *slot) {
-      T *t = static_cast<T *>(o);
-      if constexpr (std::is_member_object_pointer_v<S>)
-        t->*setter = *static_cast<const V *>(slot);
-      else
-        (t->*setter)(*static_cast<const V *>(slot));
-    };
+    if constexpr (std::is_same_v<V, std::string_view>) {
+      // A text held as a view: a text property to everyone, read and
+      // written without copies by the converter.
+      static_assert(std::is_member_function_pointer_v<G> && std::is_member_function_pointer_v<S>,
+                    "a text view property needs a getter and a setter method");
+      p.Type = TypeInfoOf<std::string>();
+      p.Get = [getter](const TObject *o, void *slot) {
+        *static_cast<std::string *>(slot) = std::string((static_cast<const T *>(o)->*getter)());
+      };
+      p.Set = [setter](TObject *o, const void *slot) {
+        (static_cast<T *>(o)->*setter)(std::string_view(*static_cast<const std::string *>(slot)));
+      };
+      p.Text = std::make_shared<detail::TTextAccessOf<T, G, S>>(getter, setter);
+    } else {
+      p.Type = TypeInfoOf<V>();
+      p.Get = [getter](const TObject *o, void *slot) {
+        const T *t = static_cast<const T *>(o);
+        if constexpr (std::is_member_object_pointer_v<G>)
+          *static_cast<V *>(slot) = t->*getter;
+        else
+          *static_cast<V *>(slot) = (t->*getter)();
+      };
+      p.Set = [setter](TObject *o, const void *slot) {
+        T *t = static_cast<T *>(o);
+        if constexpr (std::is_member_object_pointer_v<S>)
+          t->*setter = *static_cast<const V *>(slot);
+        else
+          (t->*setter)(*static_cast<const V *>(slot));
+      };
+    }
     if constexpr (std::is_member_object_pointer_v<St>)
       p.IsStored = [stored](const TObject *o) { return static_cast<const T *>(o)->*stored; };
     else if constexpr (std::is_member_function_pointer_v<St>)

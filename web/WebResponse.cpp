@@ -76,6 +76,12 @@ void TWebResponse::SetContentStream(TStream *stream) {
 }
 
 void TWebResponse::SendStream(TStream &stream) {
+  // A content stream makes its last part while it is sent, piece by piece.
+  if (auto *content = dynamic_cast<TContentStream *>(&stream); content && content->HasProducer()) {
+    content->SendTo(
+        [this](const char *data, size_t size) { FHTTPRequest->WriteClient(data, int(size)); });
+    return;
+  }
   int64_t remaining = stream.Size() - stream.Position();
   size_t size = size_t(remaining <= kSmallSendBuffer ? kSmallSendBuffer : kLargeSendBuffer);
   std::unique_ptr<char[]> buffer(new char[size]);

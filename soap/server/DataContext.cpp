@@ -25,8 +25,17 @@ TDataContext *GetCurrentDataContext() { return CurrentDataContext; }
 void SetCurrentDataContext(TDataContext *Context) { CurrentDataContext = Context; }
 
 TDataContext::~TDataContext() {
-  // Records first: freeing one may still read a slot that holds it. Index by
-  // position, as each record empties its own position while it goes.
+  // No record going now may think it leaves a current context.
+  if (CurrentDataContext == this) CurrentDataContext = nullptr;
+  // Records first: freeing one may still read a slot that holds it.
+  for (size_t i = 0; i < FRecords.size(); ++i) {
+    TRemotable *r = FRecords[i];
+    if (!r) continue;
+    FRecords[i] = nullptr;
+    r->FDataContext = nullptr;
+    delete r;
+  }
+  // Records another context owns but this one was given as well.
   for (size_t i = 0; i < FObjsToDestroy.size(); ++i) {
     TObject *obj = FObjsToDestroy[i];
     if (!obj || !dynamic_cast<TRemotable *>(obj)) continue;
@@ -40,7 +49,6 @@ TDataContext::~TDataContext() {
   ClearSlots(UStrToClear);
   ClearSlots(WStrToClear);
   ClearSlots(OtherToClear);
-  if (CurrentDataContext == this) CurrentDataContext = nullptr;
 }
 
 void TDataContext::ClearSlots(std::vector<TSlot> &slots) {
@@ -49,8 +57,32 @@ void TDataContext::ClearSlots(std::vector<TSlot> &slots) {
   slots.clear();
 }
 
+void TDataContext::AdoptRecord(TRemotable *R) {
+  size_t pos = FRecords.size();
+  if (!FRecordHoles.empty()) {
+    pos = FRecordHoles.top();
+    FRecordHoles.pop();
+    FRecords[pos] = R;
+  } else {
+    FRecords.push_back(R);
+  }
+  R->FDataContext = this;
+  R->FContextIndex = uint32_t(pos);
+}
+
+void TDataContext::ReleaseRecord(TRemotable *R, bool alive) {
+  FRecords[R->FContextIndex] = nullptr;
+  FRecordHoles.push(R->FContextIndex);
+  R->FDataContext = nullptr;
+  if (alive) R->MoveTextToHeap();
+}
+
 void TDataContext::AddObjectToDestroy(TObject *Obj) {
-  if (!Obj || HasObjectToDestroy(Obj)) return;
+  if (!Obj) return;
+  auto *r = dynamic_cast<TRemotable *>(Obj);
+  if (r && r->FDataContext == this) return;
+  if (r && !r->FDataContext) return AdoptRecord(r);
+  if (FObjIndex.count(Obj)) return;
   size_t pos = FObjsToDestroy.size();
   if (!FObjHoles.empty()) {
     pos = FObjHoles.top();
@@ -62,6 +94,9 @@ void TDataContext::AddObjectToDestroy(TObject *Obj) {
 }
 
 void TDataContext::RemoveObjectToDestroy(TObject *Obj) {
+  if (auto *r = dynamic_cast<TRemotable *>(Obj); r && r->FDataContext == this)
+    return ReleaseRecord(r, true);
+  if (FObjIndex.empty()) return;
   auto it = FObjIndex.find(Obj);
   if (it == FObjIndex.end()) return;
   FObjsToDestroy[it->second] = nullptr;
@@ -69,8 +104,12 @@ void TDataContext::RemoveObjectToDestroy(TObject *Obj) {
   FObjIndex.erase(it);
 }
 
+// Compares addresses only: callers may ask about an object already freed.
 bool TDataContext::HasObjectToDestroy(const TObject *Obj) const {
-  return Obj && FObjIndex.count(Obj) != 0;
+  if (!Obj) return false;
+  for (const TRemotable *r : FRecords)
+    if (static_cast<const TObject *>(r) == Obj) return true;
+  return FObjIndex.count(Obj) != 0;
 }
 
 void TDataContext::AddVariantToClear(void *P, const TTypeInfo *Info) {

@@ -14,11 +14,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "rtl/Arena.h"
 #include "rtl/Object.h"
 #include "rtl/TypeInfo.h"
 #include "soap/server/IntfMetaData.h"
 
 namespace vv {
+
+class TRemotable;
 
 class TDataContext {
 public:
@@ -30,11 +33,17 @@ public:
   virtual ~TDataContext();
 
   // Records an object; recording it again changes nothing. The object goes
-  // into the first empty position, or at the end.
+  // into the first empty position, or at the end. A record (TRemotable)
+  // that belongs to no context comes to belong to this one.
   void AddObjectToDestroy(TObject *Obj);
-  // Forgets an object (its position becomes empty); unknown objects are ignored.
+  // Forgets an object (its position becomes empty); unknown objects are
+  // ignored. A record of this context that is forgotten lives on by itself:
+  // its text moves out of the context's arena.
   void RemoveObjectToDestroy(TObject *Obj);
   bool HasObjectToDestroy(const TObject *Obj) const;
+
+  // The memory the call's records keep their text in; freed with the context.
+  TArena &Arena() { return FArena; }
 
   // Slots constructed elsewhere whose values this context destroys.
   void AddVariantToClear(void *P, const TTypeInfo *Info);
@@ -56,19 +65,30 @@ protected:
   void ReserveData(size_t Size);
 
 private:
+  friend class TRemotable;
   struct TSlot {
     void *P;
     const TTypeInfo *Info;
   };
+  using THoles = std::priority_queue<size_t, std::vector<size_t>, std::greater<size_t>>;
   void ClearSlots(std::vector<TSlot> &slots);
+  // A record made during the call, or added to it, becomes the context's.
+  void AdoptRecord(TRemotable *R);
+  // A record of this context leaves it: freed (`alive` false) or by hand.
+  void ReleaseRecord(TRemotable *R, bool alive);
 
+  // The context's own records, each knowing its position, with the empty
+  // positions smallest first: a call that reads a million records spends
+  // a pointer on each and no lookup.
+  std::vector<TRemotable *> FRecords;
+  THoles FRecordHoles;
+  // Other objects, and records that another context owns.
   std::vector<TObject *> FObjsToDestroy;
-  // Where each recorded object sits, and the empty positions smallest
-  // first, so that a call creating many records stays linear.
   std::unordered_map<const TObject *, size_t> FObjIndex;
-  std::priority_queue<size_t, std::vector<size_t>, std::greater<size_t>> FObjHoles;
-  std::unique_ptr<std::max_align_t[]> FData;                  // the data area
-  size_t FDataSize = 0, FDataOffset = 0;                      // in bytes
+  THoles FObjHoles;
+  TArena FArena;                             // last: the records go before the text they point into
+  std::unique_ptr<std::max_align_t[]> FData; // the data area
+  size_t FDataSize = 0, FDataOffset = 0;     // in bytes
   std::vector<std::unique_ptr<std::max_align_t[]>> FOverflow; // beyond the reserved area
   std::vector<void *> DataP;
   std::vector<TSlot> VarToClear, DynArrayToClear, StrToClear, WStrToClear, UStrToClear,

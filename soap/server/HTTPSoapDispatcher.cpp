@@ -135,7 +135,7 @@ bool THTTPSoapDispatcher::DispatchRequest(TObject *, TWebRequest *request, TWebR
     CopyBody(*request, requestStream);
     requestStream.SetPosition(0);
 
-    auto responseStream = std::make_unique<TMemoryStream>();
+    auto responseStream = std::make_unique<TContentStream>();
     FSoapDispatcher->DispatchSOAP(path, soapAction, requestStream, *responseStream, bindingType);
     responseStream->SetPosition(0);
     // No call of this service carries attachments, so the answer is always

@@ -1,5 +1,6 @@
 #include "soap/server/Remotable.h"
 
+#include "rtl/TypeInfo.h"
 #include "soap/server/DataContext.h"
 #include "soap/server/ObjectCounts.h"
 
@@ -15,21 +16,25 @@ TRemotable::TRemotable() {
 #ifdef VEVUDE_COUNT_OBJECTS
   ++ObjectCounts().RemotableCreated;
 #endif
-  if (TDataContext *ctx = GetCurrentDataContext()) {
-    ctx->AddObjectToDestroy(this);
-    FDataContext = ctx;
-  }
+  if (TDataContext *ctx = GetCurrentDataContext()) ctx->AdoptRecord(this);
 }
 
 TRemotable::~TRemotable() {
   // Leave the owning context as well as the current one: a record freed by
   // hand must not be freed again when either context goes.
-  if (FDataContext) FDataContext->RemoveObjectToDestroy(this);
+  if (FDataContext) FDataContext->ReleaseRecord(this, false);
   TDataContext *current = GetCurrentDataContext();
-  if (current && current != FDataContext) current->RemoveObjectToDestroy(this);
+  if (current) current->RemoveObjectToDestroy(this);
 #ifdef VEVUDE_COUNT_OBJECTS
   ++ObjectCounts().RemotableDestroyed;
 #endif
+}
+
+TArena *TRemotable::TextArena() const { return FDataContext ? &FDataContext->Arena() : nullptr; }
+
+void TRemotable::MoveTextToHeap() {
+  for (const TPropInfo *p : AllProps(ClassType()))
+    if (p->Text) p->Text->Set(this, p->Text->Get(this)); // copied before the old text is let go
 }
 
 } // namespace vv

@@ -12,6 +12,7 @@
 
 namespace vv {
 
+class TArena;
 class TDataContext;
 
 // Bit n of a TSerializationOptions set is member n.
@@ -60,9 +61,20 @@ class TRemotable : public TObject {
   TSerializationOptions SerializationOptions() const { return FSerializationOptions; }
   void SetSerializationOptions(TSerializationOptions value) { FSerializationOptions = value; }
 
+  // Where the text of its properties is kept: the owning call's arena (freed
+  // with the call), or none, for the heap.
+  TArena *TextArena() const;
+
 protected:
   TDataContext *FDataContext = nullptr;
   TSerializationOptions FSerializationOptions;
+
+private:
+  friend class TDataContext;
+  // Copies the text its properties keep in the call's arena to the heap:
+  // the record is leaving the call but lives on.
+  void MoveTextToHeap();
+  uint32_t FContextIndex = 0; // its position among FDataContext's records
 };
 
 } // namespace vv

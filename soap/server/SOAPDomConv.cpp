@@ -1,5 +1,7 @@
 #include "soap/server/SOAPDomConv.h"
 
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "rtl/StrUtils.h"
@@ -8,6 +10,7 @@
 #include "soap/server/SOAPConst.h"
 #include "soap/server/SOAPScalar.h"
 #include "soap/server/TypeRegistry.h"
+#include "xml/XMLText.h"
 
 namespace vv {
 
@@ -90,7 +93,6 @@ TSOAPDomConv::~TSOAPDomConv() = default;
 
 void TSOAPDomConv::ResetMultiRef() {
   FRefCache.Clear();
-  MultiRefNodes.clear();
   ObjsWriting.clear();
   FPrefixes.clear();
   FTypeNames.clear();
@@ -117,7 +119,8 @@ const TSOAPDomConv::TPropNames &TSOAPDomConv::PropsOf(TClass cls) {
   if (fresh) {
     TPropNames &names = it->second;
     for (const TPropInfo *p : AllProps(cls))
-      names.List.push_back({p, RemTypeRegistry().GetExternalPropName(cls, p->Name)});
+      names.List.push_back(
+          {p, RemTypeRegistry().GetExternalPropName(cls, p->Name), &TypeNameOf(p->Type)});
     for (size_t k = 0; k < names.List.size(); ++k)
       names.Index.try_emplace(names.List[k].ExtName, k);
   }
@@ -136,20 +139,15 @@ bool TSOAPDomConv::IsMultiRef(TClass cls, bool isScalar) {
 // Declarations that the converter adds all sit on the root node (or come
 // from the envelope above it), so a prefix found once holds for the whole
 // message and is remembered.
-std::string TSOAPDomConv::FindPrefixForURI(IXMLNode R, IXMLNode N, const std::string &U,
-                                           bool declare) {
+std::string TSOAPDomConv::FindPrefixForURI(THandle R, const std::string &U, bool declare) {
   auto it = FPrefixes.find(U);
   if (it != FPrefixes.end()) return it->second;
-  IXMLNode decl = N.FindNamespaceDecl(U);
-  if (!decl) decl = R.FindNamespaceDecl(U);
   std::string prefix;
-  if (decl)
-    prefix = decl.NodeName() == "xmlns" ? std::string() : std::string(decl.LocalName());
-  else if (declare) {
-    prefix = R.OwnerDocument()->GeneratePrefix(R);
-    R.DeclareNamespace(prefix, U);
-  } else
-    return {};
+  if (!FWriter->FindNamespaceDecl(R, U, prefix)) {
+    if (!declare) return {};
+    prefix = FWriter->GeneratePrefix(R);
+    FWriter->DeclareNamespace(R, prefix, U);
+  }
   FPrefixes.emplace(U, prefix);
   return prefix;
 }
@@ -233,92 +231,100 @@ bool TSOAPDomConv::GetElementType(IXMLNode node, std::string &typeURI,
 
 // ---- writing ------------------------------------------------------------------
 
-IXMLNode TSOAPDomConv::AddValueElement(IXMLNode Node, const std::string &NodeName,
-                                       const std::string &NodeNamespace) {
+namespace {
+constexpr auto kTrusted = TXMLStreamWriter::TNames::Trusted; // the converter's own fixed names
+}
+
+void TSOAPDomConv::AddValueElement(const std::string &NodeName, const std::string &NodeNamespace,
+                                   TXMLStreamWriter::TNames Names) {
   // rpc/encoded values are unqualified; literal ones live in their namespace.
-  return Node.AddChild(NodeName, IsRpc() ? std::string() : NodeNamespace);
+  FWriter->StartElement(NodeName, IsRpc() ? std::string_view() : NodeNamespace, Names);
 }
 
-void TSOAPDomConv::SetTypeAttr(IXMLNode RootNode, IXMLNode el, const std::string &uri,
-                               const std::string &name) {
-  std::string prefix = FindPrefixForURI(RootNode, RootNode, uri, true);
-  el.SetAttribute("xsi:type", prefix.empty() ? name : prefix + ":" + name);
+void TSOAPDomConv::SetTypeAttr(THandle RootNode, const std::string &uri, const std::string &name) {
+  std::string prefix = FindPrefixForURI(RootNode, uri, true);
+  FWriter->Attribute("xsi:type", prefix.empty() ? name : prefix + ":" + name, kTrusted);
 }
 
-IXMLNode TSOAPDomConv::ConvertNativeDataToSoap(IXMLNode RootNode, IXMLNode Node,
-                                               const std::string &NodeName,
-                                               const std::string &NodeNamespace,
-                                               const TTypeInfo *Info, const void *P,
-                                               int XMLOptions) {
+void TSOAPDomConv::ConvertNativeDataToSoap(THandle RootNode, const std::string &NodeName,
+                                           const std::string &NodeNamespace, const TTypeInfo *Info,
+                                           const void *P, int XMLOptions) {
   TDepthGuard guard(FDepth);
   if (Info->Kind == TTypeKind::tkDynArray) {
     if (!(XMLOptions & xoInlineArray) &&
         !RemTypeRegistry().SerializeOptions(Info).Contains(xoInlineArrays))
-      return WriteArray(RootNode, Node, NodeName, NodeNamespace, Info, P);
+      return WriteArray(RootNode, NodeName, NodeNamespace, Info, P);
     // Inline: the items themselves, each under the value's own name.
-    IXMLNode last;
     for (size_t i = 0, n = Info->DynArray->Length(P); i < n; ++i)
-      last = ConvertNativeDataToSoap(RootNode, Node, NodeName, NodeNamespace,
-                                     Info->DynArray->ElType, Info->DynArray->ItemConst(P, i), 0);
-    return last;
+      ConvertNativeDataToSoap(RootNode, NodeName, NodeNamespace, Info->DynArray->ElType,
+                              Info->DynArray->ItemConst(P, i), 0);
+    return;
   }
   if (Info->Kind == TTypeKind::tkClass)
-    return WriteObject(RootNode, Node, NodeName, NodeNamespace, Info->Class->LoadObj(P), Info);
+    return WriteObject(RootNode, NodeName, NodeNamespace, Info->Class->LoadObj(P), Info);
   const TTypeName &t = TypeNameOf(Info);
   if (!t.Registered || !IsSOAPScalar(Info))
     throw ESOAPDomConvertError("Remotable Type %s not registered", {Info->Name});
-  IXMLNode el = AddValueElement(Node, NodeName, NodeNamespace);
-  WriteScalar(RootNode, el, Info, P);
-  return el;
+  if (IsTextKind(Info)) // written straight from the slot, without a copy
+    WriteScalar(RootNode, NodeName, NodeNamespace, Info, *static_cast<const std::string *>(P),
+                TXMLStreamWriter::TNames::Check);
+  else
+    WriteScalar(RootNode, NodeName, NodeNamespace, Info, ScalarToText(Info, P),
+                TXMLStreamWriter::TNames::Check);
 }
 
-void TSOAPDomConv::WriteScalar(IXMLNode RootNode, IXMLNode el, const TTypeInfo *Info,
-                               const void *P) {
-  if (IsRpc() && !FOptions.Contains(soSendUntyped)) {
-    // The prefix of a namespace never changes within a message.
-    TTypeName &t = const_cast<TTypeName &>(TypeNameOf(Info));
-    if (t.TypeAttr.empty()) {
-      std::string prefix = FindPrefixForURI(RootNode, RootNode, t.URI, true);
-      t.TypeAttr = prefix.empty() ? t.Name : prefix + ":" + t.Name;
-    }
-    el.SetAttribute("xsi:type", t.TypeAttr);
+const std::string *TSOAPDomConv::ScalarTypeAttr(THandle RootNode, const TTypeInfo *Info) {
+  if (!IsRpc() || FOptions.Contains(soSendUntyped)) return nullptr;
+  // The prefix of a namespace never changes within a message.
+  TTypeName &t = const_cast<TTypeName &>(TypeNameOf(Info));
+  if (t.TypeAttr.empty()) {
+    std::string prefix = FindPrefixForURI(RootNode, t.URI, true);
+    t.TypeAttr = prefix.empty() ? t.Name : prefix + ":" + t.Name;
   }
-  if (IsTextKind(Info)) { // written straight from the slot, without a copy
-    const std::string &text = *static_cast<const std::string *>(P);
-    if (!text.empty()) el.SetText(text);
-    return;
-  }
-  std::string text = ScalarToText(Info, P);
-  if (!text.empty()) el.SetText(text);
+  return &t.TypeAttr;
 }
 
-IXMLNode TSOAPDomConv::WriteArray(IXMLNode RootNode, IXMLNode Node, const std::string &NodeName,
-                                  const std::string &NodeNamespace, const TTypeInfo *Info,
-                                  const void *P) {
+void TSOAPDomConv::WriteScalar(THandle RootNode, const std::string &NodeName,
+                               const std::string &NodeNamespace, const TTypeInfo *Info,
+                               std::string_view Text, TXMLStreamWriter::TNames Names) {
+  // The type attribute is found before the element exists: finding it may
+  // declare a namespace on the root, as it did before the element was made.
+  const std::string *type = ScalarTypeAttr(RootNode, Info);
+  FWriter->LeafElement(NodeName, IsRpc() ? std::string_view() : NodeNamespace,
+                       type ? "xsi:type" : "", type ? *type : "", Text, Names);
+}
+
+void TSOAPDomConv::WriteArray(THandle RootNode, const std::string &NodeName,
+                              const std::string &NodeNamespace, const TTypeInfo *Info,
+                              const void *P) {
   const TTypeInfo *elType = Info->DynArray->ElType;
   const TTypeName &t = TypeNameOf(elType);
   if (!t.Registered) throw ESOAPDomConvertError("Remotable Type %s not registered", {elType->Name});
   size_t n = Info->DynArray->Length(P);
-  if (n == 0 && FOptions.Contains(soDontSendEmptyNodes)) return IXMLNode();
-  IXMLNode arr = AddValueElement(Node, NodeName, NodeNamespace);
+  if (n == 0 && FOptions.Contains(soDontSendEmptyNodes)) return;
+  AddValueElement(NodeName, NodeNamespace);
   if (IsRpc() && !FOptions.Contains(soSendUntyped)) {
-    arr.SetAttribute("xsi:type", "SOAP-ENC:Array");
-    std::string prefix = FindPrefixForURI(RootNode, RootNode, t.URI, true);
-    arr.SetAttribute("SOAP-ENC:arrayType", (prefix.empty() ? t.Name : prefix + ":" + t.Name) + "[" +
-                                               std::to_string(n) + "]");
+    FWriter->Attribute("xsi:type", "SOAP-ENC:Array", kTrusted);
+    std::string prefix = FindPrefixForURI(RootNode, t.URI, true);
+    FWriter->Attribute("SOAP-ENC:arrayType",
+                       (prefix.empty() ? t.Name : prefix + ":" + t.Name) + "[" + std::to_string(n) +
+                           "]",
+                       kTrusted);
   }
+  if (elType->Kind == TTypeKind::tkClass) FRefCache.FMHREFs.reserve(FRefCache.FMHREFs.size() + n);
   for (size_t i = 0; i < n; ++i)
-    ConvertNativeDataToSoap(RootNode, arr, "item", NodeNamespace, elType,
+    ConvertNativeDataToSoap(RootNode, "item", NodeNamespace, elType,
                             Info->DynArray->ItemConst(P, i), 0);
-  return arr;
+  FWriter->EndElement();
 }
 
-IXMLNode TSOAPDomConv::WriteObject(IXMLNode RootNode, IXMLNode Node, const std::string &NodeName,
-                                   const std::string &NodeNamespace, TObject *obj, TClass) {
+void TSOAPDomConv::WriteObject(THandle RootNode, const std::string &NodeName,
+                               const std::string &NodeNamespace, TObject *obj, TClass) {
   if (!obj) {
-    IXMLNode el = AddValueElement(Node, NodeName, NodeNamespace);
-    el.SetAttribute("xsi:nil", "true");
-    return el;
+    AddValueElement(NodeName, NodeNamespace);
+    FWriter->Attribute("xsi:nil", "true", kTrusted);
+    FWriter->EndElement();
+    return;
   }
   TClass cls = obj->ClassType();
   if (!vv::InheritsFrom(cls, TRemotable::StaticClassInfo()))
@@ -329,43 +335,65 @@ IXMLNode TSOAPDomConv::WriteObject(IXMLNode RootNode, IXMLNode Node, const std::
   if (!t.Registered) throw ESOAPDomConvertError("Remotable Type %s not registered", {cls->Name});
   if (IsMultiRef(cls, t.IsScalar)) {
     auto [it, fresh] = FRefCache.FMHREFs.try_emplace(obj, FIDs);
-    std::string id = std::to_string(it->second);
+    char href[16] = "#"; // "#" and the identifier
+    int idLen = std::snprintf(href + 1, sizeof href - 1, "%u", unsigned(it->second));
+    std::string_view id(href + 1, size_t(idLen));
     if (fresh) {
       ++FIDs;
-      std::string prefix = FindPrefixForURI(RootNode, RootNode, t.URI, true);
-      std::string qname = prefix.empty() ? t.Name : prefix + ":" + t.Name;
-      IXMLNode ref = RootNode.AddChild(qname, t.URI);
-      ref.SetAttribute("id", id);
-      ref.SetAttribute("xsi:type", qname);
-      MultiRefNodes.push_back(ref);
-      WriteProperties(RootNode, ref, obj, t.URI);
+      TTypeName &tn = const_cast<TTypeName &>(t);
+      if (tn.RefName.empty()) { // checked once per message
+        std::string prefix = FindPrefixForURI(RootNode, t.URI, true);
+        tn.RefName = prefix.empty() ? t.Name : prefix + ":" + t.Name;
+        if (!xmltext::IsQName(tn.RefName))
+          throw EXMLDocError("Invalid element name '%s'", {tn.RefName});
+      }
+      FWriter->BeginBranch();
+      FWriter->StartElement(tn.RefName, t.URI, kTrusted);
+      FWriter->Attribute("id", id, kTrusted);
+      FWriter->Attribute("xsi:type", tn.RefName, kTrusted);
+      WriteProperties(RootNode, obj, t.URI);
+      FWriter->EndElement();
     }
-    IXMLNode item = AddValueElement(Node, NodeName, NodeNamespace);
-    item.SetAttribute("href", "#" + id);
-    return item;
+    if (!xmltext::IsQName(NodeName)) throw EXMLDocError("Invalid element name '%s'", {NodeName});
+    FWriter->LeafElement(NodeName, IsRpc() ? std::string_view() : NodeNamespace, "href",
+                         std::string_view(href, size_t(idLen) + 1), {}, kTrusted);
+    return;
   }
   if (!ObjsWriting.insert(obj).second)
     throw ESOAPDomConvertError("Must enable multiref output for objects when serializing a graph "
                                "of objects - (%s)",
                                {cls->Name});
-  IXMLNode el = AddValueElement(Node, NodeName, NodeNamespace);
-  if (IsRpc() && !FOptions.Contains(soSendUntyped)) SetTypeAttr(RootNode, el, t.URI, t.Name);
-  WriteProperties(RootNode, el, obj, t.URI);
+  AddValueElement(NodeName, NodeNamespace);
+  if (IsRpc() && !FOptions.Contains(soSendUntyped)) SetTypeAttr(RootNode, t.URI, t.Name);
+  WriteProperties(RootNode, obj, t.URI);
+  FWriter->EndElement();
   ObjsWriting.erase(obj);
-  return el;
 }
 
-void TSOAPDomConv::WriteProperties(IXMLNode RootNode, IXMLNode el, TObject *obj,
-                                   const std::string &ns) {
-  for (const TPropName &pn : PropsOf(obj->ClassType()).List) {
+void TSOAPDomConv::WriteProperties(THandle RootNode, TObject *obj, const std::string &ns) {
+  const bool dropEmpty = FOptions.Contains(soDontSendEmptyNodes);
+  for (TPropName &pn : const_cast<TPropNames &>(PropsOf(obj->ClassType())).List) {
     const TPropInfo *p = pn.Prop;
     if ((p->XMLOptions & xoOptional) && !p->Stored(obj)) continue;
+    if (p->Text) { // a text the record keeps itself: no slot, no copy
+      std::string_view text = p->Text->Get(obj);
+      if (dropEmpty && text.empty()) continue;
+      if (!pn.Type->Registered)
+        throw ESOAPDomConvertError("Remotable Type %s not registered", {p->Type->Name});
+      if (!pn.NameChecked) {
+        if (!xmltext::IsQName(pn.ExtName))
+          throw EXMLDocError("Invalid element name '%s'", {pn.ExtName});
+        pn.NameChecked = true;
+      }
+      TDepthGuard guard(FDepth);
+      WriteScalar(RootNode, pn.ExtName, ns, p->Type, text, kTrusted);
+      continue;
+    }
     TTempSlot slot(p->Type);
     p->Get(obj, slot.Get());
-    if (FOptions.Contains(soDontSendEmptyNodes) && IsTextKind(p->Type) &&
-        static_cast<const std::string *>(slot.Get())->empty())
+    if (dropEmpty && IsTextKind(p->Type) && static_cast<const std::string *>(slot.Get())->empty())
       continue;
-    ConvertNativeDataToSoap(RootNode, el, pn.ExtName, ns, p->Type, slot.Get(), p->XMLOptions);
+    ConvertNativeDataToSoap(RootNode, pn.ExtName, ns, p->Type, slot.Get(), p->XMLOptions);
   }
 }
 

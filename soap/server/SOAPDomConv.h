@@ -3,10 +3,11 @@
 // floats, enumerations), dynamic arrays and TRemotable classes, rpc/encoded
 // (typed, objects by reference) or document/literal (qualified, in place).
 //
-// Everything here is linear in the size of a message: the href table, the
-// identifiers of written objects and the prefixes already declared are hash
-// maps, and multi-reference elements are appended to their root node as they
-// are made, never searched for again.
+// Values are written straight into a streaming writer (no tree): each value
+// becomes a child of the writer's current element, and multi-reference
+// elements become branches of the root node. Everything here is linear in
+// the size of a message: the href table, the identifiers of written objects
+// and the prefixes already declared are hash maps.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,7 @@
 #include "soap/server/SOAPConvertOptions.h"
 #include "soap/server/SOAPDOMProcessor.h"
 #include "xml/XMLDoc.h"
+#include "xml/XMLStreamWriter.h"
 
 namespace vv {
 
@@ -43,12 +45,14 @@ class TSOAPDomConv : public TSOAPDOMProcessor {
   explicit TSOAPDomConv(TComponent *owner = nullptr);
   ~TSOAPDomConv() override;
 
-  // Writes the value in slot P of type Info as the child NodeName of Node
-  // (in NodeNamespace when document style); multi-reference elements go
-  // under RootNode. Returns the element written.
-  IXMLNode ConvertNativeDataToSoap(IXMLNode RootNode, IXMLNode Node, const std::string &NodeName,
-                                   const std::string &NodeNamespace, const TTypeInfo *Info,
-                                   const void *P, int XMLOptions);
+  using THandle = TXMLStreamWriter::THandle;
+
+  // Writes the value in slot P of type Info as the child NodeName of the
+  // writer's current element (in NodeNamespace when document style);
+  // multi-reference elements become children of RootNode.
+  void ConvertNativeDataToSoap(THandle RootNode, const std::string &NodeName,
+                               const std::string &NodeNamespace, const TTypeInfo *Info,
+                               const void *P, int XMLOptions);
   // Reads element Node into slot DataP of type Info.
   void ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, IXMLNode RootNode, IXMLNode Node,
                                bool Translate);
@@ -63,9 +67,9 @@ protected:
   IXMLNode GetDataNode(IXMLNode node) const;
   // Empties the href table, the identifier tables and the nodes in progress.
   void ResetMultiRef();
-  // The prefix under which namespace U is declared at N (or at R); declares
-  // a generated one on R when allowed and none is found.
-  std::string FindPrefixForURI(IXMLNode R, IXMLNode N, const std::string &U, bool declare);
+  // The prefix under which namespace U is declared at R; declares a
+  // generated one on R when allowed and none is found.
+  std::string FindPrefixForURI(THandle R, const std::string &U, bool declare);
   // The text of a value element: empty without children, the single text or
   // CDATA child's text, else the XML of all children.
   static std::string NodeText(IXMLNode node);
@@ -76,12 +80,12 @@ protected:
 
   uint32_t FIDs = 1; // next multi-reference identifier
   TRefCache FRefCache;
-  std::vector<IXMLNode> MultiRefNodes; // multi-reference elements written, in order
   TSOAPConvertOptions FOptions = DefaultSOAPConvertOptions;
   std::unordered_set<const TObject *> ObjsWriting;
+  TXMLStreamWriter *FWriter = nullptr; // the message being written
 
-  IXMLNode WriteObject(IXMLNode RootNode, IXMLNode Node, const std::string &NodeName,
-                       const std::string &NodeNamespace, TObject *obj, TClass declared);
+  void WriteObject(THandle RootNode, const std::string &NodeName, const std::string &NodeNamespace,
+                   TObject *obj, TClass declared);
   // Reads a record; `href`, when given, is the reference it was reached by.
   TObject *ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node, const std::string &href = {});
 
@@ -91,25 +95,32 @@ protected:
     bool IsScalar = false;
     std::string URI, Name;
     // The xsi:type value written for a scalar of this type ("xsd:string"),
-    // once its prefix is known in this message.
-    std::string TypeAttr;
+    // and the name of a multi-reference element of it, once its prefix is
+    // known in this message.
+    std::string TypeAttr, RefName;
   };
   const TTypeName &TypeNameOf(const TTypeInfo *info);
 
 private:
-  void WriteScalar(IXMLNode RootNode, IXMLNode el, const TTypeInfo *Info, const void *P);
-  IXMLNode WriteArray(IXMLNode RootNode, IXMLNode Node, const std::string &NodeName,
-                      const std::string &NodeNamespace, const TTypeInfo *Info, const void *P);
-  void WriteProperties(IXMLNode RootNode, IXMLNode el, TObject *obj, const std::string &ns);
-  IXMLNode AddValueElement(IXMLNode Node, const std::string &NodeName,
-                           const std::string &NodeNamespace);
-  void SetTypeAttr(IXMLNode RootNode, IXMLNode el, const std::string &uri, const std::string &name);
+  // The xsi:type value of a scalar of this type, or none (untyped).
+  const std::string *ScalarTypeAttr(THandle RootNode, const TTypeInfo *Info);
+  // A scalar element holding Text, as a child of the current element.
+  void WriteScalar(THandle RootNode, const std::string &NodeName, const std::string &NodeNamespace,
+                   const TTypeInfo *Info, std::string_view Text, TXMLStreamWriter::TNames Names);
+  void WriteArray(THandle RootNode, const std::string &NodeName, const std::string &NodeNamespace,
+                  const TTypeInfo *Info, const void *P);
+  void WriteProperties(THandle RootNode, TObject *obj, const std::string &ns);
+  void AddValueElement(const std::string &NodeName, const std::string &NodeNamespace,
+                       TXMLStreamWriter::TNames Names = TXMLStreamWriter::TNames::Check);
+  void SetTypeAttr(THandle RootNode, const std::string &uri, const std::string &name);
   void ReadScalar(void *DataP, const TTypeInfo *Info, IXMLNode node);
   void ReadArray(void *DataP, const TTypeInfo *Info, IXMLNode RootNode, IXMLNode node);
 
   struct TPropName {
     const TPropInfo *Prop;
     std::string ExtName;
+    const TTypeName *Type = nullptr;
+    bool NameChecked = false; // ExtName is a valid element name (checked when first written)
   };
   struct TPropNames {
     std::vector<TPropName> List;                        // declaration order

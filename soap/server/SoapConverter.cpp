@@ -111,32 +111,111 @@ void TSoapConverter::ReadHeader(IXMLNode HeaderNode, const TIntfMetaData &IntfMD
   DefaultProcessHeader(HeaderNode, handled, abort);
 }
 
-IXMLNode TSoapConverter::AddMethodElement(IXMLNode Body, const std::string &Name,
-                                          const std::string &NS) {
+TSoapConverter::THandle TSoapConverter::AddMethodElement(THandle Body, const std::string &Name,
+                                                         const std::string &NS) {
   bool document = FOptions.Contains(soDocument), literal = FOptions.Contains(soLiteralParams);
   if (document && literal) return Body;
-  if (document || literal) return Body.AddChild(Name, NS);
-  std::string prefix = FindPrefixForURI(Body, Body, NS, true);
-  return Body.AddChild(prefix.empty() ? Name : prefix + ":" + Name, NS);
+  if (document || literal) return FWriter->StartElement(Name, NS);
+  std::string prefix = FindPrefixForURI(Body, NS, true);
+  return FWriter->StartElement(prefix.empty() ? Name : prefix + ":" + Name, NS);
 }
 
-void TSoapConverter::WriteHeaders(IXMLNode Env, THeaderList *Headers) {
+void TSoapConverter::WriteHeaders(THeaderList *Headers) {
   if (!Headers || Headers->Count() == 0) return;
-  IXMLNode hdr = Envelope.MakeHeader(Env, FOptions);
-  if (IsRpc()) hdr.SetAttribute("SOAP-ENV:encodingStyle", SSoapEncodingNameSpace);
+  THandle hdr = Envelope.MakeHeader(*FWriter, FOptions);
+  if (IsRpc()) FWriter->Attribute(hdr, "SOAP-ENV:encodingStyle", SSoapEncodingNameSpace);
   TSOAPConvertOptions saved = FOptions;
   FOptions.Include(soXXXXHdr); // header objects are never multi-referenced
-  try {
-    for (int i = 0; i < Headers->Count(); ++i) {
-      TObject *obj = Headers->Items(i);
-      const TTypeName &t = TypeNameOf(obj->ClassType());
-      WriteObject(hdr, hdr, t.Name, t.URI, obj, obj->ClassType());
-    }
-  } catch (...) {
-    FOptions = saved;
-    throw;
+  TOnExit restore([&] { FOptions = saved; });
+  for (int i = 0; i < Headers->Count(); ++i) {
+    TObject *obj = Headers->Items(i);
+    const TTypeName &t = TypeNameOf(obj->ClassType());
+    WriteObject(hdr, t.Name, t.URI, obj, obj->ClassType());
   }
-  FOptions = saved;
+  FWriter->EndElement();
+}
+
+// ---- writing a message ---------------------------------------------------------
+
+void TSoapConverter::RunCompose(TXMLStreamWriter &Writer, const TCompose &Compose) {
+  ResetMultiRef();
+  FWriter = &Writer;
+  TOnExit reset([this] {
+    FWriter = nullptr;
+    ResetMultiRef();
+  });
+  Compose();
+  while (Writer.Current() != TXMLStreamWriter::kDocument) Writer.EndElement();
+  Writer.Finish();
+}
+
+void TSoapConverter::PlanMessage(TXMLWritePlan &Plan, const TCompose &Compose) {
+  TXMLStreamWriter writer(TXMLStreamWriter::TRun::Plan, Plan, nullptr);
+  RunCompose(writer, Compose);
+}
+
+void TSoapConverter::EmitMessage(TXMLWritePlan &Plan, TXMLSink &Out, const TCompose &Compose) {
+  TXMLStreamWriter writer(TXMLStreamWriter::TRun::Emit, Plan, &Out);
+  RunCompose(writer, Compose);
+}
+
+namespace {
+
+class TStreamSink : public TXMLSink {
+public:
+  explicit TStreamSink(TStream &s) : FStream(s) {}
+  void Put(const char *data, size_t size) override { FStream.WriteBuffer(data, int64_t(size)); }
+
+private:
+  TStream &FStream;
+};
+
+class TFnSink : public TXMLSink {
+public:
+  explicit TFnSink(const TContentStream::TWriteFn &fn) : FFn(fn) {}
+  void Put(const char *data, size_t size) override { FFn(data, size); }
+
+private:
+  const TContentStream::TWriteFn &FFn;
+};
+
+// Makes a planned answer while it is sent, with a converter of its own.
+class TResponseProducer : public TContentStream::TProducer {
+public:
+  TResponseProducer(TSOAPConvertOptions options, const std::string &encoding, TXMLWritePlan plan,
+                    const TIntfMetaData &md, int methNum, TInvContext &context)
+      : FConverter(new TSoapConverter(nullptr)), FKeep(FConverter), FPlan(std::move(plan)), FMD(md),
+        FMethNum(methNum), FContext(context) {
+    FConverter->SetOptions(options);
+    FConverter->SetEncoding(encoding);
+  }
+  void Produce(const TContentStream::TWriteFn &write) override {
+    TFnSink sink(write);
+    FConverter->EmitResponse(FPlan, FMD, FMethNum, FContext, sink);
+  }
+
+private:
+  TSoapConverter *FConverter;
+  IPtr<ISoapConvert> FKeep; // frees the converter
+  TXMLWritePlan FPlan;
+  TIntfMetaData FMD;
+  int FMethNum;
+  TInvContext &FContext;
+};
+
+} // namespace
+
+// The start every outgoing message shares: envelope, headers and Body, with
+// the identifier count and the attachments of the last message forgotten.
+TSoapConverter::THandle TSoapConverter::StartMessage(THeaderList *Headers) {
+  FWriter->Declaration("1.0", FEncoding);
+  Envelope.MakeEnvelope(*FWriter, FOptions);
+  FIDs = 1;
+  FAttachments.clear();
+  WriteHeaders(Headers);
+  THandle body = Envelope.MakeBody(*FWriter, FOptions);
+  if (IsRpc()) FWriter->Attribute(body, "SOAP-ENV:encodingStyle", SSoapEncodingNameSpace);
+  return body;
 }
 
 // ---- server: the request -------------------------------------------------------
@@ -204,82 +283,107 @@ void TSoapConverter::ReadRequestBody(IXMLNode Body, const TIntfMetaData &IntfMD,
   }
 }
 
-// The start every outgoing message shares: envelope, headers and Body, with
-// the identifier count and the attachments of the last message forgotten.
-IXMLNode TSoapConverter::StartMessage(IXMLDocument &Doc, THeaderList *Headers) {
-  Doc.SetEncoding(FEncoding);
-  IXMLNode env = Envelope.MakeEnvelope(Doc, FOptions);
-  FIDs = 1;
-  FAttachments.clear();
-  WriteHeaders(env, Headers);
-  IXMLNode body = Envelope.MakeBody(env, FOptions);
-  if (IsRpc()) body.SetAttribute("SOAP-ENV:encodingStyle", SSoapEncodingNameSpace);
-  return body;
-}
-
 // ---- server: the response and faults ----------------------------------------------
 
-void TSoapConverter::MakeResponse(const TIntfMetaData &IntfMD, int MethNum, TInvContext &Context,
-                                  TStream &Response, THeaderList *Headers) {
-  const TIntfMethEntry &md = IntfMD.MDA.at(size_t(MethNum));
-  ResetMultiRef();
-  TOnExit reset([this] { ResetMultiRef(); });
-  IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
-  IXMLNode body = StartMessage(*doc.Get(), Headers);
+void TSoapConverter::ComposeResponse(const TIntfMetaData &IntfMD, const TIntfMethEntry &md,
+                                     TInvContext &Context, THeaderList *Headers) {
+  THandle body = StartMessage(Headers);
   TInvokableClassRegistry &reg = InvRegistry();
   std::string ns = reg.GetNamespaceByGUID(IntfMD.IID);
-  IXMLNode method =
+  const bool refsToBody = FOptions.Contains(soRootRefNodesToBody);
+  if (refsToBody) FWriter->SetBranchRoot(body);
+  THandle method =
       AddMethodElement(body, reg.GetMethExternalName(IntfMD.Info, md.Name) + "Response", ns);
-  IXMLNode root = FOptions.Contains(soRootRefNodesToBody) ? body : method;
+  THandle root = refsToBody ? body : method;
+  if (!refsToBody) FWriter->SetBranchRoot(method);
   if (md.ResultInfo) {
     const TTypeName &t = TypeNameOf(md.ResultInfo);
     if (!t.Registered)
       throw ESOAPDomConvertError("Remotable Type %s not registered", {md.ResultInfo->Name});
-    ConvertNativeDataToSoap(root, method, "return", t.URI, md.ResultInfo,
-                            Context.GetResultPointer(), 0);
+    ConvertNativeDataToSoap(root, "return", t.URI, md.ResultInfo, Context.GetResultPointer(), 0);
   }
   for (size_t i = 0; i < md.Params.size(); ++i) {
     const TIntfParamEntry &p = md.Params[i];
     if (!(p.Flags & (pfVar | pfOut))) continue;
-    ConvertNativeDataToSoap(root, method, reg.GetParamExternalName(IntfMD.Info, md.Name, p.Name),
-                            ns, p.Info, Context.GetParamPointer(int(i)), 0);
+    ConvertNativeDataToSoap(root, reg.GetParamExternalName(IntfMD.Info, md.Name, p.Name), ns,
+                            p.Info, Context.GetParamPointer(int(i)), 0);
   }
-  doc->SaveToStream(Response);
+}
+
+void TSoapConverter::MakeResponse(const TIntfMetaData &IntfMD, int MethNum, TInvContext &Context,
+                                  TStream &Response, THeaderList *Headers) {
+  const TIntfMethEntry &md = IntfMD.MDA.at(size_t(MethNum));
+  auto compose = [&] { ComposeResponse(IntfMD, md, Context, Headers); };
+  TXMLWritePlan plan;
+  PlanMessage(plan, compose);
+  // A large answer is made while it is sent; headers are this call's only.
+  auto *content = dynamic_cast<TContentStream *>(&Response);
+  if (content && int64_t(plan.Size) >= kStreamedResponseSize &&
+      (!Headers || Headers->Count() == 0) && content->Position() == content->Size()) {
+    int64_t size = int64_t(plan.Size);
+    content->AppendProduced(size, std::make_unique<TResponseProducer>(FOptions, FEncoding,
+                                                                      std::move(plan), IntfMD,
+                                                                      MethNum, Context));
+    return;
+  }
+  TStreamSink sink(Response);
+  EmitMessage(plan, sink, compose);
+}
+
+void TSoapConverter::EmitResponse(TXMLWritePlan &Plan, const TIntfMetaData &IntfMD, int MethNum,
+                                  TInvContext &Context, TXMLSink &Out) {
+  const TIntfMethEntry &md = IntfMD.MDA.at(size_t(MethNum));
+  EmitMessage(Plan, Out, [&] { ComposeResponse(IntfMD, md, Context, nullptr); });
+}
+
+void TSoapConverter::ComposeFault(const std::exception &Ex) {
+  std::string code, actor, text = ErrorMessage(Ex);
+  bool detail = false;
+  if (auto *re = dynamic_cast<const ERemotableException *>(&Ex)) {
+    actor = re->FFaultActor;
+    code = std::string(SSoapPrefix) + ":" + re->FFaultCode;
+    // Derived fault classes carry a detail element for their own fields.
+    detail = std::string_view(re->ClassName()) != "ERemotableException";
+  } else {
+    code = std::string(SSoapPrefix) + ":Server";
+  }
+  FWriter->Declaration("1.0", FEncoding);
+  Envelope.MakeEnvelope(*FWriter, FOptions);
+  Envelope.MakeBody(*FWriter, FOptions);
+  Envelope.MakeFault(*FWriter, FOptions);
+  for (auto [name, value] : {std::pair{"faultcode", &code}, std::pair{"faultstring", &text},
+                             std::pair{"faultactor", &actor}}) {
+    FWriter->StartElement(name, "");
+    FWriter->Text(*value);
+    FWriter->EndElement();
+  }
+  if (detail) {
+    FWriter->StartElement("detail", "");
+    FWriter->EndElement();
+  }
 }
 
 void TSoapConverter::MakeFault(const std::exception &Ex, TStream &EStream) {
-  IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
-  doc->SetEncoding(FEncoding);
-  IXMLNode env = Envelope.MakeEnvelope(*doc.Get(), FOptions);
-  IXMLNode fault = Envelope.MakeFault(Envelope.MakeBody(env, FOptions), FOptions);
-  IXMLNode code = fault.AddChild("faultcode", "");
-  IXMLNode text = fault.AddChild("faultstring", "");
-  IXMLNode actor = fault.AddChild("faultactor", "");
-  text.SetText(ErrorMessage(Ex));
-  if (auto *re = dynamic_cast<const ERemotableException *>(&Ex)) {
-    actor.SetText(re->FFaultActor);
-    code.SetText(std::string(SSoapPrefix) + ":" + re->FFaultCode);
-    // Derived fault classes carry a detail element for their own fields.
-    if (std::string_view(re->ClassName()) != "ERemotableException") fault.AddChild("detail", "");
-  } else
-    code.SetText(std::string(SSoapPrefix) + ":Server");
-  doc->SaveToStream(EStream);
+  TXMLWritePlan plan;
+  auto compose = [&] { ComposeFault(Ex); };
+  PlanMessage(plan, compose);
+  TStreamSink sink(EStream);
+  EmitMessage(plan, sink, compose);
 }
 
 // ---- client: the request ------------------------------------------------------------
 
-std::unique_ptr<TStream> TSoapConverter::InvContextToMsg(const TIntfMetaData &IntfMD, int MethNum,
-                                                         TInvContext &Con, THeaderList *Headers) {
-  const TIntfMethEntry &md = IntfMD.MDA.at(size_t(MethNum));
-  ResetMultiRef();
-  TOnExit reset([this] { ResetMultiRef(); });
-  IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
-  IXMLNode body = StartMessage(*doc.Get(), Headers);
+void TSoapConverter::ComposeRequest(const TIntfMetaData &IntfMD, const TIntfMethEntry &md,
+                                    TInvContext &Con, THeaderList *Headers) {
+  THandle body = StartMessage(Headers);
   TInvokableClassRegistry &reg = InvRegistry();
   std::string ns = reg.GetMethodInfo(IntfMD.Info, md.Name).RequestNS;
   if (ns.empty()) ns = reg.GetNamespaceByGUID(IntfMD.IID);
-  IXMLNode method = AddMethodElement(body, reg.GetMethExternalName(IntfMD.Info, md.Name), ns);
-  IXMLNode root = FOptions.Contains(soRootRefNodesToBody) ? body : method;
+  const bool refsToBody = FOptions.Contains(soRootRefNodesToBody);
+  if (refsToBody) FWriter->SetBranchRoot(body);
+  THandle method = AddMethodElement(body, reg.GetMethExternalName(IntfMD.Info, md.Name), ns);
+  THandle root = refsToBody ? body : method;
+  if (!refsToBody) FWriter->SetBranchRoot(method);
   for (size_t i = 0; i < md.Params.size(); ++i) {
     const TIntfParamEntry &p = md.Params[i];
     if (p.Flags & pfOut) continue;
@@ -288,11 +392,21 @@ std::unique_ptr<TStream> TSoapConverter::InvContextToMsg(const TIntfMetaData &In
     std::string pns = info.Unqualified         ? std::string()
                       : info.Namespace.empty() ? ns
                                                : info.Namespace;
-    ConvertNativeDataToSoap(root, method, reg.GetParamExternalName(IntfMD.Info, md.Name, p.Name),
-                            pns, p.Info, Con.GetParamPointer(int(i)), 0);
+    ConvertNativeDataToSoap(root, reg.GetParamExternalName(IntfMD.Info, md.Name, p.Name), pns,
+                            p.Info, Con.GetParamPointer(int(i)), 0);
   }
+}
+
+std::unique_ptr<TStream> TSoapConverter::InvContextToMsg(const TIntfMetaData &IntfMD, int MethNum,
+                                                         TInvContext &Con, THeaderList *Headers) {
+  const TIntfMethEntry &md = IntfMD.MDA.at(size_t(MethNum));
+  auto compose = [&] { ComposeRequest(IntfMD, md, Con, Headers); };
+  TXMLWritePlan plan;
+  PlanMessage(plan, compose);
   auto stream = std::make_unique<TMemoryStream>();
-  doc->SaveToStream(*stream);
+  stream->Data().reserve(size_t(plan.Size));
+  TStreamSink sink(*stream);
+  EmitMessage(plan, sink, compose);
   return stream;
 }
 

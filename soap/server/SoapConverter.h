@@ -11,6 +11,7 @@
 // type descriptors and the registries only.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@
 #include "soap/server/SoapEnvelope.h"
 
 namespace vv {
+
+// An answer at least this large is written while it is sent, not before,
+// when the stream it goes to allows it: below, the copy in memory is cheap.
+inline constexpr int64_t kStreamedResponseSize = 256 * 1024;
 
 struct TIntfMetaData;
 struct TIntfMethEntry;
@@ -66,7 +71,8 @@ struct ISoapConvert : virtual IInterface {
   virtual void MsgToInvContext(TStream &Request, const TIntfMetaData &IntfMD, int &MethNum,
                                TInvContext &Context, THeaderList *Headers) = 0;
   // Server: writes the response document of method MethNum into Response at
-  // its position.
+  // its position. A large answer going to a TContentStream is made while
+  // the stream is sent: Context must then live as long as the stream.
   virtual void MakeResponse(const TIntfMetaData &IntfMD, int MethNum, TInvContext &Context,
                             TStream &Response, THeaderList *Headers) = 0;
   // Server: writes the fault document for Ex into EStream at its position.
@@ -114,10 +120,24 @@ class TSoapConverter : public TSOAPDomConv, public ISoapConvert {
   // Client: reads an already parsed answer.
   void ProcessResponse(IXMLDocument &Resp, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
                        TInvContext &Context, THeaderList *Headers);
+  // Server: the second writing of a response planned by MakeResponse.
+  void EmitResponse(TXMLWritePlan &Plan, const TIntfMetaData &IntfMD, int MethNum,
+                    TInvContext &Context, TXMLSink &Out);
 
   TSoapEnvelope Envelope;
 
 private:
+  using TCompose = std::function<void()>;
+  // A message is written twice with the same steps: planned, then emitted.
+  void PlanMessage(TXMLWritePlan &Plan, const TCompose &Compose);
+  void EmitMessage(TXMLWritePlan &Plan, TXMLSink &Out, const TCompose &Compose);
+  void RunCompose(TXMLStreamWriter &Writer, const TCompose &Compose);
+  void ComposeResponse(const TIntfMetaData &IntfMD, const TIntfMethEntry &MD, TInvContext &Context,
+                       THeaderList *Headers);
+  void ComposeRequest(const TIntfMetaData &IntfMD, const TIntfMethEntry &MD, TInvContext &Con,
+                      THeaderList *Headers);
+  void ComposeFault(const std::exception &Ex);
+
   void ReadHeader(IXMLNode HeaderNode, const TIntfMetaData &IntfMD, THeaderList *Headers);
   void CheckEncodingStyle(IXMLNode Node) const;
   void ReadRequestBody(IXMLNode Body, const TIntfMetaData &IntfMD, int &MethNum,
@@ -125,9 +145,12 @@ private:
   void ReadResult(IXMLNode R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
                   TInvContext &Context);
   IXMLNode FindReturnElement(IXMLNode R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD);
-  IXMLNode AddMethodElement(IXMLNode Body, const std::string &Name, const std::string &NS);
-  void WriteHeaders(IXMLNode Env, THeaderList *Headers);
-  IXMLNode StartMessage(IXMLDocument &Doc, THeaderList *Headers);
+  // The method element, now current; the Body itself in document style
+  // with literal parameters.
+  THandle AddMethodElement(THandle Body, const std::string &Name, const std::string &NS);
+  void WriteHeaders(THeaderList *Headers);
+  // The declaration, the Envelope with its headers and the Body, now current.
+  THandle StartMessage(THeaderList *Headers);
 
   std::string FTempDir;
   std::string FEncoding; // empty: no document carries an encoding declaration

@@ -12,31 +12,33 @@ const char *EnvelopeNamespace(TSOAPConvertOptions o) {
 }
 } // namespace
 
-IXMLNode TSoapEnvelope::MakeEnvelope(IXMLDocument &Doc, TSOAPConvertOptions Options) {
-  IXMLNode env = Doc.AddChild(std::string(SSoapPrefix) + ":Envelope", EnvelopeNamespace(Options));
-  env.DeclareNamespace(SXMLSchemaPrefix, SXMLSchemaNameSpace);
-  env.DeclareNamespace(SXMLSchemaInstPrefix, SXMLSchemaInstNameSpace);
+TSoapEnvelope::THandle TSoapEnvelope::MakeEnvelope(TXMLStreamWriter &W,
+                                                   TSOAPConvertOptions Options) {
+  THandle env = MakeChild(W, "Envelope", Options);
+  W.DeclareNamespace(env, SXMLSchemaPrefix, SXMLSchemaNameSpace);
+  W.DeclareNamespace(env, SXMLSchemaInstPrefix, SXMLSchemaInstNameSpace);
   if (!Options.Contains(soDocument))
-    env.DeclareNamespace(SSoapEncodingPrefix, Options.Contains(soSOAP12) ? SSoap12EncodingNameSpace
-                                                                         : SSoapEncodingNameSpace);
+    W.DeclareNamespace(env, SSoapEncodingPrefix,
+                       Options.Contains(soSOAP12) ? SSoap12EncodingNameSpace
+                                                  : SSoapEncodingNameSpace);
   return env;
 }
 
-IXMLNode TSoapEnvelope::MakeChild(IXMLNode ParentNode, const char *Name,
-                                  TSOAPConvertOptions Options) {
-  return ParentNode.AddChild(std::string(SSoapPrefix) + ":" + Name, EnvelopeNamespace(Options));
+TSoapEnvelope::THandle TSoapEnvelope::MakeChild(TXMLStreamWriter &W, const char *Name,
+                                                TSOAPConvertOptions Options) {
+  return W.StartElement(std::string(SSoapPrefix) + ":" + Name, EnvelopeNamespace(Options));
 }
 
-IXMLNode TSoapEnvelope::MakeHeader(IXMLNode ParentNode, TSOAPConvertOptions Options) {
-  return MakeChild(ParentNode, "Header", Options);
+TSoapEnvelope::THandle TSoapEnvelope::MakeHeader(TXMLStreamWriter &W, TSOAPConvertOptions Options) {
+  return MakeChild(W, "Header", Options);
 }
 
-IXMLNode TSoapEnvelope::MakeBody(IXMLNode ParentNode, TSOAPConvertOptions Options) {
-  return MakeChild(ParentNode, "Body", Options);
+TSoapEnvelope::THandle TSoapEnvelope::MakeBody(TXMLStreamWriter &W, TSOAPConvertOptions Options) {
+  return MakeChild(W, "Body", Options);
 }
 
-IXMLNode TSoapEnvelope::MakeFault(IXMLNode ParentNode, TSOAPConvertOptions Options) {
-  return MakeChild(ParentNode, "Fault", Options);
+TSoapEnvelope::THandle TSoapEnvelope::MakeFault(TXMLStreamWriter &W, TSOAPConvertOptions Options) {
+  return MakeChild(W, "Fault", Options);
 }
 
 } // namespace vv

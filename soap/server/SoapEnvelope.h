@@ -3,21 +3,23 @@
 #pragma once
 
 #include "soap/server/SOAPConvertOptions.h"
-#include "xml/XMLDoc.h"
+#include "xml/XMLStreamWriter.h"
 
 namespace vv {
 
 class TSoapEnvelope {
 public:
+  using THandle = TXMLStreamWriter::THandle;
   // The document element "SOAP-ENV:Envelope" declaring, after its own
   // prefix, "xsd", "xsi" and (unless soDocument) "SOAP-ENC".
-  IXMLNode MakeEnvelope(IXMLDocument &Doc, TSOAPConvertOptions Options);
-  IXMLNode MakeHeader(IXMLNode ParentNode, TSOAPConvertOptions Options);
-  IXMLNode MakeBody(IXMLNode ParentNode, TSOAPConvertOptions Options);
-  IXMLNode MakeFault(IXMLNode ParentNode, TSOAPConvertOptions Options);
+  THandle MakeEnvelope(TXMLStreamWriter &W, TSOAPConvertOptions Options);
+  // A child of the current element.
+  THandle MakeHeader(TXMLStreamWriter &W, TSOAPConvertOptions Options);
+  THandle MakeBody(TXMLStreamWriter &W, TSOAPConvertOptions Options);
+  THandle MakeFault(TXMLStreamWriter &W, TSOAPConvertOptions Options);
 
 private:
-  static IXMLNode MakeChild(IXMLNode ParentNode, const char *Name, TSOAPConvertOptions Options);
+  static THandle MakeChild(TXMLStreamWriter &W, const char *Name, TSOAPConvertOptions Options);
 };
 
 } // namespace vv

@@ -27,6 +27,12 @@ public:
     SetCurrentDataContext(nullptr);
   }
   TInvContext &Context() { return *FContext; }
+  // The context outlives the call (with whoever takes it); it stops being
+  // the current one now.
+  std::shared_ptr<TInvContext> Release() {
+    SetCurrentDataContext(nullptr);
+    return std::shared_ptr<TInvContext>(std::move(FContext));
+  }
 
 private:
   std::unique_ptr<TInvContext> FContext;
@@ -132,6 +138,10 @@ void TSoapInvoker::Invoke(TClass AClass, const TTypeInfo *IntfInfo, const std::s
     FConverter->MsgToInvContext(Request, IntfMD, MethNum, scope.Context(), &FHeadersIn);
     CallAndRespond(AClass, IntfMD, MethNum, scope.Context(), Request, Response, BindingType,
                    MethName);
+    // A large answer is made while it is sent: the call's records go with it.
+    if (auto *content = dynamic_cast<TContentStream *>(&Response);
+        content && content->HasProducer())
+      content->KeepAlive(scope.Release());
   } catch (const std::exception &e) {
     // The request could not be read: a converter of default options,
     // untouched by this call, writes the fault.

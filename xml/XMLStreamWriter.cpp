@@ -1,0 +1,631 @@
+#include "xml/XMLStreamWriter.h"
+
+#include <algorithm>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include "rtl/StrUtils.h"
+#include "xml/XMLDoc.h"
+#include "xml/XMLText.h"
+
+namespace vv {
+
+namespace {
+
+// Bytes are handed on in pieces of about this size.
+constexpr size_t kFlushSize = 64 * 1024;
+
+std::string_view PrefixOf(std::string_view qname) {
+  size_t c = qname.find(':');
+  return c == std::string_view::npos ? std::string_view() : qname.substr(0, c);
+}
+
+// The prefix a declaration attribute declares ("" for "xmlns"), or false.
+bool DeclaredPrefix(std::string_view name, std::string_view &prefix) {
+  if (name.size() < 5 || name.compare(0, 5, "xmlns") != 0) return false;
+  if (name.size() == 5) {
+    prefix = {};
+    return true;
+  }
+  if (name[5] != ':') return false;
+  prefix = name.substr(6);
+  return true;
+}
+
+[[noreturn]] void Diverged() {
+  throw EXMLDocError("The document changed between its two writings");
+}
+
+} // namespace
+
+struct TXMLStreamWriter::TAttrRef {
+  uint32_t NameOff, NameLen, ValueOff, ValueLen;
+  bool Decl; // a namespace declaration
+};
+
+struct TXMLStreamWriter::TElem {
+  THandle Id = 0;
+  std::string Name;
+  size_t AttrBegin = 0, AttrEnd = 0;      // its attributes in FAttrs, while its start tag was open
+  size_t TextMark = 0;                    // FAttrText's size when it began
+  std::vector<TXMLWritePlan::TAttr> Late; // attributes added after its start tag (Plan)
+  size_t NDecls = 0;                      // namespace declarations among all of them
+  long DefaultNs = -1;    // the FAttrs entry declaring the default namespace in scope, or none
+  int Parent = -1;        // its parent's place in FStack; -1 for the document element
+  bool TagOpen = true;    // the start tag can still take attributes
+  bool LateSeen = false;  // Plan: attributes changed after the start tag was complete
+  bool BranchTop = false; // the first element of a branch
+  bool OwnChild = false;  // one of the branch root's own children
+  size_t Piece = 0;       // its place among the branch root's children
+  TDest Dest = TDest::Count;
+  std::string *Keep = nullptr;
+};
+
+TXMLStreamWriter::TXMLStreamWriter(TRun run, TXMLWritePlan &plan, TXMLSink *out)
+    : FRun(run), FPlan(plan), FOut(out) {
+  if (FRun == TRun::Plan) {
+    FPlan = TXMLWritePlan();
+    FDest = TDest::Count;
+  } else {
+    FDest = TDest::Out;
+    size_t n = FPlan.RootChildren.size();
+    FKept.resize(n);
+    FKeptDone.assign(n, false);
+    for (size_t i = 0; i < n; ++i)
+      (FPlan.RootChildren[i].Branch ? FBranchPiece : FOwnPiece).push_back(i);
+  }
+  FBuf.resize(kFlushSize + 4096);
+  FPos = FBuf.data();
+  FEnd = FPos + FBuf.size();
+}
+
+TXMLStreamWriter::~TXMLStreamWriter() = default;
+
+// ---- lookups -------------------------------------------------------------------
+
+TXMLStreamWriter::TElem *TXMLStreamWriter::Find(THandle el) {
+  for (size_t i = FDepth; i-- > 0;)
+    if (FStack[i]->Id == el) return FStack[i].get();
+  return nullptr;
+}
+
+const TXMLStreamWriter::TElem *TXMLStreamWriter::Find(THandle el) const {
+  for (size_t i = FDepth; i-- > 0;)
+    if (FStack[i]->Id == el) return FStack[i].get();
+  return nullptr;
+}
+
+TXMLStreamWriter::THandle TXMLStreamWriter::Current() const {
+  return FDepth ? FStack[FDepth - 1]->Id : kDocument;
+}
+
+std::string_view TXMLStreamWriter::AttrName(const TAttrRef &a) const {
+  return std::string_view(FAttrText).substr(a.NameOff, a.NameLen);
+}
+
+std::string_view TXMLStreamWriter::AttrValue(const TAttrRef &a) const {
+  return std::string_view(FAttrText).substr(a.ValueOff, a.ValueLen);
+}
+
+TXMLStreamWriter::TAttrRef *TXMLStreamWriter::FindAttr(TElem &e, std::string_view name) {
+  for (size_t i = e.AttrBegin; i < e.AttrEnd; ++i)
+    if (AttrName(FAttrs[i]) == name) return &FAttrs[i];
+  return nullptr;
+}
+
+void TXMLStreamWriter::AddAttr(TElem &e, std::string_view name, std::string_view value) {
+  TAttrRef a;
+  a.NameOff = uint32_t(FAttrText.size());
+  a.NameLen = uint32_t(name.size());
+  FAttrText.append(name);
+  a.ValueOff = uint32_t(FAttrText.size());
+  a.ValueLen = uint32_t(value.size());
+  FAttrText.append(value);
+  std::string_view prefix;
+  a.Decl = DeclaredPrefix(name, prefix);
+  if (a.Decl) {
+    ++e.NDecls;
+    if (prefix.empty()) e.DefaultNs = long(FAttrs.size());
+  }
+  FAttrs.push_back(a);
+  e.AttrEnd = FAttrs.size();
+}
+
+bool TXMLStreamWriter::Binding(const TElem *el, std::string_view prefix,
+                               std::string_view &uri) const {
+  if (prefix == "xml") return uri = kXmlNamespace, true;
+  if (prefix == "xmlns") return uri = kXmlnsNamespace, true;
+  if (prefix.empty() && el && !FLateDefault) { // the usual question, answered from the cache
+    if (el->DefaultNs < 0) return false;
+    uri = AttrValue(FAttrs[size_t(el->DefaultNs)]);
+    return true;
+  }
+  for (; el; el = el->Parent < 0 ? nullptr : FStack[size_t(el->Parent)].get()) {
+    if (!el->NDecls) continue;
+    std::string_view p;
+    for (size_t i = el->AttrBegin; i < el->AttrEnd; ++i)
+      if (FAttrs[i].Decl && DeclaredPrefix(AttrName(FAttrs[i]), p) && p == prefix)
+        return uri = AttrValue(FAttrs[i]), true;
+    for (const TXMLWritePlan::TAttr &a : el->Late)
+      if (DeclaredPrefix(a.Name, p) && p == prefix) return uri = a.Value, true;
+  }
+  return false;
+}
+
+bool TXMLStreamWriter::FindNamespaceDecl(THandle handle, std::string_view uri,
+                                         std::string &prefix) const {
+  std::vector<std::string_view> seen; // prefixes declared closer, which hide farther ones
+  auto consider = [&](std::string_view name, std::string_view value, size_t closer) {
+    std::string_view p;
+    if (!DeclaredPrefix(name, p)) return false;
+    bool hidden = false;
+    for (size_t k = 0; k < closer && !hidden; ++k) hidden = seen[k] == p;
+    if (!hidden && SameText(value, uri)) {
+      prefix.assign(p);
+      return true;
+    }
+    seen.push_back(p);
+    return false;
+  };
+  for (const TElem *el = Find(handle); el;
+       el = el->Parent < 0 ? nullptr : FStack[size_t(el->Parent)].get()) {
+    if (!el->NDecls) continue;
+    size_t closer = seen.size();
+    for (size_t i = el->AttrBegin; i < el->AttrEnd; ++i)
+      if (consider(AttrName(FAttrs[i]), AttrValue(FAttrs[i]), closer)) return true;
+    for (const TXMLWritePlan::TAttr &a : el->Late)
+      if (consider(a.Name, a.Value, closer)) return true;
+  }
+  return false;
+}
+
+std::string TXMLStreamWriter::GeneratePrefix(THandle handle) {
+  const TElem *el = Find(handle);
+  std::string_view bound;
+  while (true) {
+    std::string p = "NS" + IntToStr(++FPrefixCounter);
+    if (!el || !Binding(el, p, bound)) return p;
+  }
+}
+
+// ---- output ----------------------------------------------------------------------
+
+void TXMLStreamWriter::Grow(size_t size) {
+  size_t used = Pending();
+  FBuf.resize(std::max(FBuf.size() * 2, used + size + 4096));
+  FPos = FBuf.data() + used;
+  FEnd = FBuf.data() + FBuf.size();
+}
+
+namespace {
+struct TPlainTable {
+  bool Of[2][256] = {};
+  constexpr TPlainTable() {
+    for (int c = 0x20; c < 0x80; ++c) Of[0][c] = Of[1][c] = c != '&' && c != '<' && c != '>';
+    Of[1]['"'] = false;
+  }
+};
+constexpr TPlainTable kPlain;
+
+// How many bytes at the start of `s` stand for themselves in character data
+// (or, `attr`, in an attribute value): printable ASCII but for the markup
+// characters. Everything else goes through the escaping rules of xmltext.
+size_t PlainPrefix(std::string_view s, bool attr) {
+  const char *p = s.data(), *end = p + s.size();
+#ifdef __SSE2__
+  const __m128i space = _mm_set1_epi8(0x20), amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'),
+                gt = _mm_set1_epi8('>'), quot = _mm_set1_epi8(attr ? '"' : '&');
+  for (; end - p >= 16; p += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    // Signed compare: bytes from 0x80 up count as below the space too.
+    __m128i hit =
+        _mm_or_si128(_mm_cmplt_epi8(v, space),
+                     _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, lt)),
+                                  _mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, quot))));
+    if (int mask = _mm_movemask_epi8(hit))
+      return size_t(p - s.data()) + size_t(__builtin_ctz(unsigned(mask)));
+  }
+#endif
+  const bool *plain = kPlain.Of[attr];
+  while (p < end && plain[(unsigned char)*p]) ++p;
+  return size_t(p - s.data());
+}
+} // namespace
+
+void TXMLStreamWriter::PutEscaped(std::string_view s, bool attr) {
+  size_t plain = PlainPrefix(s, attr);
+  Put(s.data(), plain);
+  if (plain == s.size()) return;
+  FScratch.clear();
+  if (attr)
+    xmltext::EscapeAttr(FScratch, s.substr(plain));
+  else
+    xmltext::EscapeText(FScratch, s.substr(plain));
+  Put(FScratch);
+}
+
+void TXMLStreamWriter::Flush() {
+  size_t n = Pending();
+  if (!n) return;
+  const char *data = FBuf.data();
+  switch (FDest) {
+  case TDest::Count:
+    FPlan.Size += n;
+    break;
+  case TDest::Capture:
+    FPlan.Size += n;
+    FKeep->append(data, n);
+    break;
+  case TDest::Out:
+    FOut->Put(data, n);
+    FWritten += n;
+    break;
+  case TDest::Discard:
+    break;
+  case TDest::Keep:
+    FKeep->append(data, n);
+    break;
+  }
+  FPos = FBuf.data();
+}
+
+void TXMLStreamWriter::SetDest(TDest dest, std::string *keep) {
+  if (dest == FDest && keep == FKeep) {
+    if (Pending() >= kFlushSize) Flush();
+    return;
+  }
+  Flush();
+  FDest = dest;
+  FKeep = keep;
+}
+
+// Writes the root's children that are complete and due, in making order.
+void TXMLStreamWriter::Pump() {
+  if (FRun != TRun::Emit) return;
+  const auto &pieces = FPlan.RootChildren;
+  while (FNextPiece < pieces.size()) {
+    const std::string *text = nullptr;
+    if (!pieces[FNextPiece].Branch && FPlan.CapturesValid)
+      text = &FPlan.Captures[pieces[FNextPiece].Index];
+    else if (FKept[FNextPiece] && FKeptDone[FNextPiece])
+      text = FKept[FNextPiece].get();
+    if (!text) return;
+    SetDest(TDest::Out, nullptr);
+    Flush();
+    FOut->Put(text->data(), text->size());
+    FWritten += text->size();
+    FKept[FNextPiece].reset();
+    ++FNextPiece;
+  }
+}
+
+void TXMLStreamWriter::StartTagBytes(const TElem &e) {
+  Put('<');
+  Put(e.Name);
+  for (size_t i = e.AttrBegin; i < e.AttrEnd; ++i) {
+    Put(' ');
+    Put(AttrName(FAttrs[i]));
+    Put("=\"", 2);
+    PutEscaped(AttrValue(FAttrs[i]), true);
+    Put('"');
+  }
+}
+
+void TXMLStreamWriter::CloseStartTag(TElem &e) {
+  if (!e.TagOpen) return;
+  SetDest(e.Dest, e.Keep);
+  StartTagBytes(e);
+  Put('>');
+  e.TagOpen = false;
+}
+
+size_t TXMLStreamWriter::AttributeSize(std::string_view name, std::string_view value) {
+  std::string escaped;
+  xmltext::EscapeAttr(escaped, value);
+  return name.size() + escaped.size() + 4; // blank, =, two quotes
+}
+
+// ---- building --------------------------------------------------------------------
+
+void TXMLStreamWriter::Declaration(std::string_view version, std::string_view encoding) {
+  SetDest(FRun == TRun::Plan ? TDest::Count : TDest::Out, nullptr);
+  Put("<?xml version=\"");
+  PutEscaped(version, true);
+  Put('"');
+  if (!encoding.empty()) {
+    bool utf8 = SameText(encoding, "utf-8") || SameText(encoding, "utf8");
+    Put(" encoding=\"");
+    PutEscaped(utf8 ? encoding : std::string_view("UTF-8"), true);
+    Put('"');
+  }
+  Put("?>");
+  FDeclared = true;
+}
+
+TXMLStreamWriter::TElem &TXMLStreamWriter::Push() {
+  if (FDepth == FStack.size()) FStack.push_back(std::make_unique<TElem>());
+  TElem &e = *FStack[FDepth++];
+  e.AttrBegin = e.AttrEnd = FAttrs.size();
+  e.TextMark = FAttrText.size();
+  e.Late.clear();
+  e.NDecls = 0;
+  e.TagOpen = true;
+  e.LateSeen = e.BranchTop = e.OwnChild = false;
+  e.Piece = 0;
+  return e;
+}
+
+void TXMLStreamWriter::OnRootChild(TElem &child, bool branch) {
+  if (FRun == TRun::Plan) {
+    std::vector<TXMLWritePlan::TPiece> &pieces = FPlan.RootChildren;
+    child.Piece = pieces.size();
+    if (branch) {
+      pieces.push_back({true, FBranches++});
+      child.Dest = TDest::Count;
+      child.Keep = nullptr;
+    } else {
+      pieces.push_back({false, FOwnChildren++});
+      FPlan.Captures.emplace_back();
+      child.Dest = TDest::Capture;
+      child.Keep = &FPlan.Captures.back();
+    }
+    return;
+  }
+  // Emit: the same child, found by its number among the children of its kind.
+  size_t number = branch ? FBranches++ : FOwnChildren++;
+  const std::vector<size_t> &places = branch ? FBranchPiece : FOwnPiece;
+  if (number >= places.size()) Diverged();
+  size_t piece = places[number];
+  child.Piece = piece;
+  if (!branch && FPlan.CapturesValid) {
+    child.Dest = TDest::Discard; // the first run's copy is written instead
+    child.Keep = nullptr;
+    return;
+  }
+  Pump();
+  if (branch && piece == FNextPiece && !FStreaming) {
+    FStreaming = true;
+    child.Dest = TDest::Out;
+    child.Keep = nullptr;
+    return;
+  }
+  FKept[piece] = std::make_unique<std::string>();
+  child.Dest = TDest::Keep;
+  child.Keep = FKept[piece].get();
+}
+
+TXMLStreamWriter::THandle TXMLStreamWriter::StartElement(std::string_view qname,
+                                                         std::string_view namespaceURI,
+                                                         TNames names) {
+  if (names == TNames::Check && !xmltext::IsQName(qname))
+    throw EXMLDocError("Invalid element name '%s'", {std::string(qname)});
+  bool branch = FBranchNext;
+  FBranchNext = false;
+  int parentAt = -1; // the parent's place on the stack
+  if (branch) {
+    for (size_t i = FDepth; i-- > 0;)
+      if (FStack[i]->Id == FBranchRoot) {
+        parentAt = int(i);
+        break;
+      }
+    if (parentAt < 0) throw EXMLDocError("BeginBranch: there is no open branch root");
+  } else if (FDepth) {
+    parentAt = int(FDepth - 1);
+  }
+  TElem *parent = parentAt < 0 ? nullptr : FStack[size_t(parentAt)].get();
+  if (!parent && FHasRoot) throw EXMLDocError("The document already has a document element");
+  if (parent) {
+    CloseStartTag(*parent);
+  } else {
+    SetDest(FRun == TRun::Plan ? TDest::Count : TDest::Out, nullptr);
+    if (FDeclared) Put("\r\n");
+    FHasRoot = true;
+  }
+
+  std::string_view prefix = PrefixOf(qname), bound;
+  bool isBound = parent && Binding(parent, prefix, bound);
+  bool declare = namespaceURI.empty() ? prefix.empty() && isBound && !bound.empty()
+                                      : !isBound || bound != namespaceURI;
+
+  TElem &e = Push();
+  e.Id = FNextId++;
+  e.Name.assign(qname);
+  e.Parent = parentAt;
+  e.Dest = parent ? parent->Dest : (FRun == TRun::Plan ? TDest::Count : TDest::Out);
+  e.Keep = parent ? parent->Keep : nullptr;
+  e.DefaultNs = parent ? parent->DefaultNs : -1;
+  if (FRun == TRun::Emit && !FPlan.FinalAttrs.empty())
+    if (auto it = FPlan.FinalAttrs.find(e.Id); it != FPlan.FinalAttrs.end())
+      for (const TXMLWritePlan::TAttr &a : it->second) AddAttr(e, a.Name, a.Value);
+  if (declare) {
+    std::string attr = prefix.empty() ? std::string("xmlns") : "xmlns:" + std::string(prefix);
+    if (TAttrRef *a = FindAttr(e, attr)) {
+      if (AttrValue(*a) != namespaceURI) Diverged();
+    } else {
+      AddAttr(e, attr, namespaceURI);
+    }
+  }
+  if (FBranchRoot && parent && parent->Id == FBranchRoot) {
+    e.BranchTop = branch;
+    e.OwnChild = !branch;
+    OnRootChild(e, branch);
+  }
+  return e.Id;
+}
+
+void TXMLStreamWriter::LeafElement(std::string_view qname, std::string_view namespaceURI,
+                                   std::string_view attrName, std::string_view attrValue,
+                                   std::string_view text, TNames names) {
+  TElem *parent = FDepth ? FStack[FDepth - 1].get() : nullptr;
+  std::string_view prefix = PrefixOf(qname), bound;
+  // The long way for anything but a plain child: the document element, a
+  // child of the branch root, or a name that needs a declaration.
+  bool simple = parent && !FBranchNext && !(FBranchRoot && parent->Id == FBranchRoot);
+  if (simple) {
+    bool isBound = Binding(parent, prefix, bound);
+    simple = namespaceURI.empty() ? !(prefix.empty() && isBound && !bound.empty())
+                                  : isBound && bound == namespaceURI;
+  }
+  if (!simple) {
+    StartElement(qname, namespaceURI, names);
+    if (!attrName.empty()) Attribute(attrName, attrValue, names);
+    Text(text);
+    EndElement();
+    return;
+  }
+  if (names == TNames::Check) {
+    if (!xmltext::IsQName(qname))
+      throw EXMLDocError("Invalid element name '%s'", {std::string(qname)});
+    if (!attrName.empty() && !xmltext::IsQName(attrName))
+      throw EXMLDocError("Invalid attribute name '%s'", {std::string(attrName)});
+  }
+  CloseStartTag(*parent);
+  SetDest(parent->Dest, parent->Keep);
+  ++FNextId;
+  Put('<');
+  Put(qname);
+  if (!attrName.empty()) {
+    Put(' ');
+    Put(attrName);
+    Put("=\"", 2);
+    PutEscaped(attrValue, true);
+    Put('"');
+  }
+  if (text.empty()) {
+    Put("/>", 2);
+    return;
+  }
+  Put('>');
+  PutEscaped(text, false);
+  Put("</", 2);
+  Put(qname);
+  Put('>');
+}
+
+void TXMLStreamWriter::EndElement() {
+  if (!FDepth) throw EXMLDocError("EndElement: no element is open");
+  TElem &e = *FStack[FDepth - 1];
+  if (e.Id == FBranchRoot && FRun == TRun::Emit) {
+    Pump();
+    if (FNextPiece != FPlan.RootChildren.size()) Diverged();
+  }
+  SetDest(e.Dest, e.Keep);
+  if (e.TagOpen) {
+    StartTagBytes(e);
+    Put("/>", 2);
+    e.TagOpen = false;
+  } else {
+    Put("</", 2);
+    Put(e.Name);
+    Put('>');
+  }
+  if (FRun == TRun::Plan && e.LateSeen) {
+    std::vector<TXMLWritePlan::TAttr> &attrs = FPlan.FinalAttrs[e.Id];
+    attrs.clear();
+    for (size_t i = e.AttrBegin; i < e.AttrEnd; ++i)
+      attrs.push_back({std::string(AttrName(FAttrs[i])), std::string(AttrValue(FAttrs[i]))});
+    attrs.insert(attrs.end(), e.Late.begin(), e.Late.end());
+  }
+  FAttrs.resize(e.AttrBegin);
+  FAttrText.resize(e.TextMark);
+  --FDepth;
+  if (FRun == TRun::Emit && (e.BranchTop || (e.OwnChild && !FPlan.CapturesValid))) {
+    Flush();
+    if (e.Dest == TDest::Out) { // streamed: the next children may follow now
+      FStreaming = false;
+      ++FNextPiece;
+    } else {
+      FKeptDone[e.Piece] = true;
+    }
+    Pump();
+  }
+  if (e.Id == FBranchRoot) FBranchRoot = 0;
+}
+
+void TXMLStreamWriter::Attribute(THandle handle, std::string_view name, std::string_view value,
+                                 TNames names) {
+  TElem *e = FDepth && FStack[FDepth - 1]->Id == handle ? FStack[FDepth - 1].get() : Find(handle);
+  if (!e) throw EXMLDocError("SetAttribute: the element is not open");
+  TAttrRef *a = FindAttr(*e, name);
+  TXMLWritePlan::TAttr *late = nullptr;
+  if (!a)
+    for (TXMLWritePlan::TAttr &l : e->Late)
+      if (l.Name == name) late = &l;
+  if (!a && !late && names == TNames::Check && !xmltext::IsQName(name))
+    throw EXMLDocError("Invalid attribute name '%s'", {std::string(name)});
+  if (e->TagOpen) {
+    if (a) { // replaced: the new value goes to the end of the text, the old one is left
+      a->ValueOff = uint32_t(FAttrText.size());
+      a->ValueLen = uint32_t(value.size());
+      FAttrText.append(value);
+    } else {
+      AddAttr(*e, name, value);
+    }
+    return;
+  }
+  if (FRun == TRun::Emit) { // the first run put it into the start tag already
+    if (!a || AttrValue(*a) != value) Diverged();
+    return;
+  }
+  // Plan: the start tag is written already; it grows by what changes.
+  e->LateSeen = true;
+  if (e->Dest == TDest::Capture && e->Id != FBranchRoot) FPlan.CapturesValid = false;
+  std::string_view p;
+  bool decl = DeclaredPrefix(name, p);
+  if (decl && p.empty()) FLateDefault = true; // the children's cached default is stale
+  if (a || late) {
+    std::string_view old = a ? AttrValue(*a) : std::string_view(late->Value);
+    FPlan.Size -= AttributeSize(name, old);
+    if (a) {
+      a->ValueOff = uint32_t(FAttrText.size());
+      a->ValueLen = uint32_t(value.size());
+      FAttrText.append(value);
+    } else {
+      late->Value.assign(value);
+    }
+  } else {
+    e->Late.push_back({std::string(name), std::string(value)});
+    if (decl) ++e->NDecls;
+  }
+  FPlan.Size += AttributeSize(name, value);
+}
+
+void TXMLStreamWriter::Text(std::string_view value) {
+  if (!FDepth) throw EXMLDocError("SetText: no element is open");
+  if (value.empty()) return;
+  TElem &e = *FStack[FDepth - 1];
+  CloseStartTag(e);
+  SetDest(e.Dest, e.Keep);
+  PutEscaped(value, false);
+}
+
+void TXMLStreamWriter::DeclareNamespace(THandle handle, std::string_view prefix,
+                                        std::string_view uri) {
+  TElem *e = Find(handle);
+  if (!e) throw EXMLDocError("DeclareNamespace: the element is not open");
+  if (prefix == "xmlns" || (prefix == "xml" && uri != kXmlNamespace))
+    throw EXMLDocError("The prefix '%s' cannot be declared", {std::string(prefix)});
+  std::string_view bound; // the implicit "xml" binding is declared like any other
+  if (prefix != "xml" && Binding(e, prefix, bound) && bound == uri) return;
+  std::string name = prefix.empty() ? std::string("xmlns") : "xmlns:" + std::string(prefix);
+  if (!prefix.empty() && !xmltext::IsQName(name))
+    throw EXMLDocError("Invalid namespace prefix '%s'", {std::string(prefix)});
+  Attribute(handle, name, uri, TNames::Trusted);
+}
+
+void TXMLStreamWriter::SetBranchRoot(THandle el) { FBranchRoot = el; }
+
+void TXMLStreamWriter::BeginBranch() {
+  if (!FBranchRoot || !Find(FBranchRoot))
+    throw EXMLDocError("BeginBranch: there is no open branch root");
+  FBranchNext = true;
+}
+
+void TXMLStreamWriter::Finish() {
+  if (FDepth) throw EXMLDocError("The document still has open elements");
+  Flush();
+  if (FRun == TRun::Emit && FWritten != FPlan.Size) Diverged();
+}
+
+} // namespace vv

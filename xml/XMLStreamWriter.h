@@ -1,0 +1,209 @@
+// A writer of XML documents that never holds a tree.
+//
+// Elements are written as they are made, in document order, into a byte
+// sink. Names, namespace declarations and escaping follow the DOM's rules
+// (XMLDoc.h: AddChild, SetAttribute, DeclareNamespace, FindNamespaceDecl,
+// GeneratePrefix, SetText), so that a document made here with the same steps
+// is byte for byte the one the DOM would serialise.
+//
+// Two features serve builders whose order is not the document's, as the SOAP
+// encoding's: it adds namespace declarations to an ancestor after that
+// ancestor's children have begun, and it appends referenced objects to an
+// ancestor (the "branch root") while a descendant of it is still open.
+//  - A document is written in two runs of the same steps. The first (Plan)
+//    writes nowhere: it measures the document, notes the attributes each
+//    element ends up with, and keeps a copy of the branch root's own
+//    children. The second (Emit) writes every start tag once, complete, and
+//    puts the root's children in the order they were made, streaming the
+//    branches. The steps must be the same in both runs.
+//  - BeginBranch makes the next element a child of the branch root, from
+//    anywhere; it is written after the root's children made before it.
+// Memory: the open elements, the root's own children (small in a SOAP
+// message: the references to the objects, not the objects), and branches
+// begun while another branch is open.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace vv {
+
+// Where written bytes go.
+class TXMLSink {
+public:
+  virtual ~TXMLSink() = default;
+  virtual void Put(const char *data, size_t size) = 0;
+};
+
+// A sink appending to a string.
+class TXMLStringSink : public TXMLSink {
+public:
+  explicit TXMLStringSink(std::string &out) : FOut(out) {}
+  void Put(const char *data, size_t size) override { FOut.append(data, size); }
+
+private:
+  std::string &FOut;
+};
+
+// What the first run of a document learnt, for the second.
+struct TXMLWritePlan {
+  struct TAttr {
+    std::string Name, Value;
+  };
+  struct TPiece {
+    bool Branch;  // a branch, or one of the root's own children
+    size_t Index; // its number among the branches, or among the own children
+  };
+  uint64_t Size = 0; // bytes of the whole document
+  // Elements (by making number) whose attributes changed after their start
+  // tag was complete, with the attributes they ended with.
+  std::unordered_map<uint32_t, std::vector<TAttr>> FinalAttrs;
+  // The branch root's children in making order, and its own children's text.
+  std::vector<TPiece> RootChildren;
+  std::deque<std::string> Captures; // stays where it is while more are added
+  // False when something inside the root's own children changed after it
+  // was written: the second run then keeps its own copy instead.
+  bool CapturesValid = true;
+};
+
+class TXMLStreamWriter {
+public:
+  enum class TRun { Plan, Emit };
+  // Whether a name is checked: Trusted is for names the caller checked
+  // once already (its own fixed names, a registry's names per message).
+  enum class TNames { Check, Trusted };
+  // An element, by its making number (both runs number alike); 0 is the
+  // document itself.
+  using THandle = uint32_t;
+  static constexpr THandle kDocument = 0;
+
+  // Plan: `plan` receives what the run learns and `out` is unused. Emit:
+  // `plan` is the first run's, and the document goes to `out`.
+  TXMLStreamWriter(TRun run, TXMLWritePlan &plan, TXMLSink *out);
+  ~TXMLStreamWriter();
+  TXMLStreamWriter(const TXMLStreamWriter &) = delete;
+  TXMLStreamWriter &operator=(const TXMLStreamWriter &) = delete;
+
+  TRun Run() const { return FRun; }
+
+  // The XML declaration; an empty encoding writes none (the bytes are UTF-8
+  // whatever is declared, so another name is written as "UTF-8").
+  void Declaration(std::string_view version, std::string_view encoding);
+
+  // A child element of the current element (or the document element), with
+  // the namespace declaration its name needs: as IXMLNode::AddChild(tagName,
+  // namespaceURI) with doNamespaceDecl. Returns it; it is now current.
+  THandle StartElement(std::string_view qname, std::string_view namespaceURI,
+                       TNames names = TNames::Check);
+  // Closes the current element: "<a/>" when it has no content.
+  void EndElement();
+  // An element with at most one attribute and some text, made and closed
+  // at once: the same bytes as StartElement, Attribute (when `attrName` is
+  // not empty), Text and EndElement, with much less bookkeeping.
+  void LeafElement(std::string_view qname, std::string_view namespaceURI, std::string_view attrName,
+                   std::string_view attrValue, std::string_view text, TNames names = TNames::Check);
+  // Sets an attribute of the open element `el` (appended, or its value
+  // replaced): as IXMLNode::SetAttribute.
+  void Attribute(THandle el, std::string_view name, std::string_view value,
+                 TNames names = TNames::Check);
+  void Attribute(std::string_view name, std::string_view value, TNames names = TNames::Check) {
+    Attribute(Current(), name, value, names);
+  }
+  // Character data of the current element (nothing when empty).
+  void Text(std::string_view value);
+
+  // As IXMLNode::DeclareNamespace on the open element `el`.
+  void DeclareNamespace(THandle el, std::string_view prefix, std::string_view uri);
+  // As IXMLNode::FindNamespaceDecl at the open element `el`: the prefix of
+  // the closest declaration of `uri` in scope (ASCII case ignored; "" for a
+  // default declaration). False when there is none.
+  bool FindNamespaceDecl(THandle el, std::string_view uri, std::string &prefix) const;
+  // As IXMLDocument::GeneratePrefix at `el`: "NS1", "NS2", ... skipping
+  // prefixes bound in scope; one counter per document.
+  std::string GeneratePrefix(THandle el);
+
+  // The open element that takes branches; set once, before it has children.
+  void SetBranchRoot(THandle el);
+  // Makes the next element a child of the branch root, written after the
+  // root's children made so far. The branch ends when that element does.
+  void BeginBranch();
+
+  // The current element (kDocument before the document element).
+  THandle Current() const;
+  // Ends the document: the Plan run completes the plan; the Emit run checks
+  // that exactly the planned bytes were written.
+  void Finish();
+
+private:
+  enum class TDest : uint8_t { Count, Capture, Out, Discard, Keep };
+  struct TElem;
+  struct TAttrRef; // an attribute kept in FAttrText
+  TElem *Find(THandle el);
+  const TElem *Find(THandle el) const;
+  std::string_view AttrName(const TAttrRef &a) const;
+  std::string_view AttrValue(const TAttrRef &a) const;
+  TAttrRef *FindAttr(TElem &e, std::string_view name);
+  void AddAttr(TElem &e, std::string_view name, std::string_view value);
+  bool Binding(const TElem *el, std::string_view prefix, std::string_view &uri) const;
+  TElem &Push();
+  void CloseStartTag(TElem &e);
+  void StartTagBytes(const TElem &e);
+  // The output buffer, written by hand: most pieces are a few bytes long.
+  void Put(const char *data, size_t size) {
+    if (size > size_t(FEnd - FPos)) Grow(size);
+    std::memcpy(FPos, data, size);
+    FPos += size;
+  }
+  void Put(std::string_view s) { Put(s.data(), s.size()); }
+  void Put(char c) {
+    if (FPos == FEnd) Grow(1);
+    *FPos++ = c;
+  }
+  void PutEscaped(std::string_view s, bool attr);
+  void Grow(size_t size);
+  size_t Pending() const { return size_t(FPos - FBuf.data()); }
+  void SetDest(TDest dest, std::string *keep);
+  void Flush();
+  void Pump();
+  size_t AttributeSize(std::string_view name, std::string_view value);
+  void OnRootChild(TElem &child, bool branch);
+
+  TRun FRun;
+  TXMLWritePlan &FPlan;
+  TXMLSink *FOut;
+  std::vector<std::unique_ptr<TElem>> FStack; // open elements, oldest first (pooled)
+  size_t FDepth = 0;                          // how many of FStack are open
+  // The attributes of the open elements, in one stack: an element's own
+  // come after its ancestors' (a start tag is complete before a child
+  // begins), names and values side by side in FAttrText.
+  std::vector<TAttrRef> FAttrs;
+  std::string FAttrText;
+  std::string FBuf; // bytes not yet handed to their destination, up to FPos
+  char *FPos = nullptr, *FEnd = nullptr;
+  TDest FDest = TDest::Count;   // where FBuf goes
+  std::string *FKeep = nullptr; // for TDest::Capture and TDest::Keep
+  std::string FScratch;
+  uint32_t FNextId = 1;
+  int FPrefixCounter = 0;
+  bool FLateDefault = false; // a default namespace was declared late: no cached bindings
+  bool FDeclared = false;    // an XML declaration precedes the document element
+  bool FHasRoot = false;     // the document element exists
+  THandle FBranchRoot = 0;   // none while 0
+  bool FBranchNext = false;  // BeginBranch was called; the next element starts it
+  size_t FBranches = 0;      // branches begun
+  size_t FOwnChildren = 0;   // the branch root's own children begun
+  size_t FNextPiece = 0;     // Emit: the first of the root's children not yet written
+  bool FStreaming = false;   // Emit: a branch is being written straight out
+  std::vector<std::unique_ptr<std::string>> FKept; // Emit: root's children kept for later
+  std::vector<bool> FKeptDone;                     // ... and which are complete
+  std::vector<size_t> FOwnPiece, FBranchPiece;     // Emit: where each child of a kind goes
+  uint64_t FWritten = 0;
+};
+
+} // namespace vv
