@@ -178,18 +178,22 @@ class Site:
 
 
 class Upstream:
-    """The spyne upstream of the relay tests on a free loopback port."""
+    """The spyne upstream of the relay tests on a free loopback port; with
+    credentials (user, password) it answers only requests carrying them."""
 
-    def __init__(self, work):
+    def __init__(self, work, credentials=None):
         import relay_upstream  # noqa: E402  (beside this file)
         self.path = relay_upstream.SOAP_PATH
+        self.credentials = credentials
         port_file = os.path.join(work, "upstream.port")
         env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
         env["VEVUDE_UPSTREAM_NAMESPACE"] = NS
-        self.proc = subprocess.Popen(
-            [sys.executable, os.path.join(HERE, "relay_upstream.py"), "--port-file", port_file,
-             "--log", os.path.join(work, "upstream.log")],
-            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cmd = [sys.executable, os.path.join(HERE, "relay_upstream.py"), "--port-file", port_file,
+               "--log", os.path.join(work, "upstream.log")]
+        if credentials:
+            cmd += ["--user", credentials[0], "--password", credentials[1]]
+        self.proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
 
         def read_port():
             if os.path.exists(port_file):
@@ -199,8 +203,11 @@ class Upstream:
         self.port = int(wait_until(read_port, self.proc))
 
     def config(self):
-        return ("[WEBSERVICE]\nprotocol=http\nipaddress=127.0.0.1:%d\npath=%s\n"
-                % (self.port, self.path.lstrip("/")))
+        auth = ""
+        if self.credentials:
+            auth = "[AUTHENTICATION]\nusername=%s\npassword=%s\n" % self.credentials
+        return ("%s[WEBSERVICE]\nprotocol=http\nipaddress=127.0.0.1:%d\npath=%s\n"
+                % (auth, self.port, self.path.lstrip("/")))
 
     def close(self):
         stop(self.proc)
