@@ -45,14 +45,16 @@ class FlightOp(ComplexModel):
 
 
 # The rich records of "R<k>": every field in use, with non-ASCII text (also
-# outside the Basic Multilingual Plane) and markup; some fields empty, some
-# absent; the values differ from record to record.
+# outside the Basic Multilingual Plane), markup, and blanks and a line feed
+# around and inside a value; some fields empty, some absent; the values
+# differ from record to record.
 def rich(i):
     return FlightOp(
         Airline=("IB", "UX", "VY", "LX")[i % 4], Id_Airline=str(i % 4 + 1),
         Flight="%s%04d" % (("IB", "UX", "VY", "LX")[i % 4], i), MovTp="AD"[i % 2],
         Destino="ZRH", DestDesc="Z\u00fcrich <Kloten> & \"T1\" 'S\u00fcd' \u2708 #%d" % i,
-        Origen="LCG", OrigDesc="A Coru\u00f1a ]]> \u5317\u4eac \U0001F6EB" if i % 11 == 0 else "A Coru\u00f1a",
+        Origen="LCG", OrigDesc=("A Coru\u00f1a ]]> \u5317\u4eac \U0001F6EB" if i % 11 == 0 else
+                                " A Coru\u00f1a\n(LCG)\t " if i % 7 == 1 else "A Coru\u00f1a"),
         Stda="2026-12-10T%02d:%02d:00" % (i // 60 % 24, i % 60),
         Atda="" if i % 5 == 0 else "2026-12-10T%02d:%02d:30" % (i // 60 % 24, i % 60),
         Via=None if i % 3 == 0 else "MAD", Pax=str(i))

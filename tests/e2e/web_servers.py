@@ -17,8 +17,10 @@ import http.client
 import os
 import pwd
 import shutil
+import signal
 import subprocess
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -28,6 +30,7 @@ REPO = os.path.dirname(os.path.dirname(HERE))
 DEPLOY = os.path.join(REPO, "deploy")
 EXAMPLE_FOLDER = "/srv/vevude"  # the service folder the examples name
 HTTP_TIMEOUT = 60  # seconds for one request
+STOP_TIMEOUT = 5  # seconds for a server to stop
 SANITIZER_VARS = ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS")
 
 
@@ -111,7 +114,10 @@ class WebServer:
         return path
 
     def spawn(self, cmd, **kw):
-        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
+        """Starts a process in a process group of its own, so that closing
+        stops its children too (fcgiwrap's, Apache's, nginx's workers)."""
+        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                start_new_session=True, **kw)
         self.procs.append(proc)
         return proc
 
@@ -151,7 +157,28 @@ class WebServer:
 
     def close(self):
         for proc in reversed(self.procs):
-            e2e.stop(proc)
+            stop_group(proc)
+
+
+def stop_group(proc):
+    """Stops a process and every process of its group: politely, then not."""
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        try:
+            os.killpg(proc.pid, sig)
+        except ProcessLookupError:
+            return
+        try:
+            proc.wait(STOP_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            continue
+        # The leader has gone; its children may linger a moment.
+        deadline = time.time() + STOP_TIMEOUT
+        while time.time() < deadline:
+            try:
+                os.killpg(proc.pid, 0)
+            except ProcessLookupError:
+                return
+            time.sleep(0.05)
 
 
 def lighttpd_binary():
