@@ -138,6 +138,33 @@ class CheckTest(unittest.TestCase):
                                  (status, HEAD + expected.replace("{dir}", work), ""))
                 self.assertNotIn(PASSWORD, out)
 
+    def test_config_ini_the_user_cannot_read(self):
+        # The check run as another user than the server's: it says so
+        # instead of silently showing empty settings.
+        work = tempfile.mkdtemp(prefix="vevude-check-perm-")
+        try:
+            os.chmod(work, 0o755)
+            program = os.path.join(work, "VEVUDE")
+            shutil.copy(BINARY, program)  # reachable by the other user
+            config = os.path.join(work, "config.ini")
+            with open(config, "w") as f:
+                f.write(self.cfg(self.plain.port))
+            os.chmod(config, 0o600 if os.getuid() == 0 else 0)
+            kw = {}
+            if os.getuid() == 0:
+                import pwd
+                other = pwd.getpwnam("nobody")
+                kw = {"user": other.pw_uid, "group": other.pw_gid, "extra_groups": []}
+            p = subprocess.run([program, "--check", "N3"], cwd=work, env=clean_env(),
+                               capture_output=True, text=True, timeout=RUN_TIMEOUT, **kw)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+        self.assertEqual(p.returncode, 1)
+        self.assertEqual(p.stdout.splitlines()[1], "settings:     %s/config.ini (not readable "
+                         "by this user: every setting is empty)" % work)
+        self.assertEqual(p.stdout.splitlines()[-1],
+                         'result:       ENetURIException: Invalid URL: ":///"')
+
     def test_help_version_and_wrong_options(self):
         cases = [
             # arguments, exit status, start of stdout, stderr

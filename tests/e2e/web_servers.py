@@ -36,8 +36,8 @@ SANITIZER_VARS = ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS")
 
 def server_user():
     """(name, uid, gid) of the user the servers run the program as: as root
-    the servers give up root for www-data (Apache refuses to run CGI as
-    root), otherwise they stay the user running the tests."""
+    the servers give up root for www-data, as Debian's do; otherwise they
+    stay the user running the tests."""
     if os.getuid() == 0:
         entry = pwd.getpwnam("www-data")
     else:
@@ -51,7 +51,8 @@ def sanitizer_env():
 
 class ServiceFolder:
     """The service folder as the README tells an operator to lay it out:
-    the program and config.ini, which only the server's user may read. It
+    the program (a symbolic link to it) and config.ini, which only the
+    server's user may read. It
     lies under the servers' document root (www/vevude): the worst place,
     where only the example's own rule keeps config.ini from being served."""
 
@@ -59,16 +60,19 @@ class ServiceFolder:
         self.docroot = os.path.join(work, "www")
         self.path = os.path.join(self.docroot, "vevude")
         os.makedirs(self.path)
-        # A copy, not a link: the server's user must reach the program,
-        # and a build folder may be closed to it.
-        shutil.copy(binary, os.path.join(self.path, "VEVUDE"))
+        # The program as a link to an installed copy: the server's user must
+        # reach the program, and a build folder may be closed to it.
+        installed = os.path.join(work, "opt", "VEVUDE")
+        os.makedirs(os.path.dirname(installed))
+        shutil.copy(binary, installed)
+        os.symlink(installed, os.path.join(self.path, "VEVUDE"))
         self.config = os.path.join(self.path, "config.ini")
         with open(self.config, "w", encoding="utf-8") as f:
             f.write(config_text)
         _, uid, gid = server_user()
         os.chmod(self.config, 0o600)
         os.chown(self.config, uid, gid)
-        for folder in (work, self.docroot, self.path):
+        for folder in (work, self.docroot, self.path, os.path.dirname(installed)):
             os.chmod(folder, 0o755)
 
 
