@@ -18,6 +18,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import relay_e2e  # noqa: E402  (upstreams, certificates, free ports, the CGI request)
+import web_servers  # noqa: E402
 
 BINARY = None
 NS = relay_e2e.NS
@@ -57,26 +58,13 @@ def settings(work, upstream, username=USER, password="******** (set)", proxy="no
             % (work, note, username, password, upstream, proxy, credentials, certificates))
 
 
-class CheckTest(unittest.TestCase):
+class CheckTest(web_servers.PeersTestCase):
     @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="vevude-check-peers-")
-        cls.plain = cls.tls = None
-        try:
-            auth = ["--user", USER, "--password", PASSWORD]
-            cls.plain = relay_e2e.Upstream(cls.work, "plain", args=auth)
-            cls.cert, key = relay_e2e.make_certificate(cls.work)
-            cls.tls = relay_e2e.Upstream(cls.work, "tls", cls.cert, key, args=auth)
-        except Exception:
-            cls.tearDownClass()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        for peer in (cls.plain, cls.tls):
-            if peer:
-                peer.close()
-        shutil.rmtree(cls.work, ignore_errors=True)
+    def start_peers(cls):
+        auth = ["--user", USER, "--password", PASSWORD]
+        cls.plain = cls.peer(relay_e2e.Upstream(cls.work, "plain", args=auth))
+        cls.cert, key = relay_e2e.make_certificate(cls.work)
+        cls.tls = cls.peer(relay_e2e.Upstream(cls.work, "tls", cls.cert, key, args=auth))
 
     def cfg(self, port, protocol="http", password=PASSWORD, address=None, path=PATH, **extra):
         return relay_e2e.config(auth=(USER, password), protocol=protocol,
@@ -209,8 +197,5 @@ class CheckTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    args = sys.argv[1:]
-    if len(args) < 2 or args[0] != "--binary":
-        sys.exit(__doc__)
-    BINARY = os.path.abspath(args[1])
-    unittest.main(argv=[sys.argv[0]] + args[2:], verbosity=2)
+    BINARY = web_servers.binary_argument(__doc__)
+    unittest.main(verbosity=2)

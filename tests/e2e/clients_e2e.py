@@ -21,10 +21,8 @@ its namespace only: they are given a local copy (endpoint_soapenc.xsd).
 """
 import json
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -80,26 +78,13 @@ def versions():
     return "suds %s, zeep %s, PHP %s" % (suds.__version__, zeep.__version__, php.stdout)
 
 
-class ClientsTest(unittest.TestCase):
+class ClientsTest(web_servers.PeersTestCase):
     @classmethod
-    def setUpClass(cls):
+    def start_peers(cls):
         print("clients:", versions(), file=sys.stderr)
-        cls.work = tempfile.mkdtemp(prefix="vevude-clients-")
-        cls.upstream = cls.site = None
-        try:
-            cls.upstream = e2e.Upstream(cls.work)
-            folder = web_servers.ServiceFolder(cls.work, BINARY, cls.upstream.config())
-            cls.site = web_servers.CONFIGURATIONS[0][2](cls.work, folder).start()
-        except Exception:
-            cls.tearDownClass()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        for peer in (cls.site, cls.upstream):
-            if peer:
-                peer.close()
-        shutil.rmtree(cls.work, ignore_errors=True)
+        cls.upstream = cls.peer(e2e.Upstream(cls.work))
+        folder = web_servers.ServiceFolder(cls.work, BINARY, cls.upstream.config())
+        cls.site = cls.peer(web_servers.CONFIGURATIONS[0][2](cls.work, folder).start())
 
     def test_every_record_field_by_field(self):
         url = self.site.url("/VEVUDE/wsdl/IDRUX")
@@ -119,8 +104,5 @@ class ClientsTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    args = sys.argv[1:]
-    if len(args) < 2 or args[0] != "--binary":
-        sys.exit(__doc__)
-    BINARY = os.path.abspath(args[1])
-    unittest.main(argv=[sys.argv[0]] + args[2:], verbosity=2)
+    BINARY = web_servers.binary_argument(__doc__)
+    unittest.main(verbosity=2)

@@ -10,9 +10,7 @@ a failing call whose diagnostic line must reach the server's error log.
   deploy_e2e.py --list          (the row names)
 """
 import os
-import shutil
 import sys
-import tempfile
 import time
 import unittest
 import xml.etree.ElementTree as ET
@@ -33,25 +31,12 @@ def soap_call(airport):
     return e2e.CALL.replace("MAD", airport).encode()
 
 
-class DeployTest(unittest.TestCase):
+class DeployTest(web_servers.PeersTestCase):
     @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="vevude-deploy-")
-        cls.upstream = cls.site = None
-        try:
-            cls.upstream = e2e.Upstream(cls.work, (USER, PASSWORD))
-            folder = web_servers.ServiceFolder(cls.work, BINARY, cls.upstream.config())
-            cls.site = web_servers.configuration(ROW)(cls.work, folder).start()
-        except Exception:
-            cls.tearDownClass()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        for peer in (cls.site, cls.upstream):
-            if peer:
-                peer.close()
-        shutil.rmtree(cls.work, ignore_errors=True)
+    def start_peers(cls):
+        cls.upstream = cls.peer(e2e.Upstream(cls.work, (USER, PASSWORD)))
+        folder = web_servers.ServiceFolder(cls.work, BINARY, cls.upstream.config())
+        cls.site = cls.peer(web_servers.configuration(ROW)(cls.work, folder).start())
 
     def post(self, airport):
         return self.site.request("POST", "/VEVUDE/soap/IDRUX", soap_call(airport),
@@ -104,17 +89,12 @@ class DeployTest(unittest.TestCase):
             self.assertNotIn(word, self.site.errors())
 
 
-def main():
-    args = sys.argv[1:]
-    if args == ["--list"]:
-        print("\n".join("%s-%s" % (s, m) for s, m, _ in web_servers.CONFIGURATIONS))
-        return
-    if len(args) < 3 or args[0] != "--binary":
-        sys.exit(__doc__)
-    global BINARY, ROW
-    BINARY, ROW = os.path.abspath(args[1]), args[2]
-    unittest.main(argv=[sys.argv[0]] + args[3:], verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    if sys.argv[1:] == ["--list"]:
+        print("\n".join("%s-%s" % (s, m) for s, m, _ in web_servers.CONFIGURATIONS))
+        sys.exit(0)
+    BINARY = web_servers.binary_argument(__doc__)
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    ROW = sys.argv.pop(1)
+    unittest.main(verbosity=2)

@@ -72,6 +72,17 @@ def stop(proc):
             proc.wait()
 
 
+def http_request(port, method, path, body=None, headers=None):
+    """(status, content type, body) of one request to a loopback port."""
+    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=HTTP_TIMEOUT)
+    try:
+        conn.request(method, path, body=body, headers=headers or {})
+        r = conn.getresponse()
+        return r.status, r.getheader("Content-Type"), r.read()
+    finally:
+        conn.close()
+
+
 def envelope(body):
     return ('<?xml version="1.0"?><SOAP-ENV:Envelope xmlns:SOAP-ENV="%s"><SOAP-ENV:Body>%s'
             "</SOAP-ENV:Body></SOAP-ENV:Envelope>" % (ENV_NS, body))
@@ -161,13 +172,7 @@ class Site:
         return "http://127.0.0.1:%d%s" % (self.port, path)
 
     def request(self, method, path, body=None, headers=None):
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=HTTP_TIMEOUT)
-        try:
-            conn.request(method, path, body=body, headers=headers or {})
-            r = conn.getresponse()
-            return r.status, r.getheader("Content-Type"), r.read()
-        finally:
-            conn.close()
+        return http_request(self.port, method, path, body, headers)
 
     def errors(self):
         with open(self.errorlog, encoding="utf-8", errors="replace") as f:

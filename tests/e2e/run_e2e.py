@@ -16,7 +16,6 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 import urllib.request
 import xml.etree.ElementTree as ET
@@ -25,6 +24,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import endpoint_e2e as e2e  # noqa: E402
 import relay_upstream  # noqa: E402  (the demo's answers)
+import web_servers  # noqa: E402
 
 BINARY = None
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -217,8 +217,5 @@ class RunTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    args = sys.argv[1:]
-    if len(args) < 2 or args[0] != "--binary":
-        sys.exit(__doc__)
-    BINARY = os.path.abspath(args[1])
-    unittest.main(argv=[sys.argv[0]] + args[2:], verbosity=2)
+    BINARY = web_servers.binary_argument(__doc__)
+    unittest.main(verbosity=2)

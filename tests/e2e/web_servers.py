@@ -13,14 +13,15 @@ that writes the main configuration and starts the server (and any helper
 process it needs). Adding a mode is one class and one row.
 """
 import grp
-import http.client
 import os
 import pwd
 import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -29,7 +30,6 @@ import endpoint_e2e as e2e  # noqa: E402  (free ports, waiting, stopping)
 REPO = os.path.dirname(os.path.dirname(HERE))
 DEPLOY = os.path.join(REPO, "deploy")
 EXAMPLE_FOLDER = "/srv/vevude"  # the service folder the examples name
-HTTP_TIMEOUT = 60  # seconds for one request
 STOP_TIMEOUT = 5  # seconds for a server to stop
 SANITIZER_VARS = ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS")
 
@@ -146,13 +146,8 @@ class WebServer:
         return "http://127.0.0.1:%d%s" % (self.port, path)
 
     def request(self, method, path, body=None, headers=None):
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=HTTP_TIMEOUT)
-        try:
-            conn.request(method, path, body=body, headers=headers or {})
-            r = conn.getresponse()
-            return r.status, r.getheader("Content-Type"), r.read()
-        finally:
-            conn.close()
+        """(status, content type, body) of one request."""
+        return e2e.http_request(self.port, method, path, body, headers)
 
     def errors(self):
         """What the program wrote to standard error, among the rest."""
@@ -302,3 +297,44 @@ def configuration(name):
             return cls
     raise KeyError(name)
 
+
+
+class PeersTestCase(unittest.TestCase):
+    """Tests whose peers (servers, upstreams) start once for the class, in a
+    work folder of its own: start_peers adds them with peer(); they stop
+    and the folder goes, also when starting fails."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="vevude-%s-" % cls.__name__.lower())
+        cls.peers = []
+        try:
+            cls.start_peers()
+        except Exception:
+            cls.tearDownClass()
+            raise
+
+    @classmethod
+    def start_peers(cls):
+        pass
+
+    @classmethod
+    def peer(cls, peer):
+        cls.peers.append(peer)
+        return peer
+
+    @classmethod
+    def tearDownClass(cls):
+        for peer in reversed(cls.peers):
+            peer.close()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+
+def binary_argument(usage):
+    """The program's absolute path from `--binary PATH` at the start of the
+    command line, which then keeps only the rest (for unittest)."""
+    if len(sys.argv) < 3 or sys.argv[1] != "--binary":
+        sys.exit(usage)
+    binary = os.path.abspath(sys.argv[2])
+    del sys.argv[1:3]
+    return binary
