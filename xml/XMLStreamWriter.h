@@ -115,7 +115,8 @@ public:
   void Attribute(std::string_view name, std::string_view value, TNames names = TNames::Check) {
     Attribute(Current(), name, value, names);
   }
-  // Character data of the current element (nothing when empty).
+  // Character data of the current element (nothing when empty): as
+  // IXMLNode::SetText on an element without children; appended otherwise.
   void Text(std::string_view value);
 
   // As IXMLNode::DeclareNamespace on the open element `el`.

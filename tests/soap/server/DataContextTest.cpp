@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "RegistryFixtures.h"
+#include "rtl/OptionalText.h"
 #include "soap/server/DataContext.h"
 #include "soap/server/ObjectCounts.h"
 
@@ -180,6 +181,47 @@ TEST(DataContext, CurrentContextIsPerThread) {
   EXPECT_EQ(fromOtherThread->DataContext(), nullptr);
   EXPECT_FALSE(call.Context.HasObjectToDestroy(fromOtherThread));
   delete fromOtherThread;
+}
+
+// A record with one compactly held text, as the contract's records are.
+class TLabelled : public TRemotable {
+  VV_CLASS(TLabelled)
+  std::string_view Label() const { return FLabel.View(); }
+  void SetLabel(std::string_view v) { FLabel.Assign(v, TextArena()); }
+  bool Label_Specified() const { return FLabel.IsSet(); }
+
+private:
+  TOptionalText FLabel;
+};
+
+TClass TLabelled::StaticClassInfo() {
+  static const TTypeInfo info = ClassInfoBuilder<TLabelled, TRemotable>("TLabelled", "test")
+                                    .Property("Label", &TLabelled::Label, &TLabelled::SetLabel,
+                                              &TLabelled::Label_Specified, xoOptional)
+                                    .Build();
+  return &info;
+}
+
+// A record's text lives with the call that owns the record; one taken out
+// of the call by hand takes its text along (the sanitizer build would see
+// a read of the freed call's memory).
+TEST(DataContext, TextGoesWithTheRecord) {
+  TLabelled *kept;
+  {
+    TCall call;
+    auto *owned = new TLabelled;
+    owned->SetLabel("owned by the call");
+    kept = new TLabelled;
+    kept->SetLabel(std::string(100, 'k'));
+    EXPECT_GT(call.Context.Arena().Reserved(), 0u);
+    call.Context.RemoveObjectToDestroy(kept);
+    EXPECT_EQ(kept->DataContext(), nullptr);
+    EXPECT_EQ(kept->Label(), std::string(100, 'k'));
+  }
+  EXPECT_EQ(kept->Label(), std::string(100, 'k'));
+  kept->SetLabel("outside"); // on the heap now
+  EXPECT_EQ(kept->Label(), "outside");
+  delete kept;
 }
 
 TEST(DataContext, DestroyingTheCurrentContextClearsIt) {
