@@ -56,6 +56,7 @@ private:
   void PrepareSecureProtocols(TCurlHTTPRequest &r);
   void CheckClientCertificate(TCurlHTTPRequest &r);
   curl_slist *BuildHeaders(TCurlHTTPRequest &r);
+  void ApplyConnectionOptions(TCurlHTTPRequest &r, CURL *c);
   void ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *headers);
   TExecutionResult FinishPass(TCurlHTTPRequest &r, THTTPResponse &response, CURLcode rc,
                               void *pass);
