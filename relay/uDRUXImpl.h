@@ -28,7 +28,7 @@ private:
   // to send (the transport's OnBeforePost).
   void HTTPWebNodeBeforePost(THTTPReqResp &HTTPReqResp, THTTPClient &Client);
   // One line on standard error for a swallowed failure; never the password.
-  void LogFailure(const std::exception &E, const std::string &Address) const;
+  void LogFailure(const std::exception &E, const std::string &Address) const noexcept;
 
   std::string Username;
   std::string Password;

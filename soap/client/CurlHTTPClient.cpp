@@ -23,29 +23,6 @@ constexpr const char *SHA256RSAOid = "1.2.840.113549.1.1.11";
 
 // ---- small helpers ----
 
-std::string Base64(std::string_view in) {
-  static const char *abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < in.size(); i += 3) {
-    uint32_t v =
-        uint32_t(uint8_t(in[i])) << 16 | uint32_t(uint8_t(in[i + 1])) << 8 | uint8_t(in[i + 2]);
-    out += abc[v >> 18];
-    out += abc[(v >> 12) & 63];
-    out += abc[(v >> 6) & 63];
-    out += abc[v & 63];
-  }
-  if (i < in.size()) {
-    uint32_t v = uint32_t(uint8_t(in[i])) << 16;
-    if (i + 1 < in.size()) v |= uint32_t(uint8_t(in[i + 1])) << 8;
-    out += abc[v >> 18];
-    out += abc[(v >> 12) & 63];
-    out += i + 1 < in.size() ? abc[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
 bool IsToken(const std::string &s) {
   if (s.empty()) return false;
   for (char c : s)
@@ -876,7 +853,7 @@ bool TCurlHTTPClient::DoSetCredential(TAuthTargetType target, THTTPRequest &requ
                   (!r.FResponseArrived || ChallengeWantsUTF8(r.FLastServerChallenge));
     if (header) {
       r.SetHeaderValue("Authorization",
-                       "Basic " + Base64(credential.UserName + ":" + credential.Password));
+                       "Basic " + Base64Encode(credential.UserName + ":" + credential.Password));
     } else if (r.FPreemptiveHeader) {
       r.RemoveHeader("Authorization");
     }
