@@ -1,6 +1,7 @@
 #include "soap/client/CurlHTTPClient.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,8 @@ namespace vv {
 namespace {
 
 using TClock = std::chrono::steady_clock;
+
+static_assert(std::has_single_bit(uint64_t(TCurlHTTPClient::MaxResponseBody)));
 
 constexpr size_t MaxClientCertificateFile = 1 << 20; // bytes
 constexpr long MaxAuthProbeTimeout = 60000;          // ms, for the certificate probe

@@ -353,9 +353,17 @@ TEST_F(HTTPLoopbackTest, SendTimeoutFollowsTheResponseTimeoutUnlessSetOnTheReque
   EXPECT_EQ(dynamic_cast<TCurlHTTPRequest &>(*req).EffectiveSendTimeout(), 60000);
 }
 
-TEST_F(HTTPLoopbackTest, AnAnnouncedHugeBodyFailsCleanly) {
+// A body is kept up to the limit and no further, and the room kept for it
+// never grows past the limit either, nor follows what a header announces.
+TEST_F(HTTPLoopbackTest, BodiesStopAtTheLimitAndTheirRoomToo) {
   EXPECT_EQ(ErrorOf<ENetHTTPResponseException>("GET", Http("/huge")),
             "Error reading data: (63) Maximum file size exceeded");
+  EXPECT_LT(Content.Data().capacity(), size_t(1) << 20) << "300 MiB announced, 1000 bytes sent";
+  EXPECT_EQ(ErrorOf<ENetHTTPResponseException>("GET", Http("/endless")),
+            "Error reading data: (63) Maximum file size exceeded");
+  EXPECT_EQ(Content.Size(),
+            TCurlHTTPClient::MaxResponseBody - (TCurlHTTPClient::MaxResponseBody % 65536));
+  EXPECT_LE(Content.Data().capacity(), size_t(TCurlHTTPClient::MaxResponseBody));
 }
 
 TEST_F(HTTPLoopbackTest, HeaderBlocksAreBounded) {

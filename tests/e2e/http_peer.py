@@ -175,6 +175,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
             self.wfile.write(b"0\r\n\r\n")
             return
+        if path == "/endless":  # a chunked body that never ends
+            self.send_response(200)
+            self.send_header("Content-Type", "text/xml")
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            chunk = b"%x\r\n%s\r\n" % (1 << 16, b"<FlightOp/>".ljust(1 << 16, b" "))
+            try:
+                while True:
+                    self.wfile.write(chunk)
+            except OSError:
+                self.close_connection = True
+            return
         if path == "/huge":
             self.send_response(200)
             self.send_header("Content-Length", str(300 << 20))
