@@ -56,6 +56,8 @@ public:
   std::string &Data() { return FData; }
 
 protected:
+  void Grow(size_t size);
+
   std::string FData;
   int64_t FPos = 0;
 };

@@ -1,9 +1,6 @@
 #include "xml/XMLStreamWriter.h"
 
 #include <algorithm>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "rtl/StrUtils.h"
 #include "xml/XMLDoc.h"
@@ -198,51 +195,10 @@ void TXMLStreamWriter::Grow(size_t size) {
   FEnd = FBuf.data() + FBuf.size();
 }
 
-namespace {
-struct TPlainTable {
-  bool Of[2][256] = {};
-  constexpr TPlainTable() {
-    for (int c = 0x20; c < 0x80; ++c) Of[0][c] = Of[1][c] = c != '&' && c != '<' && c != '>';
-    Of[1]['"'] = false;
-  }
-};
-constexpr TPlainTable kPlain;
-
-// How many bytes at the start of `s` stand for themselves in character data
-// (or, `attr`, in an attribute value): printable ASCII but for the markup
-// characters. Everything else goes through the escaping rules of xmltext.
-size_t PlainPrefix(std::string_view s, bool attr) {
-  const char *p = s.data(), *end = p + s.size();
-#ifdef __SSE2__
-  const __m128i space = _mm_set1_epi8(0x20), amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'),
-                gt = _mm_set1_epi8('>'), quot = _mm_set1_epi8(attr ? '"' : '&');
-  for (; end - p >= 16; p += 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    // Signed compare: bytes from 0x80 up count as below the space too.
-    __m128i hit =
-        _mm_or_si128(_mm_cmplt_epi8(v, space),
-                     _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, lt)),
-                                  _mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, quot))));
-    if (int mask = _mm_movemask_epi8(hit))
-      return size_t(p - s.data()) + size_t(__builtin_ctz(unsigned(mask)));
-  }
-#endif
-  const bool *plain = kPlain.Of[attr];
-  while (p < end && plain[(unsigned char)*p]) ++p;
-  return size_t(p - s.data());
-}
-} // namespace
-
 void TXMLStreamWriter::PutEscaped(std::string_view s, bool attr) {
-  size_t plain = PlainPrefix(s, attr);
-  Put(s.data(), plain);
-  if (plain == s.size()) return;
-  FScratch.clear();
-  if (attr)
-    xmltext::EscapeAttr(FScratch, s.substr(plain));
-  else
-    xmltext::EscapeText(FScratch, s.substr(plain));
-  Put(FScratch);
+  size_t room = xmltext::MaxEscapedSize(s.size());
+  if (room > size_t(FEnd - FPos)) Grow(room);
+  FPos = xmltext::AppendEscaped(FPos, s, attr ? xmltext::TEscape::Attr : xmltext::TEscape::Text);
 }
 
 void TXMLStreamWriter::Flush() {

@@ -72,7 +72,11 @@ void TDataContext::AdoptRecord(TRemotable *R) {
 
 void TDataContext::ReleaseRecord(TRemotable *R, bool alive) {
   FRecords[R->FContextIndex] = nullptr;
-  FRecordHoles.push(R->FContextIndex);
+  try {
+    FRecordHoles.push(R->FContextIndex);
+  } catch (...) {
+    // Out of memory on the way out: the position is simply not used again.
+  }
   R->FDataContext = nullptr;
   if (alive) R->MoveTextToHeap();
 }
@@ -83,14 +87,21 @@ void TDataContext::AddObjectToDestroy(TObject *Obj) {
   if (r && r->FDataContext == this) return;
   if (r && !r->FDataContext) return AdoptRecord(r);
   if (FObjIndex.count(Obj)) return;
-  size_t pos = FObjsToDestroy.size();
-  if (!FObjHoles.empty()) {
-    pos = FObjHoles.top();
+  // All or nothing: when memory runs out, the object (whose construction
+  // then fails) must not stay recorded.
+  size_t pos = FObjHoles.empty() ? FObjsToDestroy.size() : FObjHoles.top();
+  auto entry = FObjIndex.emplace(Obj, pos).first;
+  if (pos < FObjsToDestroy.size()) {
     FObjHoles.pop();
     FObjsToDestroy[pos] = Obj;
-  } else
+    return;
+  }
+  try {
     FObjsToDestroy.push_back(Obj);
-  FObjIndex.emplace(Obj, pos);
+  } catch (...) {
+    FObjIndex.erase(entry);
+    throw;
+  }
 }
 
 void TDataContext::RemoveObjectToDestroy(TObject *Obj) {
@@ -100,7 +111,12 @@ void TDataContext::RemoveObjectToDestroy(TObject *Obj) {
   auto it = FObjIndex.find(Obj);
   if (it == FObjIndex.end()) return;
   FObjsToDestroy[it->second] = nullptr;
-  FObjHoles.push(it->second);
+  try {
+    FObjHoles.push(it->second);
+  } catch (...) {
+    // Out of memory on the way out (a record's destructor comes here): the
+    // position is simply not used again.
+  }
   FObjIndex.erase(it);
 }
 
