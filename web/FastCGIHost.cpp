@@ -1,0 +1,222 @@
+#include "web/FastCGIHost.h"
+
+#include <fcgiapp.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "rtl/Format.h"
+#include "web/WebLimits.h"
+
+namespace vv {
+
+namespace {
+
+volatile sig_atomic_t GStopRequested = 0;
+
+void OnStopSignal(int) { GStopRequested = 1; }
+
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGUSR1};
+
+// A stop signal is held back while a request runs and taken only while the
+// worker waits for the next one, so a request in progress always finishes.
+// A client that went away makes a write fail instead of killing the worker.
+// Set up before the library's own, which would take SIGPIPE and SIGUSR1.
+class TSignalGuard {
+public:
+  TSignalGuard() {
+    struct sigaction sa = {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int s : kStopSignals) {
+      sigaction(s, &sa, nullptr);
+      sigaddset(&stops, s);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    sigprocmask(SIG_BLOCK, &stops, &FWaitMask);
+    for (int s : kStopSignals) sigdelset(&FWaitMask, s);
+  }
+  // The mask while waiting: the stop signals let through.
+  const sigset_t *WaitMask() const { return &FWaitMask; }
+
+private:
+  sigset_t FWaitMask;
+};
+
+// Waits until `fd` can be read (a new connection, or the next request on a
+// kept one), or `timeoutMs` has passed (-1: no limit). False when a stop
+// signal came or the wait itself failed.
+bool WaitForWork(int fd, int timeoutMs, const TSignalGuard &signals) {
+  pollfd p = {fd, POLLIN, 0};
+  timespec limit = {timeoutMs / 1000, long(timeoutMs % 1000) * 1000000L};
+  for (;;) {
+    if (GStopRequested) return false;
+    int n = ppoll(&p, 1, timeoutMs < 0 ? nullptr : &limit, signals.WaitMask());
+    if (n >= 0) return true;
+    if (errno != EINTR) {
+      std::fprintf(stderr, "VEVUDE: waiting for FastCGI requests failed (errno %d)\n", errno);
+      return false;
+    }
+  }
+}
+
+// Several workers may wait on one listening socket; only one of them gets
+// each connection, and the others must go back to waiting, not block in
+// accept where a stop signal could not reach them.
+void SetNonBlocking(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+TCGIHost RequestHost(TCGIEnvironment env, FCGX_Request &req) {
+  TCGIHost host;
+  host.Env = std::move(env);
+  FCGX_Stream *in = req.in, *out = req.out;
+  host.Read = [in](void *buffer, int64_t count) -> int64_t {
+    int want = int(std::min<int64_t>(count, INT_MAX));
+    int n = FCGX_GetStr(static_cast<char *>(buffer), want, in);
+    return n == 0 && FCGX_GetError(in) != 0 ? -1 : n;
+  };
+  host.Write = [out](const void *buffer, int64_t count) -> int64_t {
+    const char *p = static_cast<const char *>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+      int n = FCGX_PutStr(p + done, int(std::min<int64_t>(count - done, INT_MAX)), out);
+      if (n <= 0) break;
+      done += n;
+    }
+    return done;
+  };
+  return host;
+}
+
+// A CGI process could not even be started with such variables; the web
+// server in front normally refuses them long before.
+void RefuseParams(FCGX_Request &req) {
+  std::string body = Format("<html><title>Bad Request 400</title>\r\n"
+                            "<h1>Bad Request 400</h1><hr>\r\n"
+                            "The request's variables may not exceed %d bytes.</html>\r\n",
+                            {kMaxParamsTotal});
+  std::string head = Format("Status: 400 Bad Request\r\nContent-Type: text/html\r\n"
+                            "Content-Length: %d\r\n\r\n",
+                            {int64_t(body.size())});
+  FCGX_PutStr(head.data(), int(head.size()), req.out);
+  FCGX_PutStr(body.data(), int(body.size()), req.out);
+}
+
+void ServeOne(TCGIApplication &app, FCGX_Request &req) {
+  TCGIEnvironment env;
+  if (!FastCGIEnvironment(req.envp, env)) return RefuseParams(req);
+  app.SetHost(RequestHost(std::move(env), req));
+  app.Run();
+  // Nothing of the request stays with the application.
+  app.SetHost(TCGIHost());
+}
+
+int OpenListener(const std::string &address) {
+  if (address.empty()) return 0; // the process manager's socket
+  int fd = FCGX_OpenSocket(address.c_str(), kFastCGIBacklog);
+  if (fd < 0) std::fprintf(stderr, "VEVUDE: cannot listen on %s\n", address.c_str());
+  return fd;
+}
+
+// A Unix socket made by "--fastcgi PATH" goes with the worker.
+void CloseListener(const std::string &address, int fd) {
+  if (address.empty()) return;
+  close(fd);
+  if (address.find(':') == std::string::npos) unlink(address.c_str());
+}
+
+} // namespace
+
+bool StartedByFastCGIManager() {
+  // Only a socket can be a listening socket. A CGI program's input is a
+  // pipe, a file or a connected socket, and the library's check would
+  // install its own SIGPIPE and SIGUSR1 handlers: those are put back.
+  struct stat st;
+  if (fstat(0, &st) != 0 || !S_ISSOCK(st.st_mode)) return false;
+  struct sigaction pipe, usr1;
+  sigaction(SIGPIPE, nullptr, &pipe);
+  sigaction(SIGUSR1, nullptr, &usr1);
+  bool fastcgi = !FCGX_IsCGI();
+  if (!fastcgi) {
+    sigaction(SIGPIPE, &pipe, nullptr);
+    sigaction(SIGUSR1, &usr1, nullptr);
+  }
+  return fastcgi;
+}
+
+int64_t MaxRequestsFromEnvironment() {
+  const char *text = std::getenv(kMaxRequestsVariable);
+  if (!text || !*text) return 0;
+  char *end = nullptr;
+  errno = 0;
+  long long n = std::strtoll(text, &end, 10);
+  if (errno != 0 || *end != '\0' || n < 0 || text[0] == '-' || text[0] == '+') {
+    std::fprintf(stderr, "VEVUDE: %s is not a number of requests; no limit applies\n",
+                 kMaxRequestsVariable);
+    return 0;
+  }
+  return int64_t(n);
+}
+
+bool FastCGIEnvironment(const char *const *params, TCGIEnvironment &env) {
+  static constexpr std::string_view kRole = "FCGI_ROLE=";
+  std::vector<std::string> vars;
+  int64_t total = 0;
+  for (const char *const *p = params; p && *p; ++p) {
+    std::string_view entry(*p);
+    if (entry.starts_with(kRole)) continue;
+    total += int64_t(entry.size()) + 1;
+    if (int64_t(entry.size()) > kMaxParamLength || total > kMaxParamsTotal) {
+      env = TCGIEnvironment();
+      return false;
+    }
+    vars.emplace_back(entry);
+  }
+  env = TCGIEnvironment(std::move(vars));
+  return true;
+}
+
+int RunFastCGI(TCGIApplication &app, const TFastCGIOptions &options) {
+  TSignalGuard signals;
+  if (FCGX_Init() != 0) return 1;
+  int listener = OpenListener(options.Address);
+  if (listener < 0) return 1;
+  SetNonBlocking(listener);
+  FCGX_Request req;
+  FCGX_InitRequest(&req, listener, 0);
+  int64_t served = 0;
+  while (options.MaxRequests <= 0 || served < options.MaxRequests) {
+    // A connection the web server keeps open carries its next request.
+    if (!WaitForWork(req.ipcFd >= 0 ? req.ipcFd : listener, -1, signals)) break;
+    int rc = FCGX_Accept_r(&req);
+    if (rc < 0) {
+      // Taken by another worker, or broken before a request: wait again.
+      // Any other failure (out of descriptors, say) waits a little first.
+      if (rc != -EAGAIN && rc != -EWOULDBLOCK && rc != -EINTR &&
+          !WaitForWork(-1, kAcceptRetryDelayMs, signals))
+        break;
+      continue;
+    }
+    ServeOne(app, req);
+    FCGX_Finish_r(&req);
+    ++served;
+  }
+  FCGX_Free(&req, 1);
+  CloseListener(options.Address, listener);
+  return 0;
+}
+
+} // namespace vv
