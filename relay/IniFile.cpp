@@ -1,5 +1,6 @@
 #include "relay/IniFile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -51,8 +52,15 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
 std::string LoadText(const std::string &fileName) {
   std::unique_ptr<FILE, int (*)(FILE *)> f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
   if (!f) return {};
-  std::string bytes(MaxIniFileSize, '\0');
-  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f.get()));
+  // Read as it comes: a buffer of the full limit would be cleared on every
+  // read of every setting, for a file of a few hundred bytes.
+  std::string bytes;
+  char chunk[4096];
+  while (bytes.size() < MaxIniFileSize) {
+    size_t n = std::fread(chunk, 1, std::min(sizeof chunk, MaxIniFileSize - bytes.size()), f.get());
+    if (n == 0) break;
+    bytes.append(chunk, n);
+  }
   if (bytes.starts_with("\xEF\xBB\xBF")) return bytes.substr(3);
   if (bytes.starts_with("\xFF\xFE")) return Utf16ToUtf8(std::string_view(bytes).substr(2), false);
   if (bytes.starts_with("\xFE\xFF")) return Utf16ToUtf8(std::string_view(bytes).substr(2), true);
