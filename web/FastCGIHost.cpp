@@ -1,5 +1,6 @@
 #include "web/FastCGIHost.h"
 
+#include <dlfcn.h>
 #include <fcgiapp.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 
 #include "rtl/Format.h"
 #include "web/WebLimits.h"
@@ -20,6 +22,61 @@
 namespace vv {
 
 namespace {
+
+// ---- the FastCGI library, loaded at run time ----
+// A CGI process never loads it: only a process whose standard input is a
+// socket, or that was asked to listen, does. Only declarations come from
+// <fcgiapp.h>; the functions are reached through this table.
+constexpr const char *kFCGISoName = "libfcgi.so.0";
+
+struct TFCGIApi {
+  int (*IsCGI)();
+  int (*Init)();
+  int (*OpenSocket)(const char *path, int backlog);
+  int (*InitRequest)(FCGX_Request *request, int sock, int flags);
+  int (*Accept_r)(FCGX_Request *request);
+  void (*Finish_r)(FCGX_Request *request);
+  void (*Free)(FCGX_Request *request, int close);
+  int (*GetStr)(char *str, int n, FCGX_Stream *stream);
+  int (*PutStr)(const char *str, int n, FCGX_Stream *stream);
+  int (*GetError)(FCGX_Stream *stream);
+};
+
+TFCGIApi GFCGI;
+
+template <typename F> bool Bind(void *lib, const char *name, F &slot) {
+  slot = reinterpret_cast<F>(dlsym(lib, name));
+  return slot != nullptr;
+}
+
+bool LoadFCGI() {
+  void *lib = dlopen(kFCGISoName, RTLD_NOW | RTLD_LOCAL);
+  if (!lib) return false;
+  TFCGIApi api{};
+  bool ok = Bind(lib, "FCGX_IsCGI", api.IsCGI) && Bind(lib, "FCGX_Init", api.Init) &&
+            Bind(lib, "FCGX_OpenSocket", api.OpenSocket) &&
+            Bind(lib, "FCGX_InitRequest", api.InitRequest) &&
+            Bind(lib, "FCGX_Accept_r", api.Accept_r) && Bind(lib, "FCGX_Finish_r", api.Finish_r) &&
+            Bind(lib, "FCGX_Free", api.Free) && Bind(lib, "FCGX_GetStr", api.GetStr) &&
+            Bind(lib, "FCGX_PutStr", api.PutStr) && Bind(lib, "FCGX_GetError", api.GetError);
+  if (!ok) {
+    dlclose(lib);
+    return false;
+  }
+  GFCGI = api; // stays loaded for the life of the process
+  return true;
+}
+
+// The loaded library, or null with one line on standard error.
+const TFCGIApi *FCGI() {
+  static std::once_flag once;
+  static bool loaded = false;
+  std::call_once(once, [] {
+    loaded = LoadFCGI();
+    if (!loaded) std::fprintf(stderr, "VEVUDE: cannot load %s\n", kFCGISoName);
+  });
+  return loaded ? &GFCGI : nullptr;
+}
 
 volatile sig_atomic_t GStopRequested = 0;
 
@@ -85,14 +142,14 @@ TCGIHost RequestHost(TCGIEnvironment env, FCGX_Request &req) {
   FCGX_Stream *in = req.in, *out = req.out;
   host.Read = [in](void *buffer, int64_t count) -> int64_t {
     int want = int(std::min<int64_t>(count, INT_MAX));
-    int n = FCGX_GetStr(static_cast<char *>(buffer), want, in);
-    return n == 0 && FCGX_GetError(in) != 0 ? -1 : n;
+    int n = GFCGI.GetStr(static_cast<char *>(buffer), want, in);
+    return n == 0 && GFCGI.GetError(in) != 0 ? -1 : n;
   };
   host.Write = [out](const void *buffer, int64_t count) -> int64_t {
     const char *p = static_cast<const char *>(buffer);
     int64_t done = 0;
     while (done < count) {
-      int n = FCGX_PutStr(p + done, int(std::min<int64_t>(count - done, INT_MAX)), out);
+      int n = GFCGI.PutStr(p + done, int(std::min<int64_t>(count - done, INT_MAX)), out);
       if (n <= 0) break;
       done += n;
     }
@@ -111,8 +168,8 @@ void RefuseParams(FCGX_Request &req) {
   std::string head = Format("Status: 400 Bad Request\r\nContent-Type: text/html\r\n"
                             "Content-Length: %d\r\n\r\n",
                             {int64_t(body.size())});
-  FCGX_PutStr(head.data(), int(head.size()), req.out);
-  FCGX_PutStr(body.data(), int(body.size()), req.out);
+  GFCGI.PutStr(head.data(), int(head.size()), req.out);
+  GFCGI.PutStr(body.data(), int(body.size()), req.out);
 }
 
 void ServeOne(TCGIApplication &app, FCGX_Request &req) {
@@ -126,7 +183,7 @@ void ServeOne(TCGIApplication &app, FCGX_Request &req) {
 
 int OpenListener(const std::string &address) {
   if (address.empty()) return 0; // the process manager's socket
-  int fd = FCGX_OpenSocket(address.c_str(), kFastCGIBacklog);
+  int fd = GFCGI.OpenSocket(address.c_str(), kFastCGIBacklog);
   if (fd < 0) std::fprintf(stderr, "VEVUDE: cannot listen on %s\n", address.c_str());
   return fd;
 }
@@ -149,7 +206,9 @@ bool StartedByFastCGIManager() {
   struct sigaction pipe, usr1;
   sigaction(SIGPIPE, nullptr, &pipe);
   sigaction(SIGUSR1, nullptr, &usr1);
-  bool fastcgi = !FCGX_IsCGI();
+  // Without the library a connected socket is still served as CGI.
+  const TFCGIApi *fcgi = FCGI();
+  bool fastcgi = fcgi && !fcgi->IsCGI();
   if (!fastcgi) {
     sigaction(SIGPIPE, &pipe, nullptr);
     sigaction(SIGUSR1, &usr1, nullptr);
@@ -191,17 +250,18 @@ bool FastCGIEnvironment(const char *const *params, TCGIEnvironment &env) {
 
 int RunFastCGI(TCGIApplication &app, const TFastCGIOptions &options) {
   TSignalGuard signals;
-  if (FCGX_Init() != 0) return 1;
+  const TFCGIApi *fcgi = FCGI();
+  if (!fcgi || fcgi->Init() != 0) return 1;
   int listener = OpenListener(options.Address);
   if (listener < 0) return 1;
   SetNonBlocking(listener);
   FCGX_Request req;
-  FCGX_InitRequest(&req, listener, 0);
+  fcgi->InitRequest(&req, listener, 0);
   int64_t served = 0;
   while (options.MaxRequests <= 0 || served < options.MaxRequests) {
     // A connection the web server keeps open carries its next request.
     if (!WaitForWork(req.ipcFd >= 0 ? req.ipcFd : listener, -1, signals)) break;
-    int rc = FCGX_Accept_r(&req);
+    int rc = fcgi->Accept_r(&req);
     if (rc < 0) {
       // Taken by another worker, or broken before a request: wait again.
       // Any other failure (out of descriptors, say) waits a little first.
@@ -211,10 +271,10 @@ int RunFastCGI(TCGIApplication &app, const TFastCGIOptions &options) {
       continue;
     }
     ServeOne(app, req);
-    FCGX_Finish_r(&req);
+    fcgi->Finish_r(&req);
     ++served;
   }
-  FCGX_Free(&req, 1);
+  fcgi->Free(&req, 1);
   CloseListener(options.Address, listener);
   return 0;
 }

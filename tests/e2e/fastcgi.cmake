@@ -8,3 +8,6 @@ foreach(group Slice Isolation Lifecycle ScaleOut)
   set_tests_properties(e2e_fastcgi_${group} PROPERTIES TIMEOUT 600
     ENVIRONMENT "VEVUDE_UPSTREAM_NAMESPACE=${VEVUDE_UPSTREAM_NAMESPACE}")
 endforeach()
+# A CGI start must not pay for the FastCGI library: a worker loads it.
+add_test(NAME fastcgi_executable_does_not_link_libfcgi
+         COMMAND sh -c "! ldd '$<TARGET_FILE:VEVUDE>' | grep -q libfcgi")

@@ -358,6 +358,39 @@ class Lifecycle(WorkerCase):
         self.assertEqual(w.proc.wait(STOP_TIMEOUT), 0)
         self.assertFalse(os.path.exists(w.address))
 
+    def test_standard_input_decides_the_mode(self):
+        # A process manager passes a listening socket; a web server starting
+        # a CGI program passes a pipe, a file or a connected socket.
+        params = fcgi.cgi_params("GET", "/wsdl/IDRUX")
+        cgi_answer = run_cgi(self.work, params)
+        env = dict(relay.clean_env(), **params)
+        for kind in ("pipe", "connected socket"):
+            with self.subTest(kind):
+                if kind == "pipe":
+                    p = subprocess.run([VEVUDE], cwd=self.work, env=env, input=b"",
+                                       capture_output=True, timeout=60)
+                else:
+                    a, b = socket.socketpair()
+                    with a, b:
+                        p = subprocess.run([VEVUDE], cwd=self.work, env=env, stdin=b,
+                                           capture_output=True, timeout=60)
+                self.assertEqual((p.returncode, p.stdout), (0, cgi_answer))
+        with self.subTest("listening socket"):
+            address = os.path.join(self.work, "manager.sock")
+            listener = socket.socket(socket.AF_UNIX)
+            listener.bind(address)
+            listener.listen(8)
+            with listener:
+                # A manager's environment has no CGI variables.
+                p = subprocess.Popen([VEVUDE], cwd=self.work, env=relay.clean_env(),
+                                     stdin=listener, stdout=subprocess.DEVNULL)
+            try:
+                self.assertEqual(fcgi.call(address, params)[0], cgi_answer)
+                p.send_signal(signal.SIGTERM)
+                self.assertEqual(p.wait(STOP_TIMEOUT), 0)
+            finally:
+                relay.stop(p)
+
     def test_sigterm_while_idle_exits_at_once(self):
         w = self.start_worker()
         self.assertEqual(records_of(w.soap("MAD")), [])
