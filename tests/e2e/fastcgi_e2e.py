@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """Persistent mode end to end: the program as a FastCGI worker.
 
-  Slice      lighttpd serves the same requests through mod_cgi and through
-             mod_fastcgi (deploy/lighttpd-fastcgi.conf); the answers must be
-             the same bytes.
+  Slice      the same requests through lighttpd's mod_cgi, lighttpd's
+             mod_fastcgi and Apache's mod_fcgid (the deploy/ files); the
+             program's answers must be the same bytes.
   Isolation  sequences of requests in one worker ("--fastcgi SOCKET") against
              the spyne upstream (plain and TLS) and tinyproxy: nothing of one
              request reaches the next, failures stay with their request, and
@@ -41,6 +41,7 @@ VEVUDE = None
 DEPLOY = os.path.join(HERE, "..", "..", "deploy")
 LIGHTTPD = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
 NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
+APACHE = shutil.which("apache2") or "/usr/sbin/apache2"
 SPAWN_FCGI = shutil.which("spawn-fcgi") or "/usr/bin/spawn-fcgi"
 TINYPROXY = shutil.which("tinyproxy") or "/usr/bin/tinyproxy"
 START_TIMEOUT = 15  # seconds for a server to come up
@@ -458,12 +459,15 @@ class Lifecycle(WorkerCase):
 
 
 class Slice(unittest.TestCase):
-    """The same requests through lighttpd's mod_cgi and mod_fastcgi, one
-    after the other on the same port: the answers are the same bytes."""
+    """The same requests through lighttpd's mod_cgi, lighttpd's mod_fastcgi
+    (deploy/lighttpd-fastcgi.conf) and Apache's mod_fcgid
+    (deploy/apache-fcgid.conf), one after the other on the same port: the
+    program's answers are the same bytes."""
 
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="vevude-fcgi-slice-")
+        os.chmod(cls.work, 0o755)  # Apache's workers run as www-data
         cls.up = relay.Upstream(cls.work, "plain")
         cls.config = relay.config(auth=(relay.USER, relay.PASSWORD), protocol="http",
                                   ipaddress="127.0.0.1:%d" % cls.up.port, path=relay.PATH)
@@ -473,32 +477,70 @@ class Slice(unittest.TestCase):
         cls.up.close()
         shutil.rmtree(cls.work, ignore_errors=True)
 
-    def site(self, mode, port):
-        """lighttpd serving the program at /VEVUDE through `mode`."""
-        root = os.path.join(self.work, mode)
-        os.makedirs(os.path.join(root, "htdocs"))
-        os.symlink(VEVUDE, os.path.join(root, "htdocs" if mode == "cgi" else "", "VEVUDE"))
-        with open(os.path.join(root, "htdocs" if mode == "cgi" else "", "config.ini"), "w") as f:
+    def folder(self, root):
+        """The service folder: the program and its config.ini."""
+        os.makedirs(root, mode=0o755)
+        os.chmod(root, 0o755)
+        os.symlink(VEVUDE, os.path.join(root, "VEVUDE"))
+        with open(os.path.join(root, "config.ini"), "w") as f:
             f.write(self.config)
-        if mode == "cgi":
+        os.chmod(os.path.join(root, "config.ini"), 0o644)
+
+    def lighttpd(self, mode, root, port):
+        os.makedirs(os.path.join(root, "htdocs"))
+        if mode == "lighttpd-cgi":
+            self.folder(os.path.join(root, "htdocs", "svc"))
             conf = ('server.document-root = "%s/htdocs"\nserver.bind = "127.0.0.1"\n'
-                    'server.port = 8080\nserver.modules = ("mod_cgi")\n'
-                    'cgi.assign = ("/VEVUDE" => "")\nserver.errorlog = "%s/error.log"\n' % (root, root))
+                    'server.port = 8080\nserver.modules = ("mod_alias", "mod_cgi")\n'
+                    'alias.url = ("/VEVUDE" => "%s/htdocs/svc/VEVUDE")\n'
+                    'cgi.assign = ("" => "")\nserver.errorlog = "%s/error.log"\n'
+                    % (root, root, root))
         else:
+            self.folder(os.path.join(root, "svc"))
             with open(os.path.join(DEPLOY, "lighttpd-fastcgi.conf")) as f:
-                conf = f.read().replace("/srv/vevude", root)
+                conf = f.read().replace("/srv/vevude/htdocs", root + "/htdocs")
+            conf = conf.replace("/srv/vevude/error.log", root + "/error.log")
+            conf = conf.replace("/srv/vevude", root + "/svc")
         conf = conf.replace("server.port = 8080", "server.port = %d" % port)
         path = os.path.join(root, "lighttpd.conf")
         with open(path, "w") as f:
             f.write(conf)
-        proc = subprocess.Popen([LIGHTTPD, "-D", "-f", path], cwd=root, env=relay.clean_env(),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        relay.wait_for_port(port, proc)
-        return proc, os.path.join(root, "error.log")
+        return [LIGHTTPD, "-D", "-f", path]
+
+    def apache(self, root, port):
+        self.folder(os.path.join(root, "svc"))
+        ipc = os.path.join(root, "fcgid")
+        os.makedirs(ipc)
+        shutil.chown(ipc, "www-data")
+        with open(os.path.join(DEPLOY, "apache-fcgid.conf")) as f:
+            site = f.read().replace("/srv/vevude", root + "/svc")
+        if SANITIZED:
+            site += "FcgidInitialEnv ASAN_OPTIONS %s\n" % os.environ["ASAN_OPTIONS"]
+        with open(os.path.join(root, "site.conf"), "w") as f:
+            f.write(site)
+        modules = "/usr/lib/apache2/modules"
+        path = os.path.join(root, "httpd.conf")
+        with open(path, "w") as f:
+            f.write("ServerRoot %s\nServerName 127.0.0.1\nListen 127.0.0.1:%d\n"
+                    "PidFile %s/httpd.pid\nErrorLog %s/error.log\nLogLevel warn\n"
+                    "LoadModule mpm_event_module %s/mod_mpm_event.so\n"
+                    "LoadModule authz_core_module %s/mod_authz_core.so\n"
+                    "LoadModule alias_module %s/mod_alias.so\n"
+                    "User www-data\nGroup www-data\n"
+                    "FcgidIPCDir %s\nFcgidProcessTableFile %s/table\n"
+                    "Include %s/site.conf\n"
+                    % (root, port, root, root, modules, modules, modules, ipc, ipc, root))
+        return [APACHE, "-DFOREGROUND", "-f", path]
 
     def answers(self, mode, port, requests):
-        proc, errlog = self.site(mode, port)
+        root = os.path.join(self.work, mode)
+        os.makedirs(root)
+        os.chmod(root, 0o755)
+        cmd = self.apache(root, port) if mode == "apache-fcgid" else self.lighttpd(mode, root, port)
+        proc = subprocess.Popen(cmd, cwd=root, env=relay.clean_env(),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
+            relay.wait_for_port(port, proc)
             got = []
             for method, path, headers, body in requests:
                 conn = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
@@ -511,11 +553,11 @@ class Slice(unittest.TestCase):
                     conn.close()
         finally:
             relay.stop(proc)
-        with open(errlog, encoding="utf-8", errors="replace") as f:
+        with open(os.path.join(root, "error.log"), encoding="utf-8", errors="replace") as f:
             log = f.read()
         return got, log
 
-    def test_cgi_and_fastcgi_answer_the_same_bytes(self):
+    def test_every_server_answers_the_same_bytes(self):
         soap = {"Content-Type": "text/xml", "SOAPAction": SOAPACTION}
         requests = [
             ("POST", "/VEVUDE/soap/IDRUX", soap, soap_body("N3")),
@@ -527,16 +569,25 @@ class Slice(unittest.TestCase):
             ("GET", "/VEVUDE/wsdl", {}, None),
         ]
         port = relay.free_port()
-        cgi, cgi_log = self.answers("cgi", port, requests)
-        fast, fast_log = self.answers("fastcgi", port, requests)
+        got = {mode: self.answers(mode, port, requests)
+               for mode in ("lighttpd-cgi", "lighttpd-fastcgi", "apache-fcgid")}
+        cgi = got["lighttpd-cgi"][0]
         self.assertEqual(len(cgi), len(requests))
         self.assertEqual(records_of(b"\r\n\r\n" + cgi[0][3]), relay.expected("N3"))
-        for req, a, b in zip(requests, cgi, fast):
+
+        def program_part(answer):
+            status, reason, heads, body = answer
+            ctype = [v for k, v in heads if k.lower() == "content-type"]
+            return status, reason, ctype, body
+
+        for req, a, b, c in zip(requests, cgi, got["lighttpd-fastcgi"][0],
+                                got["apache-fcgid"][0]):
             with self.subTest(request=req[:2], body=(req[3] or b"")[-60:]):
-                self.assertEqual(a, b)
-        for log in (cgi_log, fast_log):
+                self.assertEqual(a, b)  # the same server: every header too
+                self.assertEqual(program_part(a), program_part(c))
+        for mode, (_, log) in got.items():
             for word in ("Sanitizer", "runtime error"):
-                self.assertNotIn(word, log)
+                self.assertNotIn(word, log, mode)
 
 
 class ScaleOut(unittest.TestCase):
