@@ -25,6 +25,9 @@ constexpr int64_t kMaxParamLength = 131072;
 constexpr int64_t kMaxParamsTotal = 2 * 1024 * 1024;
 // Connections the listening socket of "--fastcgi ADDRESS" queues.
 constexpr int kFastCGIBacklog = 128;
+// Input left unread after an answer that is read to find its end, so that
+// the connection can be closed without waiting for the web server.
+constexpr int64_t kMaxInputDrain = 65536;
 // Pause before accepting again after a failure other than a lost race.
 constexpr int kAcceptRetryDelayMs = 100;
 
