@@ -511,7 +511,9 @@ class Slice(unittest.TestCase):
         self.folder(os.path.join(root, "svc"))
         ipc = os.path.join(root, "fcgid")
         os.makedirs(ipc)
-        shutil.chown(ipc, "www-data")
+        root_user = os.geteuid() == 0  # then the workers run as www-data
+        if root_user:
+            shutil.chown(ipc, "www-data")
         with open(os.path.join(DEPLOY, "apache-fcgid.conf")) as f:
             site = f.read().replace("/srv/vevude", root + "/svc")
         if SANITIZED:
@@ -526,10 +528,11 @@ class Slice(unittest.TestCase):
                     "LoadModule mpm_event_module %s/mod_mpm_event.so\n"
                     "LoadModule authz_core_module %s/mod_authz_core.so\n"
                     "LoadModule alias_module %s/mod_alias.so\n"
-                    "User www-data\nGroup www-data\n"
+                    "%s"
                     "FcgidIPCDir %s\nFcgidProcessTableFile %s/table\n"
                     "Include %s/site.conf\n"
-                    % (root, port, root, root, modules, modules, modules, ipc, ipc, root))
+                    % (root, port, root, root, modules, modules, modules,
+                       "User www-data\nGroup www-data\n" if root_user else "", ipc, ipc, root))
         return [APACHE, "-DFOREGROUND", "-f", path]
 
     def answers(self, mode, port, requests):
