@@ -9,7 +9,7 @@
              request reaches the next, failures stay with their request, and
              every answer is the CGI program's answer byte for byte.
   Lifecycle  SIGTERM, VEVUDE_MAX_REQUESTS, a thousand requests without a leak.
-  ScaleOut   nginx (deploy/nginx-fastcgi.conf) over two spawn-fcgi workers;
+  ScaleOut   nginx (deploy/nginx/vevude-fastcgi.conf) over two spawn-fcgi workers;
              one is killed under load and the other carries on.
 
 Every server runs on loopback (free ports or Unix sockets in a temporary
@@ -460,8 +460,8 @@ class Lifecycle(WorkerCase):
 
 class Slice(unittest.TestCase):
     """The same requests through lighttpd's mod_cgi, lighttpd's mod_fastcgi
-    (deploy/lighttpd-fastcgi.conf) and Apache's mod_fcgid
-    (deploy/apache-fcgid.conf), one after the other on the same port: the
+    (deploy/lighttpd/vevude-fastcgi.conf) and Apache's mod_fcgid
+    (deploy/apache/vevude-fcgid.conf), one after the other on the same port: the
     program's answers are the same bytes."""
 
     @classmethod
@@ -497,7 +497,7 @@ class Slice(unittest.TestCase):
                     % (root, root, root))
         else:
             self.folder(os.path.join(root, "svc"))
-            with open(os.path.join(DEPLOY, "lighttpd-fastcgi.conf")) as f:
+            with open(os.path.join(DEPLOY, "lighttpd", "vevude-fastcgi.conf")) as f:
                 conf = f.read().replace("/srv/vevude/htdocs", root + "/htdocs")
             conf = conf.replace("/srv/vevude/error.log", root + "/error.log")
             conf = conf.replace("/srv/vevude", root + "/svc")
@@ -514,7 +514,7 @@ class Slice(unittest.TestCase):
         root_user = os.geteuid() == 0  # then the workers run as www-data
         if root_user:
             shutil.chown(ipc, "www-data")
-        with open(os.path.join(DEPLOY, "apache-fcgid.conf")) as f:
+        with open(os.path.join(DEPLOY, "apache", "vevude-fcgid.conf")) as f:
             site = f.read().replace("/srv/vevude", root + "/svc")
         if SANITIZED:
             site += "FcgidInitialEnv ASAN_OPTIONS %s\n" % os.environ["ASAN_OPTIONS"]
@@ -613,22 +613,20 @@ class ScaleOut(unittest.TestCase):
         # the empty list without going upstream).
         folder = os.path.join(self.work, "backend-%d" % port)
         os.makedirs(folder)
-        with open(os.path.join(DEPLOY, "vevude-fastcgi.sh")) as f:
-            script = f.read()
-        self.assertIn("spawn-fcgi", script)
         os.symlink(VEVUDE, os.path.join(folder, "VEVUDE"))
         # The deployment script execs spawn-fcgi, which execs the worker: the
         # process started here is the worker itself.
         env = relay.clean_env()
         env["PATH"] = os.path.dirname(SPAWN_FCGI) + ":" + env.get("PATH", "/usr/bin:/bin")
-        p = subprocess.Popen(["/bin/sh", os.path.join(DEPLOY, "vevude-fastcgi.sh"), str(port), folder],
-                             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        script = os.path.join(DEPLOY, "nginx", "vevude-fastcgi.sh")
+        p = subprocess.Popen(["/bin/sh", script, str(port), folder], env=env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
         wait_until(lambda: can_connect(("127.0.0.1", port)), p, "backend")
         return p
 
     def start_nginx(self, port, backends):
-        with open(os.path.join(DEPLOY, "nginx-fastcgi.conf")) as f:
+        with open(os.path.join(DEPLOY, "nginx", "vevude-fastcgi.conf")) as f:
             site = f.read()
         site = site.replace("127.0.0.1:9001", "127.0.0.1:%d" % backends[0])
         site = site.replace("127.0.0.1:9002", "127.0.0.1:%d" % backends[1])
