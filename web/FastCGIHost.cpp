@@ -3,9 +3,11 @@
 #include <dlfcn.h>
 #include <fcgiapp.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 
@@ -33,7 +36,6 @@ constexpr const char *kFCGISoName = "libfcgi.so.0";
 struct TFCGIApi {
   int (*IsCGI)();
   int (*Init)();
-  int (*OpenSocket)(const char *path, int backlog);
   int (*InitRequest)(FCGX_Request *request, int sock, int flags);
   int (*Accept_r)(FCGX_Request *request);
   void (*Finish_r)(FCGX_Request *request);
@@ -56,7 +58,6 @@ bool LoadFCGI() {
   if (!lib) return false;
   TFCGIApi api{};
   bool ok = Bind(lib, "FCGX_IsCGI", api.IsCGI) && Bind(lib, "FCGX_Init", api.Init) &&
-            Bind(lib, "FCGX_OpenSocket", api.OpenSocket) &&
             Bind(lib, "FCGX_InitRequest", api.InitRequest) &&
             Bind(lib, "FCGX_Accept_r", api.Accept_r) && Bind(lib, "FCGX_Finish_r", api.Finish_r) &&
             Bind(lib, "FCGX_Free", api.Free) && Bind(lib, "FCGX_GetStr", api.GetStr) &&
@@ -208,10 +209,87 @@ void SkipLingerWhenSafe(FCGX_Request &req) {
   if (GFCGI.HasSeenEOF(req.in)) req.detached = 1;
 }
 
+// ---- the listening socket of "--fastcgi ADDRESS" ----
+// Made here rather than by the library, which ends the process without a
+// word when it cannot listen.
+
+// "host:port", ":port" or "[v6-address]:port" is TCP; anything else a path.
+bool SplitHostPort(const std::string &address, std::string &host, std::string &port) {
+  size_t colon = address.rfind(':');
+  if (colon == std::string::npos || colon + 1 == address.size() ||
+      address.find_first_not_of("0123456789", colon + 1) != std::string::npos)
+    return false;
+  host = address.substr(0, colon);
+  port = address.substr(colon + 1);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  return true;
+}
+
+int ListenTCP(const std::string &host, const std::string &port) {
+  addrinfo hints = {};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo *list = nullptr;
+  if (getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &list) != 0) {
+    errno = EADDRNOTAVAIL;
+    return -1;
+  }
+  int fd = -1;
+  for (addrinfo *a = list; a && fd < 0; a = a->ai_next) {
+    fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    if (fd < 0) continue;
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, kFastCGIBacklog) != 0) {
+      int saved = errno;
+      close(fd);
+      fd = -1;
+      errno = saved;
+    }
+  }
+  freeaddrinfo(list);
+  return fd;
+}
+
+// A socket file left by a worker that died is replaced; one that a live
+// worker listens on is not.
+int ListenUnix(const std::string &path) {
+  sockaddr_un sa = {};
+  sa.sun_family = AF_UNIX;
+  if (path.size() >= sizeof sa.sun_path) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  std::copy(path.begin(), path.end(), sa.sun_path);
+  auto *addr = reinterpret_cast<sockaddr *>(&sa);
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  int rc = bind(fd, addr, sizeof sa);
+  if (rc != 0 && errno == EADDRINUSE) {
+    int probe = socket(AF_UNIX, SOCK_STREAM, 0);
+    bool stale = probe >= 0 && connect(probe, addr, sizeof sa) != 0 && errno == ECONNREFUSED;
+    if (probe >= 0) close(probe);
+    if (stale && unlink(path.c_str()) == 0) rc = bind(fd, addr, sizeof sa);
+    if (!stale) errno = EADDRINUSE;
+  }
+  if (rc != 0 || listen(fd, kFastCGIBacklog) != 0) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
+  }
+  return fd;
+}
+
 int OpenListener(const std::string &address) {
   if (address.empty()) return 0; // the process manager's socket
-  int fd = GFCGI.OpenSocket(address.c_str(), kFastCGIBacklog);
-  if (fd < 0) std::fprintf(stderr, "VEVUDE: cannot listen on %s\n", address.c_str());
+  std::string host, port;
+  int fd = SplitHostPort(address, host, port) ? ListenTCP(host, port) : ListenUnix(address);
+  if (fd < 0)
+    std::fprintf(stderr, "VEVUDE: cannot listen on %s: %s\n", address.c_str(),
+                 std::strerror(errno));
   return fd;
 }
 
@@ -219,7 +297,8 @@ int OpenListener(const std::string &address) {
 void CloseListener(const std::string &address, int fd) {
   if (address.empty()) return;
   close(fd);
-  if (address.find(':') == std::string::npos) unlink(address.c_str());
+  std::string host, port;
+  if (!SplitHostPort(address, host, port)) unlink(address.c_str());
 }
 
 } // namespace

@@ -112,16 +112,18 @@ class Worker:
     """One "VEVUDE --fastcgi SOCKET" process in its own folder, which holds
     the config.ini it reads."""
 
-    def __init__(self, folder, env=None, config=None):
+    def __init__(self, folder, env=None, config=None, listen=None):
+        """`listen`: (argument, address to connect to); a Unix socket in
+        the folder by default."""
         self.folder = folder
-        self.address = os.path.join(folder, "worker.sock")
+        arg, self.address = listen or (os.path.join(folder, "worker.sock"),) * 2
         self.errors = os.path.join(folder, "worker.err")
         if config is not None:
             self.set_config(config)
         full = relay.clean_env()
         full.update(env or {})
         with open(self.errors, "ab") as err:
-            self.proc = subprocess.Popen([VEVUDE, "--fastcgi", self.address], cwd=folder, env=full,
+            self.proc = subprocess.Popen([VEVUDE, "--fastcgi", arg], cwd=folder, env=full,
                                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                          stderr=err)
         wait_until(lambda: can_connect(self.address), self.proc, "worker")
@@ -391,6 +393,71 @@ class Lifecycle(WorkerCase):
                 self.assertEqual(p.wait(STOP_TIMEOUT), 0)
             finally:
                 relay.stop(p)
+
+    def test_command_line(self):
+        busy = socket.socket()
+        busy.bind(("127.0.0.1", 0))
+        busy.listen(1)
+        cgi = dict(fcgi.cgi_params("GET", "/wsdl/IDRUX"), **relay.clean_env())
+        cases = [
+            # (arguments, environment, exit status, standard error contains, output starts)
+            (["--fastcgi"], None, 2, "usage: VEVUDE --fastcgi ADDRESS", b""),
+            (["--fastcgi", ""], None, 2, "usage: VEVUDE --fastcgi ADDRESS", b""),
+            (["--fastcgi", "127.0.0.1:%d" % busy.getsockname()[1]], None, 1, "cannot listen on",
+             b""),
+            (["--fastcgi", "/nonexistent/dir/w.sock"], None, 1, "cannot listen on", b""),
+            # A CGI request never reads its command line: a query without
+            # "=" reaches a CGI program as arguments.
+            (["--fastcgi", "127.0.0.1:1"], cgi, 0, "", b"Status: 200 OK\r\n"),
+        ]
+        with busy:
+            for args, env, status, message, output in cases:
+                with self.subTest(args=args, cgi=env is not None):
+                    p = subprocess.run([VEVUDE] + args, cwd=self.work, env=env or relay.clean_env(),
+                                       input=b"", capture_output=True, timeout=60)
+                    self.assertEqual(p.returncode, status)
+                    self.assertIn(message, p.stderr.decode())
+                    self.assertTrue(p.stdout.startswith(output), p.stdout[:60])
+
+    def test_listens_on_tcp_by_itself(self):
+        for form in ("127.0.0.1:%d", ":%d"):
+            with self.subTest(form):
+                port = relay.free_port()
+                w = Worker(self.work, listen=(form % port, ("127.0.0.1", port)))
+                try:
+                    self.assertEqual(records_of(w.soap("MAD")), [])
+                finally:
+                    self.assertEqual(w.stop(), 0)
+
+    def test_a_socket_file_left_behind_is_replaced_a_live_one_is_not(self):
+        stale = socket.socket(socket.AF_UNIX)
+        stale.bind(os.path.join(self.work, "worker.sock"))  # bound, never listening
+        stale.close()
+        w = self.start_worker()
+        self.assertEqual(records_of(w.soap("MAD")), [])
+        p = subprocess.run([VEVUDE, "--fastcgi", w.address], cwd=self.work, env=relay.clean_env(),
+                           capture_output=True, timeout=60)
+        self.assertEqual(p.returncode, 1)
+        self.assertIn("cannot listen on %s: Address already in use" % w.address, p.stderr.decode())
+        self.assertEqual(records_of(w.soap("MAD")), [])
+
+    def test_a_kept_connection_carries_request_after_request(self):
+        # A web server may keep its connection to the worker (nginx with
+        # fastcgi_keep_conn): the next request arrives on it, and a stop
+        # signal still ends a worker that waits on it.
+        w = self.start_worker()
+        cases = [
+            ("service page", fcgi.cgi_params("GET", "/"), b""),
+            ("SOAP call", soap_params(soap_body("MAD")), soap_body("MAD")),
+            ("WSDL", fcgi.cgi_params("GET", "/wsdl/IDRUX"), b""),
+        ]
+        with fcgi.connect(w.address) as s:
+            for what, params, body in cases:
+                with self.subTest(what):
+                    s.sendall(fcgi.request_bytes(params, body, keep=True))
+                    self.assertEqual(fcgi.read_answer(s)[0], run_cgi(self.work, params, body))
+            w.proc.send_signal(signal.SIGTERM)
+            self.assertEqual(w.proc.wait(STOP_TIMEOUT), 0)
 
     def test_sigterm_while_idle_exits_at_once(self):
         w = self.start_worker()
