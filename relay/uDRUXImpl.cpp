@@ -19,21 +19,29 @@ TClass TDRUX::StaticClassInfo() {
 
 bool TDRUX::LoadConfig() {
   try {
-    TIniFile ini(ConfigFileName);
-    Username = ini.ReadString("AUTHENTICATION", "username", "");
-    Password = ini.ReadString("AUTHENTICATION", "password", "");
-    Protocol = ini.ReadString("WEBSERVICE", "protocol", "");
-    IPAddress = ini.ReadString("WEBSERVICE", "ipaddress", "");
-    Path = ini.ReadString("WEBSERVICE", "path", "");
-    ProxyIP = ini.ReadString("WEBSERVICE", "proxyip", "");
-    ProxyPort = ini.ReadInteger("WEBSERVICE", "proxyport", 0);
-    IgnoreInvalidCerts = ini.ReadInteger("WEBSERVICE", "ignoreinvalidcerts", 0) != 0;
-    CAFile = ini.ReadString("WEBSERVICE", "cafile", "");
+    ReadConfig();
     return true;
   } catch (const std::exception &e) {
     LogFailure(e, "");
     return false;
   }
+}
+
+void TDRUX::ReadConfig() {
+  TIniFile ini(ConfigFileName);
+  Username = ini.ReadString("AUTHENTICATION", "username", "");
+  Password = ini.ReadString("AUTHENTICATION", "password", "");
+  Protocol = ini.ReadString("WEBSERVICE", "protocol", "");
+  IPAddress = ini.ReadString("WEBSERVICE", "ipaddress", "");
+  Path = ini.ReadString("WEBSERVICE", "path", "");
+  ProxyIP = ini.ReadString("WEBSERVICE", "proxyip", "");
+  ProxyPort = ini.ReadInteger("WEBSERVICE", "proxyport", 0);
+  IgnoreInvalidCerts = ini.ReadInteger("WEBSERVICE", "ignoreinvalidcerts", 0) != 0;
+  CAFile = ini.ReadString("WEBSERVICE", "cafile", "");
+}
+
+std::string TDRUX::UpstreamAddress() const {
+  return Format("%s://%s/%s", {Protocol, IPAddress, Path});
 }
 
 void TDRUX::HTTPWebNodeBeforePost(THTTPReqResp &HTTPReqResp, THTTPClient &Client) {
@@ -70,54 +78,62 @@ std::string HideUserInfo(std::string text) {
 }
 } // namespace
 
-void TDRUX::LogFailure(const std::exception &E, const std::string &Address) const {
+std::string TDRUX::HideSecrets(std::string Text) const {
+  // One line, whatever the text holds; the password never.
+  Text = StringReplace(StringReplace(Text, "\r", " "), "\n", " ");
+  if (!Password.empty()) Text = StringReplace(Text, Password, "********");
+  return HideUserInfo(Text);
+}
+
+std::string TDRUX::FailureText(const std::exception &E, const std::string &Address) const {
   std::string line = std::string(ErrorClassName(E)) + ": " + ErrorMessage(E);
   if (!Address.empty()) line += " (upstream " + Address + ")";
-  // One line, whatever the message holds; the password never.
-  line = StringReplace(StringReplace(line, "\r", " "), "\n", " ");
-  if (!Password.empty()) line = StringReplace(line, Password, "********");
-  line = HideUserInfo(line);
-  std::fprintf(stderr, "VEVUDE relay: %s\n", line.c_str());
+  return HideSecrets(line);
+}
+
+void TDRUX::LogFailure(const std::exception &E, const std::string &Address) const {
+  std::fprintf(stderr, "VEVUDE relay: %s\n", FailureText(E, Address).c_str());
   std::fflush(stderr);
 }
 
 ArrayOfFlightOp TDRUX::GetFlightsOpSoap(const std::string &Airport) {
-  ArrayOfFlightOp answer;
-  if (!LoadConfig()) return answer;
-  std::string address = Format("%s://%s/%s", {Protocol, IPAddress, Path});
+  if (!LoadConfig()) return {};
   try {
-    // Both objects free themselves with their last reference; these local
-    // references make sure of it whatever fails on the way.
-    auto *transport = new THTTPReqResp(nullptr);
-    IPtr<IWebNode> node(static_cast<IWebNode *>(transport));
-    transport->SetUserName(Username);
-    transport->SetPassword(Password);
-    transport->OnBeforePost = [this](THTTPReqResp &r, THTTPClient &c) {
-      HTTPWebNodeBeforePost(r, c);
-    };
-    // Certificates are checked unless the settings say otherwise: an
-    // unchecked server would receive the password.
-    TSOAPInvokeOptions options = transport->InvokeOptions();
-    if (IgnoreInvalidCerts)
-      options.Include(soIgnoreInvalidCerts);
-    else
-      options.Exclude(soIgnoreInvalidCerts);
-    transport->SetInvokeOptions(options);
-    transport->SetCAFile(CAFile);
-
-    auto *binding = new THTTPRIO(nullptr);
-    IPtr<IRIOAccess> keep(static_cast<IRIOAccess *>(binding));
-    binding->SetHTTPWebNode(transport);
-    node.Reset();
-    IPtr<FlightsOpSoap> service = GetFlightsOpSoapBinding(false, Protocol, IPAddress, Path, ProxyIP,
-                                                          IntToStr(ProxyPort), binding);
-    ArrayOfFlightOp got = service->GetFlightsOp(Airport);
-    answer.assign(got.begin(), got.end());
+    return CallUpstream(Airport);
   } catch (const std::exception &e) {
-    LogFailure(e, address);
-    answer.clear();
+    LogFailure(e, UpstreamAddress());
+    return {};
   }
-  return answer;
+}
+
+ArrayOfFlightOp TDRUX::CallUpstream(const std::string &Airport) {
+  // Both objects free themselves with their last reference; these local
+  // references make sure of it whatever fails on the way.
+  auto *transport = new THTTPReqResp(nullptr);
+  IPtr<IWebNode> node(static_cast<IWebNode *>(transport));
+  transport->SetUserName(Username);
+  transport->SetPassword(Password);
+  transport->OnBeforePost = [this](THTTPReqResp &r, THTTPClient &c) {
+    HTTPWebNodeBeforePost(r, c);
+  };
+  // Certificates are checked unless the settings say otherwise: an
+  // unchecked server would receive the password.
+  TSOAPInvokeOptions options = transport->InvokeOptions();
+  if (IgnoreInvalidCerts)
+    options.Include(soIgnoreInvalidCerts);
+  else
+    options.Exclude(soIgnoreInvalidCerts);
+  transport->SetInvokeOptions(options);
+  transport->SetCAFile(CAFile);
+
+  auto *binding = new THTTPRIO(nullptr);
+  IPtr<IRIOAccess> keep(static_cast<IRIOAccess *>(binding));
+  binding->SetHTTPWebNode(transport);
+  node.Reset();
+  IPtr<FlightsOpSoap> service = GetFlightsOpSoapBinding(false, Protocol, IPAddress, Path, ProxyIP,
+                                                        IntToStr(ProxyPort), binding);
+  ArrayOfFlightOp got = service->GetFlightsOp(Airport);
+  return got;
 }
 
 void InitDRUXImplUnit() {

@@ -6,7 +6,6 @@
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 #include <mutex>
 
 #include "rtl/Format.h"
+#include "web/ServerLaunch.h"
 #include "web/WebLimits.h"
 
 namespace vv {
@@ -304,11 +304,11 @@ void CloseListener(const std::string &address, int fd) {
 } // namespace
 
 bool StartedByFastCGIManager() {
-  // Only a socket can be a listening socket. A CGI program's input is a
-  // pipe, a file or a connected socket, and the library's check would
-  // install its own SIGPIPE and SIGUSR1 handlers: those are put back.
-  struct stat st;
-  if (fstat(0, &st) != 0 || !S_ISSOCK(st.st_mode)) return false;
+  // Only a listening socket can come from a process manager: a CGI
+  // program's input is a pipe, a file or a connected socket. The library
+  // has the last word, but its check installs its own SIGPIPE and SIGUSR1
+  // handlers, which are put back for a CGI program.
+  if (!IsFastCGIListenSocket(0)) return false;
   struct sigaction pipe, usr1;
   sigaction(SIGPIPE, nullptr, &pipe);
   sigaction(SIGUSR1, nullptr, &usr1);

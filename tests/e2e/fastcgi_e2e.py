@@ -401,8 +401,9 @@ class Lifecycle(WorkerCase):
         cgi = dict(fcgi.cgi_params("GET", "/wsdl/IDRUX"), **relay.clean_env())
         cases = [
             # (arguments, environment, exit status, standard error contains, output starts)
-            (["--fastcgi"], None, 2, "usage: VEVUDE --fastcgi ADDRESS", b""),
-            (["--fastcgi", ""], None, 2, "usage: VEVUDE --fastcgi ADDRESS", b""),
+            (["--fastcgi"], None, 2, "wrong number of arguments for --fastcgi", b""),
+            (["--fastcgi", ""], None, 2, "--fastcgi needs an address", b""),
+            (["--fastcgi", "a", "b"], None, 2, "wrong number of arguments for --fastcgi", b""),
             (["--fastcgi", "127.0.0.1:%d" % busy.getsockname()[1]], None, 1, "cannot listen on",
              b""),
             (["--fastcgi", "/nonexistent/dir/w.sock"], None, 1, "cannot listen on", b""),
