@@ -1,16 +1,16 @@
 #!/usr/bin/python3
 """Persistent mode end to end: the program as a FastCGI worker.
 
-  Slice      the same requests through lighttpd's mod_cgi, lighttpd's
-             mod_fastcgi and Apache's mod_fcgid (the deploy/ files); the
-             program's answers must be the same bytes.
+  Slice      each web server of deploy/ serves the same requests through
+             its CGI example and its FastCGI one (lighttpd mod_fastcgi,
+             Apache mod_fcgid, nginx with spawn-fcgi): the same bytes.
   Isolation  sequences of requests in one worker ("--fastcgi SOCKET") against
              the spyne upstream (plain and TLS) and tinyproxy: nothing of one
              request reaches the next, failures stay with their request, and
              every answer is the CGI program's answer byte for byte.
   Lifecycle  SIGTERM, VEVUDE_MAX_REQUESTS, a thousand requests without a leak.
-  ScaleOut   nginx (deploy/nginx/vevude-fastcgi.conf) over two spawn-fcgi workers;
-             one is killed under load and the other carries on.
+  ScaleOut   nginx (deploy/nginx/vevude-fastcgi*.conf) over two spawn-fcgi
+             workers; one is killed under load and the other carries on.
 
 Every server runs on loopback (free ports or Unix sockets in a temporary
 folder) and is stopped at the end; every wait is bounded.
@@ -36,13 +36,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import fastcgi_client as fcgi  # noqa: E402
 import relay_e2e as relay  # noqa: E402  (upstream, proxy and certificate helpers)
+import web_servers  # noqa: E402  (the web servers of the deployment examples)
 
 VEVUDE = None
-DEPLOY = os.path.join(HERE, "..", "..", "deploy")
-LIGHTTPD = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
-NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
-APACHE = shutil.which("apache2") or "/usr/sbin/apache2"
-SPAWN_FCGI = shutil.which("spawn-fcgi") or "/usr/bin/spawn-fcgi"
 TINYPROXY = shutil.which("tinyproxy") or "/usr/bin/tinyproxy"
 START_TIMEOUT = 15  # seconds for a server to come up
 STOP_TIMEOUT = 10  # seconds for a worker to end after SIGTERM
@@ -527,15 +523,18 @@ class Lifecycle(WorkerCase):
 
 
 class Slice(unittest.TestCase):
-    """The same requests through lighttpd's mod_cgi, lighttpd's mod_fastcgi
-    (deploy/lighttpd/vevude-fastcgi.conf) and Apache's mod_fcgid
-    (deploy/apache/vevude-fcgid.conf), one after the other on the same port: the
-    program's answers are the same bytes."""
+    """Each web server of the deployment examples (deploy/, started through
+    web_servers.py) serves the same requests once through its CGI example
+    and once through its FastCGI one, on the same port one after the
+    other: the answers are the same bytes."""
+
+    PAIRS = [("lighttpd", "cgi", "fastcgi"), ("apache", "cgi", "fcgid"),
+             ("nginx", "cgi", "fastcgi")]
 
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="vevude-fcgi-slice-")
-        os.chmod(cls.work, 0o755)  # Apache's workers run as www-data
+        os.chmod(cls.work, 0o755)
         cls.up = relay.Upstream(cls.work, "plain")
         cls.config = relay.config(auth=(relay.USER, relay.PASSWORD), protocol="http",
                                   ipaddress="127.0.0.1:%d" % cls.up.port, path=relay.PATH)
@@ -545,125 +544,49 @@ class Slice(unittest.TestCase):
         cls.up.close()
         shutil.rmtree(cls.work, ignore_errors=True)
 
-    def folder(self, root):
-        """The service folder: the program and its config.ini."""
-        os.makedirs(root, mode=0o755)
-        os.chmod(root, 0o755)
-        os.symlink(VEVUDE, os.path.join(root, "VEVUDE"))
-        with open(os.path.join(root, "config.ini"), "w") as f:
-            f.write(self.config)
-        os.chmod(os.path.join(root, "config.ini"), 0o644)
-
-    def lighttpd(self, mode, root, port):
-        os.makedirs(os.path.join(root, "htdocs"))
-        if mode == "lighttpd-cgi":
-            self.folder(os.path.join(root, "htdocs", "svc"))
-            conf = ('server.document-root = "%s/htdocs"\nserver.bind = "127.0.0.1"\n'
-                    'server.port = 8080\nserver.modules = ("mod_alias", "mod_cgi")\n'
-                    'alias.url = ("/VEVUDE" => "%s/htdocs/svc/VEVUDE")\n'
-                    'cgi.assign = ("" => "")\nserver.errorlog = "%s/error.log"\n'
-                    % (root, root, root))
-        else:
-            self.folder(os.path.join(root, "svc"))
-            with open(os.path.join(DEPLOY, "lighttpd", "vevude-fastcgi.conf")) as f:
-                conf = f.read().replace("/srv/vevude/htdocs", root + "/htdocs")
-            conf = conf.replace("/srv/vevude/error.log", root + "/error.log")
-            conf = conf.replace("/srv/vevude", root + "/svc")
-        conf = conf.replace("server.port = 8080", "server.port = %d" % port)
-        path = os.path.join(root, "lighttpd.conf")
-        with open(path, "w") as f:
-            f.write(conf)
-        return [LIGHTTPD, "-D", "-f", path]
-
-    def apache(self, root, port):
-        self.folder(os.path.join(root, "svc"))
-        ipc = os.path.join(root, "fcgid")
-        os.makedirs(ipc)
-        root_user = os.geteuid() == 0  # then the workers run as www-data
-        if root_user:
-            shutil.chown(ipc, "www-data")
-        with open(os.path.join(DEPLOY, "apache", "vevude-fcgid.conf")) as f:
-            site = f.read().replace("/srv/vevude", root + "/svc")
-        if SANITIZED:
-            site += "FcgidInitialEnv ASAN_OPTIONS %s\n" % os.environ["ASAN_OPTIONS"]
-        with open(os.path.join(root, "site.conf"), "w") as f:
-            f.write(site)
-        modules = "/usr/lib/apache2/modules"
-        path = os.path.join(root, "httpd.conf")
-        with open(path, "w") as f:
-            f.write("ServerRoot %s\nServerName 127.0.0.1\nListen 127.0.0.1:%d\n"
-                    "PidFile %s/httpd.pid\nErrorLog %s/error.log\nLogLevel warn\n"
-                    "LoadModule mpm_event_module %s/mod_mpm_event.so\n"
-                    "LoadModule authz_core_module %s/mod_authz_core.so\n"
-                    "LoadModule alias_module %s/mod_alias.so\n"
-                    "%s"
-                    "FcgidIPCDir %s\nFcgidProcessTableFile %s/table\n"
-                    "Include %s/site.conf\n"
-                    % (root, port, root, root, modules, modules, modules,
-                       "User www-data\nGroup www-data\n" if root_user else "", ipc, ipc, root))
-        return [APACHE, "-DFOREGROUND", "-f", path]
-
-    def answers(self, mode, port, requests):
-        root = os.path.join(self.work, mode)
-        os.makedirs(root)
-        os.chmod(root, 0o755)
-        cmd = self.apache(root, port) if mode == "apache-fcgid" else self.lighttpd(mode, root, port)
-        proc = subprocess.Popen(cmd, cwd=root, env=relay.clean_env(),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def answers(self, row, port, requests):
+        work = os.path.join(self.work, row)
+        os.makedirs(work)
+        os.chmod(work, 0o755)
+        folder = web_servers.ServiceFolder(work, VEVUDE, self.config)
+        site = web_servers.configuration(row)(work, folder)
+        site.port = port
+        site.start()
         try:
-            relay.wait_for_port(port, proc)
-            got = []
-            for method, path, headers, body in requests:
-                conn = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
-                try:
-                    conn.request(method, path, body=body, headers=headers)
-                    r = conn.getresponse()
-                    heads = sorted((k, v) for k, v in r.getheaders() if k.lower() != "date")
-                    got.append((r.status, r.reason, heads, r.read()))
-                finally:
-                    conn.close()
+            got = [site.request(*r) for r in requests]
         finally:
-            relay.stop(proc)
-        with open(os.path.join(root, "error.log"), encoding="utf-8", errors="replace") as f:
-            log = f.read()
-        return got, log
+            site.close()
+        return got, site.errors()
 
-    def test_every_server_answers_the_same_bytes(self):
+    def test_cgi_and_fastcgi_answer_the_same_bytes(self):
         soap = {"Content-Type": "text/xml", "SOAPAction": SOAPACTION}
         requests = [
-            ("POST", "/VEVUDE/soap/IDRUX", soap, soap_body("N3")),
-            ("POST", "/VEVUDE/soap/IDRUX", soap, soap_body("N1000")),
-            ("POST", "/VEVUDE/soap/IDRUX", dict(soap, SOAPAction='"urn:no#such"'), soap_body("N3")),
-            ("POST", "/VEVUDE/soap/IDRUX", soap, b"<not-soap/>"),
-            ("GET", "/VEVUDE/", {}, None),
-            ("GET", "/VEVUDE/wsdl/IDRUX", {}, None),
-            ("GET", "/VEVUDE/wsdl", {}, None),
+            ("POST", "/VEVUDE/soap/IDRUX", soap_body("N3"), soap),
+            ("POST", "/VEVUDE/soap/IDRUX", soap_body("N1000"), soap),
+            ("POST", "/VEVUDE/soap/IDRUX", soap_body("N3"), dict(soap, SOAPAction='"urn:no#such"')),
+            ("POST", "/VEVUDE/soap/IDRUX", b"<not-soap/>", soap),
+            ("GET", "/VEVUDE/", None, {}),
+            ("GET", "/VEVUDE/wsdl/IDRUX", None, {}),
+            ("GET", "/VEVUDE/wsdl", None, {}),
         ]
         port = relay.free_port()
-        got = {mode: self.answers(mode, port, requests)
-               for mode in ("lighttpd-cgi", "lighttpd-fastcgi", "apache-fcgid")}
-        cgi = got["lighttpd-cgi"][0]
-        self.assertEqual(len(cgi), len(requests))
-        self.assertEqual(records_of(b"\r\n\r\n" + cgi[0][3]), relay.expected("N3"))
-
-        def program_part(answer):
-            status, reason, heads, body = answer
-            ctype = [v for k, v in heads if k.lower() == "content-type"]
-            return status, reason, ctype, body
-
-        for req, a, b, c in zip(requests, cgi, got["lighttpd-fastcgi"][0],
-                                got["apache-fcgid"][0]):
-            with self.subTest(request=req[:2], body=(req[3] or b"")[-60:]):
-                self.assertEqual(a, b)  # the same server: every header too
-                self.assertEqual(program_part(a), program_part(c))
-        for mode, (_, log) in got.items():
-            for word in ("Sanitizer", "runtime error"):
-                self.assertNotIn(word, log, mode)
+        for server, cgi_mode, fastcgi_mode in self.PAIRS:
+            with self.subTest(server=server):
+                cgi, _ = self.answers("%s-%s" % (server, cgi_mode), port, requests)
+                fast, log = self.answers("%s-%s" % (server, fastcgi_mode), port, requests)
+                self.assertEqual(cgi[0][:2], (200, "text/xml"))
+                self.assertEqual(records_of(b"\r\n\r\n" + cgi[0][2]), relay.expected("N3"))
+                for req, a, b in zip(requests, cgi, fast):
+                    with self.subTest(request=req[:2], body=(req[2] or b"")[-60:]):
+                        self.assertEqual(a, b)
+                for word in ("Sanitizer", "runtime error"):
+                    self.assertNotIn(word, log)
 
 
 class ScaleOut(unittest.TestCase):
     """nginx spreads requests over two workers started by spawn-fcgi on two
-    ports; one is killed under load and the other carries on."""
+    ports (the nginx FastCGI example of deploy/); one is killed under load
+    and the other carries on."""
 
     CLIENTS = 6
     RUN_SECONDS = 6
@@ -672,74 +595,32 @@ class ScaleOut(unittest.TestCase):
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="vevude-fcgi-scale-")
+        os.chmod(self.work, 0o755)
         self.addCleanup(shutil.rmtree, self.work, True)
-        self.procs = []
-        self.addCleanup(lambda: [relay.stop(p) for p in self.procs])
-
-    def start_backend(self, port):
-        # Each worker in its own folder (no config.ini: every call answers
-        # the empty list without going upstream).
-        folder = os.path.join(self.work, "backend-%d" % port)
-        os.makedirs(folder)
-        os.symlink(VEVUDE, os.path.join(folder, "VEVUDE"))
-        # The deployment script execs spawn-fcgi, which execs the worker: the
-        # process started here is the worker itself.
-        env = relay.clean_env()
-        env["PATH"] = os.path.dirname(SPAWN_FCGI) + ":" + env.get("PATH", "/usr/bin:/bin")
-        script = os.path.join(DEPLOY, "nginx", "vevude-fastcgi.sh")
-        p = subprocess.Popen(["/bin/sh", script, str(port), folder], env=env,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.procs.append(p)
-        wait_until(lambda: can_connect(("127.0.0.1", port)), p, "backend")
-        return p
-
-    def start_nginx(self, port, backends):
-        with open(os.path.join(DEPLOY, "nginx", "vevude-fastcgi.conf")) as f:
-            site = f.read()
-        site = site.replace("127.0.0.1:9001", "127.0.0.1:%d" % backends[0])
-        site = site.replace("127.0.0.1:9002", "127.0.0.1:%d" % backends[1])
-        site = site.replace("listen 127.0.0.1:8080", "listen 127.0.0.1:%d" % port)
-        shutil.copy("/etc/nginx/fastcgi_params", os.path.join(self.work, "fastcgi_params"))
-        with open(os.path.join(self.work, "site.conf"), "w") as f:
-            f.write(site)
-        w = self.work
-        with open(os.path.join(w, "nginx.conf"), "w") as f:
-            f.write("daemon off;\nmaster_process on;\nworker_processes 1;\nuser root;\n"
-                    "pid %s/nginx.pid;\nerror_log %s/nginx-error.log;\nevents {}\n"
-                    "http {\n  access_log off;\n  client_body_temp_path %s/body;\n"
-                    "  fastcgi_temp_path %s/fastcgi;\n  proxy_temp_path %s/proxy;\n"
-                    "  uwsgi_temp_path %s/uwsgi;\n  scgi_temp_path %s/scgi;\n"
-                    "  include %s/site.conf;\n}\n" % ((w,) * 8))
-        p = subprocess.Popen([NGINX, "-p", w, "-c", os.path.join(w, "nginx.conf")],
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.procs.append(p)
-        relay.wait_for_port(port, p)
-        return p
+        # No upstream: every call answers the empty list at once.
+        folder = web_servers.ServiceFolder(self.work, VEVUDE, "[WEBSERVICE]\n")
+        self.site = web_servers.NginxSpawnFcgi(self.work, folder).start()
+        self.addCleanup(self.site.close)
 
     def test_one_worker_killed_under_load_the_other_carries_on(self):
-        ports = [relay.free_port(), relay.free_port()]
-        workers = [self.start_backend(p) for p in ports]
-        web = relay.free_port()
-        self.start_nginx(web, ports)
+        workers = self.site.procs[:2]  # each the worker itself (the script execs it)
+        web = self.site.port
         body = soap_body("MAD")
         headers = {"Content-Type": "text/xml", "SOAPAction": SOAPACTION}
-        conn = http.client.HTTPConnection("127.0.0.1", web, timeout=30)
-        conn.request("POST", "/VEVUDE/soap/IDRUX", body, headers)
-        expected = conn.getresponse().read()
-        conn.close()
+        status, _, expected = self.site.request("POST", "/VEVUDE/soap/IDRUX", body, headers)
+        self.assertEqual(status, 200)
         self.assertEqual(records_of(b"\r\n\r\n" + expected), [])
 
-        results = []  # (start, end, ok)
+        results = []  # (start, ok)
         lock = threading.Lock()
-        start = time.time()
-        stop_at = start + self.RUN_SECONDS
+        stop_at = time.time() + self.RUN_SECONDS
 
         def client():
             conn = None
             while time.time() < stop_at:
                 with lock:
                     if len(results) >= self.MAX_REQUESTS:
-                        return
+                        break
                 t0 = time.time()
                 try:
                     conn = conn or http.client.HTTPConnection("127.0.0.1", web, timeout=30)
@@ -752,7 +633,7 @@ class ScaleOut(unittest.TestCase):
                     conn.close()
                     conn = None
                 with lock:
-                    results.append((t0, time.time(), ok))
+                    results.append((t0, ok))
             if conn:
                 conn.close()
 
@@ -764,15 +645,15 @@ class ScaleOut(unittest.TestCase):
         workers[0].kill()
         for t in threads:
             t.join(self.RUN_SECONDS + 60)
-        failed = [r for r in results if not r[2]]
-        after = [r for r in results if r[0] > killed_at + 0.5]
+        failed = [t0 for t0, ok in results if not ok]
+        after = [ok for t0, ok in results if t0 > killed_at + 0.5]
         # Only requests in flight on the killed worker may fail: at most one
         # per client, all started before the kill.
         self.assertLessEqual(len(failed), self.CLIENTS, failed)
-        for t0, _, _ in failed:
+        for t0 in failed:
             self.assertLess(t0, killed_at + 0.5)
         self.assertGreater(len(after), 20)
-        self.assertTrue(all(ok for _, _, ok in after))
+        self.assertTrue(all(after))
         self.assertIsNone(workers[1].poll())
         print("scale-out: %d requests, %d failed, %d after the kill"
               % (len(results), len(failed), len(after)), file=sys.stderr)
