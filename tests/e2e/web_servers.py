@@ -280,6 +280,26 @@ class ApacheFcgid(ApacheCGId):
 
 
 
+def nginx_conf(site, server_include, http_include=None):
+    """The main nginx.conf of a row: one server on the row's port with the
+    example included in it (and `http_include`, if given, in the http
+    block). The example includes fastcgi_params beside it, as under
+    /etc/nginx."""
+    shutil.copy("/etc/nginx/fastcgi_params", site.work)
+    temp = " ".join("%s_temp_path %s/%s;" % (k, site.work, k)
+                    for k in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+    user = "user %s;\n" % server_user()[0] if os.getuid() == 0 else ""
+    http = "  include %s;\n" % http_include if http_include else ""
+    return site.write("nginx.conf", (
+        "%sworker_processes 1;\npid %s/nginx.pid;\nerror_log %s;\n"
+        "events { worker_connections 64; }\n"
+        "http {\n  access_log off;\n  %s\n%s"
+        "  server {\n    listen 127.0.0.1:%d;\n    server_name 127.0.0.1;\n"
+        "    root %s;\n    include %s;\n  }\n}\n"
+        % (user, site.work, site.errorlog, temp, http, site.port, site.folder.docroot,
+           server_include)))
+
+
 class NginxFcgiwrap(WebServer):
     server, mode, example = "nginx", "cgi", "nginx/vevude.conf"
     DEBIAN_SOCKET = "unix:/run/fcgiwrap.socket"
@@ -292,18 +312,7 @@ class NginxFcgiwrap(WebServer):
         socket = os.path.join(run, "fcgiwrap.sock")
         include = self.write("vevude.conf", self.example_text(
             **{self.DEBIAN_SOCKET: "unix:" + socket}))
-        # The snippet includes fastcgi_params beside it, as under /etc/nginx.
-        shutil.copy("/etc/nginx/fastcgi_params", self.work)
-        temp = " ".join("%s_temp_path %s/%s;" % (k, self.work, k)
-                        for k in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
-        user = "user %s;\n" % server_user()[0] if os.getuid() == 0 else ""
-        conf = self.write("nginx.conf", (
-            "%sworker_processes 1;\npid %s/nginx.pid;\nerror_log %s;\n"
-            "events { worker_connections 64; }\n"
-            "http {\n  access_log off;\n  %s\n"
-            "  server {\n    listen 127.0.0.1:%d;\n    server_name 127.0.0.1;\n"
-            "    root %s;\n    include %s;\n  }\n}\n"
-            % (user, self.work, self.errorlog, temp, self.port, self.folder.docroot, include)))
+        conf = nginx_conf(self, include)
         # fcgiwrap as Debian's service runs it: as the server's user, with
         # -f, so that the program's standard error travels to nginx.
         kw = {}
@@ -338,7 +347,6 @@ class NginxSpawnFcgi(WebServer):
             upstream = upstream.replace(old, "127.0.0.1:%d" % port)
         upstream = self.write("vevude-fastcgi-upstream.conf", upstream)
         include = self.write("vevude-fastcgi.conf", self.example_text())
-        shutil.copy("/etc/nginx/fastcgi_params", self.work)
         kw = {}
         if os.getuid() == 0:  # the workers run as the server's user, as a service would
             kw = {"user": server_user()[1], "group": server_user()[2], "extra_groups": []}
@@ -350,17 +358,7 @@ class NginxSpawnFcgi(WebServer):
                 proc = self.spawn(["/bin/sh", os.path.join(DEPLOY, self.SCRIPT), str(port),
                                    self.folder.path], stderr=log, env=env, **kw)
                 e2e.wait_until(lambda: e2e.port_open(port), proc)
-        temp = " ".join("%s_temp_path %s/%s;" % (k, self.work, k)
-                        for k in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
-        user = "user %s;\n" % server_user()[0] if os.getuid() == 0 else ""
-        conf = self.write("nginx.conf", (
-            "%sworker_processes 1;\npid %s/nginx.pid;\nerror_log %s;\n"
-            "events { worker_connections 64; }\n"
-            "http {\n  access_log off;\n  %s\n  include %s;\n"
-            "  server {\n    listen 127.0.0.1:%d;\n    server_name 127.0.0.1;\n"
-            "    root %s;\n    include %s;\n  }\n}\n"
-            % (user, self.work, self.errorlog, temp, upstream, self.port, self.folder.docroot,
-               include)))
+        conf = nginx_conf(self, include, upstream)
         binary = shutil.which("nginx") or "/usr/sbin/nginx"
         self.spawn([binary, "-p", self.work, "-c", conf, "-g", "daemon off;"])
 
