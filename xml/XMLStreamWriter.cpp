@@ -411,8 +411,8 @@ TXMLStreamWriter::THandle TXMLStreamWriter::StartElement(std::string_view qname,
 }
 
 void TXMLStreamWriter::LeafElement(std::string_view qname, std::string_view namespaceURI,
-                                   std::string_view attrName, std::string_view attrValue,
-                                   std::string_view text, TNames names) {
+                                   const TLeafAttr &attr, std::string_view text, TNames names) {
+  std::string_view attrName = attr.Name, attrValue = attr.Value;
   TElem *parent = FDepth ? FStack[FDepth - 1].get() : nullptr;
   std::string_view prefix = PrefixOf(qname), bound;
   // The long way for anything but a plain child: the document element, a
@@ -445,7 +445,10 @@ void TXMLStreamWriter::LeafElement(std::string_view qname, std::string_view name
     Put(' ');
     Put(attrName);
     Put("=\"", 2);
-    PutEscaped(attrValue, true);
+    if (attr.Escaped)
+      Put(*attr.Escaped);
+    else
+      PutEscaped(attrValue, true);
     Put('"');
   }
   if (text.empty()) {

@@ -103,11 +103,17 @@ public:
                        TNames names = TNames::Check);
   // Closes the current element: "<a/>" when it has no content.
   void EndElement();
-  // An element with at most one attribute and some text, made and closed
-  // at once: the same bytes as StartElement, Attribute (when `attrName` is
-  // not empty), Text and EndElement, with much less bookkeeping.
-  void LeafElement(std::string_view qname, std::string_view namespaceURI, std::string_view attrName,
-                   std::string_view attrValue, std::string_view text, TNames names = TNames::Check);
+  // The one attribute of a leaf element; `Escaped`, when given, is `Value`
+  // escaped already (a value written into many elements is escaped once).
+  struct TLeafAttr {
+    std::string_view Name, Value;
+    const std::string *Escaped = nullptr;
+  };
+  // An element with at most one attribute (none when its name is empty) and
+  // some text, made and closed at once: the same bytes as StartElement,
+  // Attribute, Text and EndElement, with much less bookkeeping.
+  void LeafElement(std::string_view qname, std::string_view namespaceURI, const TLeafAttr &attr,
+                   std::string_view text, TNames names = TNames::Check);
   // Sets an attribute of the open element `el` (appended, or its value
   // replaced): as IXMLNode::SetAttribute.
   void Attribute(THandle el, std::string_view name, std::string_view value,

@@ -273,15 +273,17 @@ void TSOAPDomConv::ConvertNativeDataToSoap(THandle RootNode, const std::string &
                 TXMLStreamWriter::TNames::Check);
 }
 
-const std::string *TSOAPDomConv::ScalarTypeAttr(THandle RootNode, const TTypeInfo *Info) {
+const TSOAPDomConv::TTypeName *TSOAPDomConv::ScalarTypeAttr(THandle RootNode,
+                                                            const TTypeInfo *Info) {
   if (!IsRpc() || FOptions.Contains(soSendUntyped)) return nullptr;
   // The prefix of a namespace never changes within a message.
   TTypeName &t = const_cast<TTypeName &>(TypeNameOf(Info));
   if (t.TypeAttr.empty()) {
     std::string prefix = FindPrefixForURI(RootNode, t.URI, true);
     t.TypeAttr = prefix.empty() ? t.Name : prefix + ":" + t.Name;
+    xmltext::EscapeAttr(t.TypeAttrEscaped, t.TypeAttr);
   }
-  return &t.TypeAttr;
+  return &t;
 }
 
 void TSOAPDomConv::WriteScalar(THandle RootNode, const std::string &NodeName,
@@ -289,9 +291,10 @@ void TSOAPDomConv::WriteScalar(THandle RootNode, const std::string &NodeName,
                                std::string_view Text, TXMLStreamWriter::TNames Names) {
   // The type attribute is found before the element exists: finding it may
   // declare a namespace on the root, as it did before the element was made.
-  const std::string *type = ScalarTypeAttr(RootNode, Info);
-  FWriter->LeafElement(NodeName, IsRpc() ? std::string_view() : NodeNamespace,
-                       type ? "xsi:type" : "", type ? *type : "", Text, Names);
+  const TTypeName *type = ScalarTypeAttr(RootNode, Info);
+  TXMLStreamWriter::TLeafAttr attr;
+  if (type) attr = {"xsi:type", type->TypeAttr, &type->TypeAttrEscaped};
+  FWriter->LeafElement(NodeName, IsRpc() ? std::string_view() : NodeNamespace, attr, Text, Names);
 }
 
 void TSOAPDomConv::WriteArray(THandle RootNode, const std::string &NodeName,
@@ -355,8 +358,8 @@ void TSOAPDomConv::WriteObject(THandle RootNode, const std::string &NodeName,
       FWriter->EndElement();
     }
     if (!xmltext::IsQName(NodeName)) throw EXMLDocError("Invalid element name '%s'", {NodeName});
-    FWriter->LeafElement(NodeName, IsRpc() ? std::string_view() : NodeNamespace, "href",
-                         std::string_view(href, size_t(idLen) + 1), {}, kTrusted);
+    FWriter->LeafElement(NodeName, IsRpc() ? std::string_view() : NodeNamespace,
+                         {"href", std::string_view(href, size_t(idLen) + 1)}, {}, kTrusted);
     return;
   }
   if (!ObjsWriting.insert(obj).second)

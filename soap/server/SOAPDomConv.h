@@ -98,12 +98,13 @@ protected:
     // and the name of a multi-reference element of it, once its prefix is
     // known in this message.
     std::string TypeAttr, RefName;
+    std::string TypeAttrEscaped; // TypeAttr as an attribute value is written
   };
   const TTypeName &TypeNameOf(const TTypeInfo *info);
 
 private:
   // The xsi:type value of a scalar of this type, or none (untyped).
-  const std::string *ScalarTypeAttr(THandle RootNode, const TTypeInfo *Info);
+  const TTypeName *ScalarTypeAttr(THandle RootNode, const TTypeInfo *Info);
   // A scalar element holding Text, as a child of the current element.
   void WriteScalar(THandle RootNode, const std::string &NodeName, const std::string &NodeNamespace,
                    const TTypeInfo *Info, std::string_view Text, TXMLStreamWriter::TNames Names);

@@ -84,7 +84,8 @@ void Replay(TXMLStreamWriter &w, const std::vector<TStep> &steps, size_t rootSte
       break;
     case TStep::Leaf: {
       size_t nl = s.C.find('\n');
-      w.LeafElement(s.A, s.B, s.C.substr(0, nl), s.C.substr(nl + 1), s.D);
+      std::string_view c = s.C;
+      w.LeafElement(s.A, s.B, {c.substr(0, nl), c.substr(nl + 1)}, s.D);
       break;
     }
     case TStep::End:
