@@ -6,6 +6,7 @@
 
 #include "xml/XMLChars.h"
 #include "xml/XMLDoc.h"
+#include "xml/XMLScan.h"
 #include "xml/XMLText.h"
 
 namespace vv {
@@ -42,8 +43,8 @@ const char *After(const char *p, const char *end, std::string_view what) {
 }
 
 const char *NextTag(const char *p, const char *end) {
-  const char *lt = static_cast<const char *>(std::memchr(p, '<', size_t(end - p)));
-  return lt && lt + 1 < end ? lt : nullptr;
+  const char *lt = xmlscan::Find(p, end, '<');
+  return lt + 1 < end ? lt : nullptr;
 }
 
 // The byte after the start tag at `tag`: past its name, then past quoted
@@ -54,9 +55,8 @@ const char *SkipStartTag(const char *tag, const char *end) {
     char c = *p;
     if (c == '>') return p + 1;
     if (c == '"' || c == '\'') {
-      const char *q = static_cast<const char *>(std::memchr(p + 1, c, size_t(end - p - 1)));
-      if (!q) return end;
-      p = q;
+      p = xmlscan::Find(p + 1, end, c);
+      if (p == end) return end;
     }
     ++p;
   }
@@ -71,8 +71,8 @@ const char *SkipSpecial(const char *lt, const char *end) {
 }
 
 const char *AfterEndTag(const char *lt, const char *end) {
-  const char *gt = static_cast<const char *>(std::memchr(lt, '>', size_t(end - lt)));
-  return gt ? gt + 1 : end;
+  const char *gt = xmlscan::Find(lt, end, '>');
+  return gt == end ? end : gt + 1;
 }
 
 // From `p` in an element's content: the '<' of the next child element, or
@@ -115,13 +115,20 @@ const char *EndTagAfterSpace(const char *p, const char *end) {
   return p + 1 < end && p[0] == '<' && p[1] == '/' ? p : nullptr;
 }
 
+// Names are short: a loop beats a library call.
+size_t Colon(std::string_view qname) {
+  for (size_t i = 0; i < qname.size(); ++i)
+    if (qname[i] == ':') return i;
+  return std::string_view::npos;
+}
+
 std::string_view PrefixOf(std::string_view qname) {
-  size_t c = qname.find(':');
+  size_t c = Colon(qname);
   return c == std::string_view::npos ? std::string_view() : qname.substr(0, c);
 }
 
 std::string_view LocalOf(std::string_view qname) {
-  size_t c = qname.find(':');
+  size_t c = Colon(qname);
   return c == std::string_view::npos ? qname : qname.substr(c + 1);
 }
 
@@ -139,7 +146,10 @@ bool Declares(std::string_view name, std::string_view prefix) {
 // Raw character data (`text`) or CDATA content as the DOM reads it: a view
 // of `raw` when nothing changes, else decoded into `scratch`.
 std::string_view Value(std::string_view raw, bool text, std::string &scratch) {
-  if (raw.find_first_of(text ? "&\r" : "\r") == std::string_view::npos) return raw;
+  const char *end = raw.data() + raw.size();
+  if ((text ? xmlscan::Find(raw.data(), end, '&', '\r') : xmlscan::Find(raw.data(), end, '\r')) ==
+      end)
+    return raw;
   if (text) {
     xmltext::DecodeValue(raw, false, scratch);
     return scratch;
@@ -183,8 +193,8 @@ private:
 void TWriter::Nodes(const char *p, bool single) {
   size_t depth = 0;
   while (p < FEnd) {
-    const char *lt = static_cast<const char *>(std::memchr(p, '<', size_t(FEnd - p)));
-    if (!lt || lt + 1 >= FEnd) return;
+    const char *lt = NextTag(p, FEnd);
+    if (!lt) return;
     if (lt != p) Text(p, lt);
     char c = lt[1];
     if (c == '/') {
@@ -222,8 +232,9 @@ void TWriter::StartTag(const char *tag) {
     p = SkipName(p, FEnd);
     FOut.append(" ").append(name, size_t(p - name)).append("=\"");
     p = SkipSpace(SkipSpace(p, FEnd) + 1, FEnd); // past '='
-    const char *close = static_cast<const char *>(std::memchr(p + 1, *p, size_t(FEnd - p - 1)));
-    if (!close) return;
+    if (p >= FEnd) return;
+    const char *close = xmlscan::Find(p + 1, FEnd, *p);
+    if (close == FEnd) return;
     xmltext::EscapeAttr(FOut, AttributeValue(std::string_view(p + 1, size_t(close - p - 1))));
     FOut += '"';
     p = close + 1;
@@ -408,8 +419,9 @@ template <class F> bool TXMLCursor::ForEachAttribute(F &&visit) const {
     p = SkipName(p, end);
     std::string_view aname(name, size_t(p - name));
     p = SkipSpace(SkipSpace(p, end) + 1, end); // past '='
-    const char *close = static_cast<const char *>(std::memchr(p + 1, *p, size_t(end - p - 1)));
-    if (!close) return false;
+    if (p >= end) return false;
+    const char *close = xmlscan::Find(p + 1, end, *p);
+    if (close == end) return false;
     if (visit(aname, std::string_view(p + 1, size_t(close - p - 1)))) return true;
     p = close + 1;
   }

@@ -86,7 +86,6 @@ private:
   TXMLCursor(const TXMLReader *reader, const char *tag, const char *parent, uint32_t scope);
   // The byte after the start tag's '>'.
   const char *Content() const;
-  bool IsEmptyTag() const { return Content()[-2] == '/'; }
   TXMLCursor ElementAt(const char *tag, const char *parent, uint32_t parentScope) const;
   template <class F> bool ForEachAttribute(F &&visit) const;
 

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "xml/XMLChars.h"
+#include "xml/XMLScan.h"
 #include "xml/XMLText.h"
 #include "xml/XMLValidator.h"
 
@@ -22,6 +23,8 @@ constexpr size_t kPairwiseAttrs = 16;
 
 struct TAttr {
   std::string_view Name, Value; // both raw
+  size_t PrefixLen;             // before the first colon of the name, if any
+  bool Refs;                    // the value holds a reference
 };
 
 // An open element: its name (to match the end tag) and what to restore
@@ -44,11 +47,6 @@ bool IsDecl(std::string_view name, std::string_view &prefix) {
   if (name[5] != ':') return false;
   prefix = name.substr(6);
   return true;
-}
-
-std::string_view PrefixOf(std::string_view qname) {
-  size_t c = qname.find(':');
-  return c == std::string_view::npos ? std::string_view() : qname.substr(0, c);
 }
 
 // The scan. The DOM's parser works on the text with its last byte replaced
@@ -81,6 +79,15 @@ private:
     while (p < E && IsNameChar(*p)) ++p;
     return p;
   }
+  // The same, measuring the prefix: the part before the first colon (none:
+  // 0, as for an empty prefix).
+  const char *SkipName(const char *p, size_t &prefixLen) const {
+    const char *start = p, *colon = nullptr;
+    for (; p < E && IsNameChar(*p); ++p)
+      if (*p == ':' && !colon) colon = p;
+    prefixLen = colon ? size_t(colon - start) : 0;
+    return p;
+  }
   const char *Refuse(const char *reason, const char *at) {
     Reason = reason;
     Offset = size_t((at < E ? at : E) - B);
@@ -102,7 +109,7 @@ private:
   const char *FindClose(const char *s, char a) const;
   const char *FindClose2(const char *s, char a) const;
   bool Element(const char *tag, std::string_view name, size_t prefixLen);
-  bool Declare(std::string_view name, std::string_view raw);
+  bool Declare(const TAttr &a);
   bool PrefixInScope(std::string_view p);
   void Leave(const TFrame &f);
   bool Finish();
@@ -148,10 +155,11 @@ bool TChecker::Run() {
 // Character data up to the next '<' (returns the byte after it).
 const char *TChecker::Text(const char *start) {
   if (FStack.empty()) return Refuse("Invalid at the top level of the document.", start);
-  const char *lt = static_cast<const char *>(std::memchr(start, '<', size_t(E - start)));
-  if (!lt) return Refuse("Start-end tags mismatch", E);
-  std::string_view raw(start, size_t(lt - start));
-  if (raw.find('&') != std::string_view::npos && !xmltext::DecodeValue(raw, false, FBuf))
+  const char *lt = xmlscan::Find(start, E, '<', '&');
+  bool refs = lt < E && *lt == '&';
+  if (refs) lt = xmlscan::Find(lt, E, '<');
+  if (lt == E) return Refuse("Start-end tags mismatch", E);
+  if (refs && !xmltext::DecodeValue(std::string_view(start, size_t(lt - start)), false, FBuf))
     return Refuse("Invalid entity or character reference.", start);
   return lt + 1;
 }
@@ -167,7 +175,8 @@ const char *TChecker::Markup(const char *s) {
 }
 
 const char *TChecker::StartTag(const char *name) {
-  const char *s = SkipName(name);
+  size_t prefixLen;
+  const char *s = SkipName(name, prefixLen);
   std::string_view qname(name, size_t(s - name));
   if (FStack.empty()) {
     if (++FElements > 1) return Refuse("Only one top level element is allowed.", name);
@@ -186,7 +195,7 @@ const char *TChecker::StartTag(const char *name) {
     return Refuse("Error parsing start element tag", s - 1);
   }
   TFrame frame{name, qname.size(), FScope, FDeclared.size()};
-  if (!Element(name - 1, qname, PrefixOf(qname).size())) return nullptr;
+  if (!Element(name - 1, qname, prefixLen)) return nullptr;
   if (open)
     FStack.push_back(frame);
   else
@@ -201,7 +210,8 @@ const char *TChecker::Attributes(const char *s, bool &open) {
     char c = At(s);
     if (IsNameStart(c)) {
       const char *name = s;
-      s = SkipName(s);
+      size_t prefixLen;
+      s = SkipName(s, prefixLen);
       std::string_view aname(name, size_t(s - name));
       char ch = At(s++);
       if (IsSpace(ch)) {
@@ -213,9 +223,11 @@ const char *TChecker::Attributes(const char *s, bool &open) {
       char quote = At(s);
       if (quote != '"' && quote != '\'') return Refuse("Error parsing element attribute", s);
       ++s;
-      const char *end = static_cast<const char *>(std::memchr(s, quote, size_t(E - s)));
-      if (!end) return Refuse("Error parsing element attribute", s);
-      FAttrs.push_back({aname, std::string_view(s, size_t(end - s))});
+      const char *end = xmlscan::Find(s, E, quote, '&');
+      bool refs = end < E && *end == '&';
+      if (refs) end = xmlscan::Find(end, E, quote);
+      if (end == E) return Refuse("Error parsing element attribute", s);
+      FAttrs.push_back({aname, std::string_view(s, size_t(end - s)), prefixLen, refs});
       s = end + 1;
       if (IsNameStart(At(s))) return Refuse("Error parsing element attribute", s);
     } else if (c == '/') {
@@ -236,8 +248,9 @@ const char *TChecker::Attributes(const char *s, bool &open) {
 const char *TChecker::EndTag(const char *s) {
   if (FStack.empty()) return Refuse("Start-end tags mismatch", s);
   const TFrame f = FStack.back();
-  if (size_t(E - s) < f.Len || std::memcmp(s, f.Name, f.Len) != 0)
-    return Refuse("Start-end tags mismatch", s);
+  if (size_t(E - s) < f.Len) return Refuse("Start-end tags mismatch", s);
+  for (size_t i = 0; i < f.Len; ++i)
+    if (s[i] != f.Name[i]) return Refuse("Start-end tags mismatch", s);
   s += f.Len;
   if (s < E && IsNameChar(*s)) return Refuse("Start-end tags mismatch", s);
   FStack.pop_back();
@@ -320,8 +333,8 @@ const char *TChecker::Bang(const char *s) {
 
 const char *TChecker::FindClose(const char *s, char a) const {
   while (s < E) {
-    const char *p = static_cast<const char *>(std::memchr(s, a, size_t(E - s)));
-    if (!p) return nullptr;
+    const char *p = xmlscan::Find(s, E, a);
+    if (p == E) return nullptr;
     if (ClosesAt(p + 1)) return p;
     s = p + 1;
   }
@@ -330,8 +343,8 @@ const char *TChecker::FindClose(const char *s, char a) const {
 
 const char *TChecker::FindClose2(const char *s, char a) const {
   while (s < E) {
-    const char *p = static_cast<const char *>(std::memchr(s, a, size_t(E - s)));
-    if (!p) return nullptr;
+    const char *p = xmlscan::Find(s, E, a);
+    if (p == E) return nullptr;
     if (p + 1 < E && p[1] == a && ClosesAt(p + 2)) return p + 1;
     s = p + 1;
   }
@@ -354,9 +367,8 @@ bool TChecker::Element(const char *tag, std::string_view name, size_t prefixLen)
     }
   }
   const size_t first = FIndex.Decls.size();
-  for (const TAttr &a : FAttrs) {
-    if (!Declare(a.Name, a.Value)) return Refuse("Invalid attribute value.", tag);
-  }
+  for (const TAttr &a : FAttrs)
+    if (!Declare(a)) return Refuse("Invalid attribute value.", tag);
   if (FIndex.Decls.size() > first) {
     if (FIndex.Scopes.size() > std::numeric_limits<uint32_t>::max())
       return Refuse("Too many namespace declarations.", tag);
@@ -366,7 +378,7 @@ bool TChecker::Element(const char *tag, std::string_view name, size_t prefixLen)
   if (prefixLen && !PrefixInScope(name.substr(0, prefixLen)))
     return Refuse("Reference to undeclared namespace prefix.", tag);
   for (const TAttr &a : FAttrs) {
-    std::string_view p = PrefixOf(a.Name);
+    std::string_view p = a.Name.substr(0, a.PrefixLen);
     if (!p.empty() && p != "xmlns" && !PrefixInScope(p))
       return Refuse("Reference to undeclared namespace prefix.", tag);
   }
@@ -375,8 +387,9 @@ bool TChecker::Element(const char *tag, std::string_view name, size_t prefixLen)
 
 // Checks the references of an attribute value; keeps it when it declares a
 // namespace.
-bool TChecker::Declare(std::string_view name, std::string_view raw) {
-  bool refs = raw.find('&') != std::string_view::npos;
+bool TChecker::Declare(const TAttr &a) {
+  const std::string_view name = a.Name, raw = a.Value;
+  const bool refs = a.Refs;
   if (refs && !xmltext::DecodeValue(raw, true, FBuf)) return false;
   std::string_view prefix;
   if (!IsDecl(name, prefix)) return true;
