@@ -124,6 +124,22 @@ template <size_t (*Read)(const std::string &)> void BM_Read(benchmark::State &st
   state.counters["peak_heap_x"] = double(gPeak - base) / double(answer.size());
 }
 
+// An answer cut short (the connection dropped): refused either way; the
+// reader words the fault itself, without building the DOM's tree first.
+template <size_t (*Read)(const std::string &)> void BM_Truncated(benchmark::State &state) {
+  std::string answer = Answer(int(state.range(0)), int(state.range(1)));
+  answer.resize(answer.size() * 3 / 4);
+  size_t base = gHeap;
+  gPeak = base;
+  for (auto _ : state) try {
+      benchmark::DoNotOptimize(Read(answer));
+      state.SkipWithError("a truncated answer was accepted");
+    } catch (const EDOMParseError &) {
+    }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(answer.size()));
+  state.counters["peak_heap_x"] = double(gPeak - base) / double(answer.size());
+}
+
 // Only the check: the reader's constructor.
 void BM_ReaderCheck(benchmark::State &state) {
   std::string answer = Answer(int(state.range(0)), int(state.range(1)));
@@ -143,5 +159,13 @@ void Sizes(benchmark::internal::Benchmark *b) {
 BENCHMARK(BM_ReaderCheck)->Apply(Sizes);
 BENCHMARK(BM_Read<ReadWithReader>)->Name("BM_Reader")->Apply(Sizes);
 BENCHMARK(BM_Read<ReadWithDom>)->Name("BM_Dom")->Apply(Sizes);
+BENCHMARK(BM_Truncated<ReadWithReader>)
+    ->Name("BM_ReaderTruncated")
+    ->Args({1000000, 1})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Truncated<ReadWithDom>)
+    ->Name("BM_DomTruncated")
+    ->Args({1000000, 1})
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -293,15 +293,17 @@ TXMLReader::TXMLReader(std::string_view xml) {
     FText = FOwned;
   }
   xmltext::CheckCharacters(FText);
-  std::string reason;
-  size_t offset = 0;
-  if (!xmlreadercheck::Check(FText, FIndex, reason, offset)) Refuse(xml, reason, offset);
+  xmlreadercheck::TRefusal refusal;
+  if (!xmlreadercheck::Check(FText, FIndex, refusal)) Refuse(xml, refusal);
 }
 
-// The DOM loader words every refusal; it gets the same bytes to say it.
-void TXMLReader::Refuse(std::string_view xml, const std::string &reason, size_t offset) const {
-  NewXMLDocument()->LoadFromXML(xml);
-  xmltext::RaiseParseError(reason, FText, offset); // the DOM took it: not expected
+// A fault of the parser's is worded here as the DOM words it. For the rest,
+// the DOM loader gets the same bytes to say which fault it names first, and
+// how: building its tree costs what loading it always costs, on documents
+// refused only.
+void TXMLReader::Refuse(std::string_view xml, const xmlreadercheck::TRefusal &refusal) const {
+  if (!refusal.Exact) NewXMLDocument()->LoadFromXML(xml);
+  xmltext::RaiseParseError(refusal.Reason, FText, refusal.Offset); // (the DOM took it: unexpected)
 }
 
 TXMLCursor TXMLReader::DocumentElement() const {

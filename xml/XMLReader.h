@@ -116,7 +116,7 @@ public:
 private:
   friend class TXMLCursor;
   uint32_t ScopeAt(const char *tag, uint32_t parentScope) const;
-  [[noreturn]] void Refuse(std::string_view xml, const std::string &reason, size_t offset) const;
+  [[noreturn]] void Refuse(std::string_view xml, const xmlreadercheck::TRefusal &refusal) const;
 
   std::string FOwned; // the decoded text, when the input was not UTF-8
   std::string_view FText;

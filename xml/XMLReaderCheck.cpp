@@ -21,6 +21,17 @@ using xmlchars::IsSpace;
 // Up to this many attributes, duplicates are found by comparing pairs.
 constexpr size_t kPairwiseAttrs = 16;
 
+// The parser's own words for its faults.
+constexpr const char *kUnrecognizedTag = "Could not determine tag type";
+constexpr const char *kBadPI = "Error parsing document declaration/processing instruction";
+constexpr const char *kBadComment = "Error parsing comment";
+constexpr const char *kBadCData = "Error parsing CDATA section";
+constexpr const char *kBadStartTag = "Error parsing start element tag";
+constexpr const char *kBadAttribute = "Error parsing element attribute";
+constexpr const char *kBadEndTag = "Error parsing end element tag";
+constexpr const char *kMismatch = "Start-end tags mismatch";
+constexpr const char *kNoElement = "XML document must have a top level element.";
+
 struct TAttr {
   std::string_view Name, Value; // both raw
   size_t PrefixLen;             // before the first colon of the name, if any
@@ -59,13 +70,14 @@ bool IsDecl(std::string_view name, std::string_view &prefix) {
 class TChecker {
 public:
   TChecker(std::string_view text, TDocumentIndex &index)
-      : B(text.data()), E(text.data() + (text.empty() ? 0 : text.size() - 1)),
+      : B(text.data()), N(text.size()), E(text.data() + (text.empty() ? 0 : text.size() - 1)),
         EndCh(text.empty() ? '\0' : text.back()), FIndex(index) {}
 
   bool Run();
 
   std::string Reason;
   size_t Offset = 0;
+  bool Exact = false;
 
 private:
   char At(const char *p) const { return p < E ? *p : '\0'; }
@@ -88,9 +100,21 @@ private:
     prefixLen = colon ? size_t(colon - start) : 0;
     return p;
   }
+  // A fault the parser finds, where it finds it: the DOM's message is the
+  // parser's reason and the line of that place, so it is known here.
+  const char *Fault(const char *reason, const char *at) {
+    Reason = reason;
+    Offset = size_t(at - B);
+    Exact = true;
+    return nullptr;
+  }
+  // A fault found by the DOM's checks of the finished tree, or in a document
+  // type or declaration: which fault the DOM names first, and where, is left
+  // to the DOM.
   const char *Refuse(const char *reason, const char *at) {
     Reason = reason;
     Offset = size_t((at < E ? at : E) - B);
+    Exact = false;
     return nullptr;
   }
 
@@ -115,6 +139,7 @@ private:
   bool Finish();
 
   const char *const B;
+  const size_t N;
   const char *const E;
   const char EndCh;
   TDocumentIndex &FIndex;
@@ -158,7 +183,7 @@ const char *TChecker::Text(const char *start) {
   const char *lt = xmlscan::Find(start, E, '<', '&');
   bool refs = lt < E && *lt == '&';
   if (refs) lt = xmlscan::Find(lt, E, '<');
-  if (lt == E) return Refuse("Start-end tags mismatch", E);
+  if (lt == E) return Fault(kMismatch, E);
   if (refs && !xmltext::DecodeValue(std::string_view(start, size_t(lt - start)), false, FBuf))
     return Refuse("Invalid entity or character reference.", start);
   return lt + 1;
@@ -171,7 +196,8 @@ const char *TChecker::Markup(const char *s) {
   if (c == '/') return EndTag(s + 1);
   if (c == '?') return Question(s + 1);
   if (c == '!') return Bang(s + 1);
-  return Refuse("Unrecognized tag", s);
+  if (s == E && EndCh == '?') return Fault(kBadPI, s);
+  return Fault(kUnrecognizedTag, s);
 }
 
 const char *TChecker::StartTag(const char *name) {
@@ -188,11 +214,13 @@ const char *TChecker::StartTag(const char *name) {
   if (IsSpace(ch)) {
     if (!(s = Attributes(s, open))) return nullptr;
   } else if (ch == '/') {
-    if (!ClosesAt(s)) return Refuse("Error parsing start element tag", s);
+    if (!ClosesAt(s)) return Fault(kBadStartTag, s);
     s += s < E;
     open = false;
+  } else if (ch == '\0') { // the name runs to the end
+    return Fault(EndCh == '>' ? kMismatch : kBadStartTag, E);
   } else if (ch != '>') {
-    return Refuse("Error parsing start element tag", s - 1);
+    return Fault(kBadStartTag, s);
   }
   TFrame frame{name, qname.size(), FScope, FDeclared.size()};
   if (!Element(name - 1, qname, prefixLen)) return nullptr;
@@ -218,64 +246,71 @@ const char *TChecker::Attributes(const char *s, bool &open) {
         s = SkipSpace(s);
         ch = At(s++);
       }
-      if (ch != '=') return Refuse("Error parsing element attribute", s - 1);
+      if (ch != '=') return Fault(kBadAttribute, s);
       s = SkipSpace(s);
       char quote = At(s);
-      if (quote != '"' && quote != '\'') return Refuse("Error parsing element attribute", s);
+      if (quote != '"' && quote != '\'') return Fault(kBadAttribute, s);
       ++s;
       const char *end = xmlscan::Find(s, E, quote, '&');
       bool refs = end < E && *end == '&';
       if (refs) end = xmlscan::Find(end, E, quote);
-      if (end == E) return Refuse("Error parsing element attribute", s);
+      if (end == E) return Fault(kBadAttribute, s);
       FAttrs.push_back({aname, std::string_view(s, size_t(end - s)), prefixLen, refs});
       s = end + 1;
-      if (IsNameStart(At(s))) return Refuse("Error parsing element attribute", s);
+      if (IsNameStart(At(s))) return Fault(kBadAttribute, s);
     } else if (c == '/') {
       ++s;
-      if (!ClosesAt(s)) return Refuse("Error parsing start element tag", s);
+      if (!ClosesAt(s)) return Fault(kBadStartTag, s);
       open = false;
       return s + (s < E);
     } else if (c == '>') {
       open = true;
       return s + 1;
-    } else {
-      return Refuse("Error parsing start element tag", s);
+    } else { // at the end, a final '>' leaves the element open
+      return Fault(s == E && EndCh == '>' ? kMismatch : kBadStartTag, s);
     }
   }
 }
 
 // After "</".
 const char *TChecker::EndTag(const char *s) {
-  if (FStack.empty()) return Refuse("Start-end tags mismatch", s);
+  if (FStack.empty()) return Fault(kMismatch, s);
   const TFrame f = FStack.back();
-  if (size_t(E - s) < f.Len) return Refuse("Start-end tags mismatch", s);
-  for (size_t i = 0; i < f.Len; ++i)
-    if (s[i] != f.Name[i]) return Refuse("Start-end tags mismatch", s);
+  size_t i = 0; // the name's bytes matched
+  while (i < f.Len && s + i < E && s[i] == f.Name[i]) ++i;
+  if (i < f.Len || (s + i < E && IsNameChar(s[i]))) {
+    // The parser compares name characters until the text's run of them
+    // ends; cut short by the end, with just the final byte missing, it
+    // names the end tag, not the mismatch.
+    bool lastByte = s + i == E && i + 1 == f.Len && f.Name[i] == EndCh;
+    return lastByte ? Fault(kBadEndTag, E) : Fault(kMismatch, s);
+  }
   s += f.Len;
-  if (s < E && IsNameChar(*s)) return Refuse("Start-end tags mismatch", s);
   FStack.pop_back();
   Leave(f);
   s = SkipSpace(s);
-  if (!ClosesAt(s)) return Refuse("Error parsing end element tag", s);
+  if (!ClosesAt(s)) return Fault(kBadEndTag, s);
   return s + (s < E);
 }
 
 // After "<?": a processing instruction, or the XML declaration.
 const char *TChecker::Question(const char *target) {
-  if (!IsNameStart(At(target))) return Refuse("Error parsing processing instruction", target);
+  if (!IsNameStart(At(target))) return Fault(kBadPI, target);
   const char *s = SkipName(target);
-  if (s == E) return Refuse("Error parsing processing instruction", s);
+  if (s == E) return Fault(kBadPI, s);
   if (s - target == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' &&
-      (target[2] | 0x20) == 'l')
+      (target[2] | 0x20) == 'l') {
+    if (!FStack.empty()) return Fault(kBadPI, s); // no declaration inside an element
     return Declaration(s);
+  }
   char ch = *s++;
   if (ch == '?') {
-    if (!ClosesAt(s)) return Refuse("Error parsing processing instruction", s);
+    if (!ClosesAt(s)) return Fault(kBadPI, s);
     return s + (s < E);
   }
-  if (!IsSpace(ch)) return Refuse("Error parsing processing instruction", s - 1);
+  if (!IsSpace(ch)) return Fault(kBadPI, s);
   const char *end = FindClose(SkipSpace(s), '?');
-  if (!end) return Refuse("Error parsing processing instruction", s);
+  if (!end) return Fault(kBadPI, E);
   return end + 1 + (end + 1 < E);
 }
 
@@ -283,7 +318,7 @@ const char *TChecker::Question(const char *target) {
 // bytes of the text, lower case, holding valid pseudo-attributes, and no
 // '/' or '>' before its "?>" (see xmlvalidator::PlainDeclaration).
 const char *TChecker::Declaration(const char *s) {
-  if (!FStack.empty() || s != B + 5 || std::memcmp(B, "<?xml", 5) != 0 || !IsSpace(*s))
+  if (s != B + 5 || std::memcmp(B, "<?xml", 5) != 0 || !IsSpace(*s))
     return Refuse("Invalid xml declaration.", s);
   const char *end = FindClose(s, '?');
   if (!end) return Refuse("Error parsing processing instruction", s);
@@ -317,18 +352,21 @@ const char *TChecker::Declaration(const char *s) {
 const char *TChecker::Bang(const char *s) {
   const char *end;
   if (At(s) == '-') {
-    if (At(s + 1) != '-') return Refuse("Error parsing comment", s);
-    if (!(end = FindClose2(s + 2, '-'))) return Refuse("Error parsing comment", s);
+    if (At(s + 1) != '-') return Fault(kBadComment, s + 1);
+    if (!(end = FindClose2(s + 2, '-'))) return Fault(kBadComment, s + 2);
     return end + 1 + (end + 1 < E);
   }
   if (At(s) == '[') {
     for (const char *p = "CDATA["; *p; ++p)
-      if (At(++s) != *p) return Refuse("Error parsing CDATA section", s);
+      if (At(++s) != *p) return Fault(kBadCData, s);
+    if (!(end = FindClose2(s + 1, ']'))) return Fault(kBadCData, s + 1);
     if (FStack.empty()) return Refuse("Invalid at the top level of the document.", s);
-    if (!(end = FindClose2(s + 1, ']'))) return Refuse("Error parsing CDATA section", s);
     return end + 1 + (end + 1 < E);
   }
-  return Refuse("Document type definitions are not allowed.", s);
+  if (At(s) == 'D') return Refuse("Document type definitions are not allowed.", s);
+  if (s == E && EndCh == '-') return Fault(kBadComment, s);
+  if (s == E && EndCh == '[') return Fault(kBadCData, s);
+  return Fault(kUnrecognizedTag, s);
 }
 
 const char *TChecker::FindClose(const char *s, char a) const {
@@ -430,19 +468,20 @@ void TChecker::Leave(const TFrame &f) {
 }
 
 bool TChecker::Finish() {
-  if (!FStack.empty()) return Refuse("Start-end tags mismatch", E);
-  if (EndCh == '<') return Refuse("Unrecognized tag", E);
-  if (FElements == 0) return Refuse("XML document must have a top level element.", E);
+  if (!FStack.empty()) return Fault(kMismatch, E);
+  if (EndCh == '<') return Fault(kUnrecognizedTag, E);
+  // Only comments and instructions at the top (any other node was refused
+  // already): the DOM names the missing element at the very end.
+  if (FElements == 0) return Fault(kNoElement, B + N);
   return true;
 }
 
 } // namespace
 
-bool Check(std::string_view text, TDocumentIndex &index, std::string &reason, size_t &offset) {
+bool Check(std::string_view text, TDocumentIndex &index, TRefusal &refusal) {
   TChecker checker(text, index);
   if (checker.Run()) return true;
-  reason = checker.Reason;
-  offset = checker.Offset;
+  refusal = {checker.Reason, checker.Offset, checker.Exact};
   return false;
 }
 

@@ -48,10 +48,18 @@ struct TDocumentIndex {
   std::deque<std::string> DecodedValues;
 };
 
+// Why a document was refused: a reason and a byte offset in the text. When
+// `Exact`, they are the DOM's own (its message is made of them); otherwise
+// the DOM must be asked which fault it names first, and how.
+struct TRefusal {
+  std::string Reason;
+  size_t Offset = 0;
+  bool Exact = false;
+};
+
 // Checks the UTF-8 `text` (byte-order mark already removed, as the DOM
 // loader decodes it) as the DOM loader would. True and `index` filled when
-// the DOM would accept it; otherwise false, with a reason and a byte offset
-// in `text` near the fault.
-bool Check(std::string_view text, TDocumentIndex &index, std::string &reason, size_t &offset);
+// the DOM would accept it; otherwise false and `refusal` filled.
+bool Check(std::string_view text, TDocumentIndex &index, TRefusal &refusal);
 
 } // namespace vv::xmlreadercheck

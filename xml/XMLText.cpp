@@ -8,6 +8,7 @@
 
 #include "rtl/StrUtils.h"
 #include "xml/XMLDoc.h"
+#include "xml/XMLScan.h"
 
 namespace vv::xmltext {
 
@@ -173,18 +174,15 @@ bool IsNameChar(unsigned char c) { return kNameBytes.Char[c]; }
 
 void RaiseParseError(std::string_view reason, std::string_view text, size_t offset) {
   if (offset > text.size()) offset = text.size();
-  size_t line = 1, start = 0;
-  for (size_t i = 0; i < offset; ++i) {
-    char c = text[i];
-    if (c == '\n' || c == '\r') {
-      if (c == '\r' && i + 1 < offset && text[i + 1] == '\n') ++i;
-      ++line;
-      start = i + 1;
-    }
+  const char *p = text.data(), *upTo = p + offset, *start = p;
+  size_t line = 1;
+  while ((p = xmlscan::Find(p, upTo, '\n', '\r')) < upTo) {
+    if (*p == '\r' && p + 1 < upTo && p[1] == '\n') ++p;
+    ++line;
+    start = ++p;
   }
-  size_t end = text.find_first_of("\r\n", start);
-  if (end == std::string_view::npos) end = text.size();
-  std::string_view src = ValidPrefix(text.substr(start, end - start), kErrorLineChars);
+  const char *end = xmlscan::Find(start, text.data() + text.size(), '\r', '\n');
+  std::string_view src = ValidPrefix(std::string_view(start, size_t(end - start)), kErrorLineChars);
   std::string msg(reason);
   msg.append("\r\nLine: ").append(IntToStr(int64_t(line))).append("\r\n").append(src);
   throw EDOMParseError(std::move(msg));
