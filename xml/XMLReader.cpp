@@ -169,6 +169,25 @@ std::string AttributeValue(std::string_view raw) {
   return out;
 }
 
+// Calls visit(name, raw value) for each attribute of the start tag at `tag`
+// in order until it returns true; returns whether it did.
+template <class F> bool ForEachAttribute(const char *tag, const char *end, F &&visit) {
+  const char *p = SkipName(tag + 1, end);
+  while (true) {
+    p = SkipSpace(p, end);
+    if (p >= end || *p == '>' || *p == '/') return false;
+    const char *name = p;
+    p = SkipName(p, end);
+    std::string_view aname(name, size_t(p - name));
+    p = SkipSpace(SkipSpace(p, end) + 1, end); // past '='
+    if (p >= end) return false;
+    const char *close = xmlscan::Find(p + 1, end, *p);
+    if (close == end) return false;
+    if (visit(aname, std::string_view(p + 1, size_t(close - p - 1)))) return true;
+    p = close + 1;
+  }
+}
+
 // The serialiser, writing what xmlwriter::WriteNode writes for the same
 // nodes in the DOM.
 class TWriter {
@@ -357,10 +376,24 @@ std::string_view TXMLCursor::FindNamespaceURI(std::string_view prefix) const {
   if (prefix == "xml") return kXmlNamespace;
   if (prefix == "xmlns") return kXmlnsNamespace;
   const xmlreadercheck::TDocumentIndex &index = FReader->FIndex;
+  const char *end = FReader->FText.data() + FReader->FText.size();
   for (uint32_t s = FScope; s != 0; s = index.Scopes[s].Parent) {
-    const xmlreadercheck::TNsScope &scope = index.Scopes[s];
-    for (uint32_t i = scope.First; i < scope.First + scope.Count; ++i)
-      if (Declares(index.Decls[i].Name, prefix)) return index.Decls[i].Value;
+    // The declarations are read again from the start tag; those that needed
+    // decoding were kept, in order.
+    uint32_t decoded = index.Scopes[s].Decoded;
+    std::optional<std::string_view> found;
+    vv::ForEachAttribute(index.Scopes[s].Tag, end,
+                         [&](std::string_view name, std::string_view raw) {
+                           if (!IsDecl(name)) return false;
+                           bool kept = xmlreadercheck::NeedsDecoding(raw);
+                           if (Declares(name, prefix)) {
+                             found = kept ? std::string_view(index.DecodedValues[decoded]) : raw;
+                             return true;
+                           }
+                           decoded += kept;
+                           return false;
+                         });
+    if (found) return *found;
   }
   return {};
 }
@@ -408,25 +441,8 @@ TXMLCursor TXMLCursor::NextSiblingElement() const {
 
 // --- attributes -------------------------------------------------------------
 
-// Calls visit(name, raw value) for each attribute in order until it returns
-// true; returns whether it did.
 template <class F> bool TXMLCursor::ForEachAttribute(F &&visit) const {
-  if (!FTag) return false;
-  const char *end = FReader->FText.data() + FReader->FText.size();
-  const char *p = SkipName(FTag + 1, end);
-  while (true) {
-    p = SkipSpace(p, end);
-    if (p >= end || *p == '>' || *p == '/') return false;
-    const char *name = p;
-    p = SkipName(p, end);
-    std::string_view aname(name, size_t(p - name));
-    p = SkipSpace(SkipSpace(p, end) + 1, end); // past '='
-    if (p >= end) return false;
-    const char *close = xmlscan::Find(p + 1, end, *p);
-    if (close == end) return false;
-    if (visit(aname, std::string_view(p + 1, size_t(close - p - 1)))) return true;
-    p = close + 1;
-  }
+  return FTag && vv::ForEachAttribute(FTag, FReader->FText.data() + FReader->FText.size(), visit);
 }
 
 bool TXMLCursor::HasAttributes() const {

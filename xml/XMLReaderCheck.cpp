@@ -133,7 +133,7 @@ private:
   const char *FindClose(const char *s, char a) const;
   const char *FindClose2(const char *s, char a) const;
   bool Element(const char *tag, std::string_view name, size_t prefixLen);
-  bool Declare(const TAttr &a);
+  bool Declare(const TAttr &a, bool &declares, uint32_t &decoded);
   bool PrefixInScope(std::string_view p);
   void Leave(const TFrame &f);
   bool Finish();
@@ -159,7 +159,7 @@ private:
 };
 
 bool TChecker::Run() {
-  FIndex.Scopes.assign(1, TNsScope{nullptr, 0, 0, 0});
+  FIndex.Scopes.assign(1, TNsScope{nullptr, 0, kNoneDecoded});
   const char *s = B;
   if (At(s) == '\xEF' && At(s + 1) == '\xBB' && At(s + 2) == '\xBF') s += 3;
   while (s < E) {
@@ -404,13 +404,15 @@ bool TChecker::Element(const char *tag, std::string_view name, size_t prefixLen)
         if (!names.insert(a.Name).second) return Refuse("Duplicate attribute.", tag);
     }
   }
-  const size_t first = FIndex.Decls.size();
+  bool declares = false;
+  uint32_t decoded = kNoneDecoded;
   for (const TAttr &a : FAttrs)
-    if (!Declare(a)) return Refuse("Invalid attribute value.", tag);
-  if (FIndex.Decls.size() > first) {
-    if (FIndex.Scopes.size() > std::numeric_limits<uint32_t>::max())
+    if (!Declare(a, declares, decoded)) return Refuse("Invalid attribute value.", tag);
+  if (declares) {
+    // (Indices fit in 32 bits below some 40 GiB of text.)
+    if (FIndex.Scopes.size() >= kNoneDecoded || FIndex.DecodedValues.size() >= kNoneDecoded)
       return Refuse("Too many namespace declarations.", tag);
-    FIndex.Scopes.push_back({tag, FScope, uint32_t(first), uint32_t(FIndex.Decls.size() - first)});
+    FIndex.Scopes.push_back({tag, FScope, decoded});
     FScope = uint32_t(FIndex.Scopes.size() - 1);
   }
   if (prefixLen && !PrefixInScope(name.substr(0, prefixLen)))
@@ -423,21 +425,22 @@ bool TChecker::Element(const char *tag, std::string_view name, size_t prefixLen)
   return true;
 }
 
-// Checks the references of an attribute value; keeps it when it declares a
-// namespace.
-bool TChecker::Declare(const TAttr &a) {
+// Checks the references of an attribute value. For a namespace declaration,
+// sets `declares`, keeps the value when it needs decoding (`decoded`: where
+// the element's first such value went) and puts its prefix in scope.
+bool TChecker::Declare(const TAttr &a, bool &declares, uint32_t &decoded) {
   const std::string_view name = a.Name, raw = a.Value;
   const bool refs = a.Refs;
   if (refs && !xmltext::DecodeValue(raw, true, FBuf)) return false;
   std::string_view prefix;
   if (!IsDecl(name, prefix)) return true;
   if (!prefix.empty() && raw.empty()) return false; // a prefix cannot be undeclared
-  std::string_view value = raw;
-  if (refs || raw.find_first_of("\t\n\r") != std::string_view::npos) {
+  declares = true;
+  if (NeedsDecoding(raw)) {
     if (!refs) xmltext::DecodeValue(raw, true, FBuf);
-    value = FIndex.DecodedValues.emplace_back(FBuf);
+    if (decoded == kNoneDecoded) decoded = uint32_t(FIndex.DecodedValues.size());
+    FIndex.DecodedValues.push_back(FBuf);
   }
-  FIndex.Decls.push_back({name, value});
   if (!prefix.empty()) {
     FDeclared.push_back(prefix);
     ++FInScope[prefix];

@@ -18,33 +18,34 @@
 
 namespace vv::xmlreadercheck {
 
-// A namespace declaration: the attribute's name as written ("xmlns",
-// "xmlns:p") and its value as the DOM reads it.
-struct TNsDecl {
-  std::string_view Name;
-  std::string_view Value;
-};
+// True when a raw attribute value reads otherwise than it is written: it
+// holds a reference, a tab or a line end.
+inline bool NeedsDecoding(std::string_view raw) {
+  for (char c : raw)
+    if (c == '&' || c == '\t' || c == '\n' || c == '\r') return true;
+  return false;
+}
 
-// An element that declares namespaces: the '<' of its start tag, the index
-// of the closest declaring ancestor (0: none), and its declarations in the
-// order written (Decls[First] to Decls[First + Count - 1]).
+constexpr uint32_t kNoneDecoded = UINT32_MAX;
+
+// An element that declares namespaces: the '<' of its start tag (where its
+// declarations are read again when needed), the index of the closest
+// declaring ancestor (0: none), and the index in DecodedValues of the first
+// of its declaration values that needed decoding (kNoneDecoded: none did).
+// Sixteen bytes for at least a dozen bytes of text.
 struct TNsScope {
   const char *Tag;
   uint32_t Parent;
-  uint32_t First;
-  uint32_t Count;
+  uint32_t Decoded;
 };
 
 // What a successful check leaves for the reader.
 struct TDocumentIndex {
   // The '<' of the document element.
   const char *Root = nullptr;
-  // Declaring elements in document order; entry 0 stands for "none" and
-  // declares nothing.
+  // Declaring elements in document order; entry 0 stands for "none".
   std::vector<TNsScope> Scopes;
-  std::vector<TNsDecl> Decls;
-  // Declaration values that differ from their raw text (references, line
-  // ends); Decls point into them.
+  // The values of declarations that need decoding, in document order.
   std::deque<std::string> DecodedValues;
 };
 

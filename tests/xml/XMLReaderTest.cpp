@@ -43,6 +43,8 @@ std::string DomRefusal(const std::string &bytes) {
 }
 
 TEST(XMLReader, Namespaces) {
+  const std::string kSeveral = "<a xmlns:p='urn:&amp;1' xmlns:q='plain' xmlns:r='urn:&#x9;3' "
+                               "xmlns='d&amp;'><b xmlns:s='s&amp;'/></a>";
   struct {
     const char *name;
     std::string xml;
@@ -95,6 +97,10 @@ TEST(XMLReader, Namespaces) {
        "urn:a b c",
        "",
        ""},
+      {"several declarations, some decoded: the last", kSeveral, {}, "d&", "r", "urn:\t3"},
+      {"several declarations, some decoded: a plain one", kSeveral, {}, "d&", "q", "plain"},
+      {"several declarations, some decoded: the first", kSeveral, {0}, "d&", "p", "urn:&1"},
+      {"several declarations, some decoded: below", kSeveral, {0}, "d&", "s", "s&"},
       {"xml prefix bound implicitly",
        "<a xml:lang='en'/>",
        {},
