@@ -163,7 +163,7 @@ std::string_view Value(std::string_view raw, bool text, std::string &scratch) {
 }
 
 std::string AttributeValue(std::string_view raw) {
-  if (raw.find_first_of("&\t\n\r") == std::string_view::npos) return std::string(raw);
+  if (!xmlreadercheck::NeedsDecoding(raw)) return std::string(raw);
   std::string out;
   xmltext::DecodeValue(raw, true, out);
   return out;
@@ -242,22 +242,13 @@ void TWriter::Nodes(const char *p, bool single) {
 }
 
 void TWriter::StartTag(const char *tag) {
-  const char *p = SkipName(tag + 1, FEnd);
-  FOut.append(tag, size_t(p - tag));
-  while (true) {
-    p = SkipSpace(p, FEnd);
-    if (p >= FEnd || *p == '>' || *p == '/') return;
-    const char *name = p;
-    p = SkipName(p, FEnd);
-    FOut.append(" ").append(name, size_t(p - name)).append("=\"");
-    p = SkipSpace(SkipSpace(p, FEnd) + 1, FEnd); // past '='
-    if (p >= FEnd) return;
-    const char *close = xmlscan::Find(p + 1, FEnd, *p);
-    if (close == FEnd) return;
-    xmltext::EscapeAttr(FOut, AttributeValue(std::string_view(p + 1, size_t(close - p - 1))));
+  FOut.append(tag, size_t(SkipName(tag + 1, FEnd) - tag));
+  ForEachAttribute(tag, FEnd, [&](std::string_view name, std::string_view raw) {
+    FOut.append(" ").append(name).append("=\"");
+    xmltext::EscapeAttr(FOut, AttributeValue(raw));
     FOut += '"';
-    p = close + 1;
-  }
+    return false;
+  });
 }
 
 void TWriter::Text(const char *p, const char *lt) {
