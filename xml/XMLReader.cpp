@@ -366,6 +366,15 @@ std::string_view TXMLCursor::FindNamespaceURI(std::string_view prefix) const {
   if (!FTag) return {};
   if (prefix == "xml") return kXmlNamespace;
   if (prefix == "xmlns") return kXmlnsNamespace;
+  if (FScope == 0) return {};
+  if (FScope == FReader->FFoundScope && prefix == FReader->FFoundPrefix) return FReader->FFoundURI;
+  FReader->FFoundScope = FScope;
+  FReader->FFoundPrefix.assign(prefix);
+  FReader->FFoundURI = Lookup(prefix);
+  return FReader->FFoundURI;
+}
+
+std::string_view TXMLCursor::Lookup(std::string_view prefix) const {
   const xmlreadercheck::TDocumentIndex &index = FReader->FIndex;
   const char *end = FReader->FText.data() + FReader->FText.size();
   for (uint32_t s = FScope; s != 0; s = index.Scopes[s].Parent) {

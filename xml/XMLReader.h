@@ -96,6 +96,7 @@ private:
   const char *Content() const;
   TXMLCursor ElementAt(const char *tag, const char *parent, uint32_t parentScope) const;
   template <class F> bool ForEachAttribute(F &&visit) const;
+  std::string_view Lookup(std::string_view prefix) const;
 
   const TXMLReader *FReader = nullptr;
   const char *FTag = nullptr;    // the '<' of the start tag
@@ -133,6 +134,11 @@ private:
   // after its end tag.
   mutable const char *FEndedTag = nullptr;
   mutable const char *FEndedAt = nullptr;
+  // The last namespace lookup (siblings share their scope, and mostly ask
+  // for the same prefix).
+  mutable uint32_t FFoundScope = 0;
+  mutable std::string FFoundPrefix;
+  mutable std::string_view FFoundURI;
 };
 
 } // namespace vv
