@@ -1,6 +1,7 @@
 #include "rtl/Stream.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "rtl/Exception.h"
@@ -64,11 +65,25 @@ int64_t TMemoryStream::Read(void *buffer, int64_t count) {
   return n;
 }
 
+// Room grows to powers of two, set exactly: a stream whose writer stops at
+// a power of two (the HTTP client's body limit) never holds more room than
+// that, where the string's own growth would double past it.
+void TMemoryStream::Grow(size_t size) {
+  if (size <= FData.capacity()) {
+    FData.resize(size);
+    return;
+  }
+  std::string bigger;
+  bigger.reserve(std::bit_ceil(size)); // from an empty string: exactly this much
+  bigger.append(FData);
+  bigger.resize(size);
+  FData.swap(bigger);
+}
+
 int64_t TMemoryStream::Write(const void *buffer, int64_t count) {
   if (count <= 0) return 0;
-  if (FPos > int64_t(FData.size())) FData.resize(size_t(FPos));
   size_t end = size_t(FPos + count);
-  if (end > FData.size()) FData.resize(end);
+  if (end > FData.size()) Grow(end);
   std::memcpy(FData.data() + FPos, buffer, size_t(count));
   FPos += count;
   return count;

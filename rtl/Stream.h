@@ -53,6 +53,8 @@ public:
   std::string &Data() { return FData; }
 
 private:
+  void Grow(size_t size);
+
   std::string FData;
   int64_t FPos = 0;
 };

@@ -1,5 +1,6 @@
 #include "xml/XMLText.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #ifdef __SSE2__
@@ -353,51 +354,149 @@ bool DecodeValue(std::string_view raw, bool attribute, std::string &out) {
 }
 
 namespace {
-void AppendCharRef(std::string &out, unsigned char c) {
-  out += "&#";
-  out += IntToStr(c);
-  out += ';';
-}
 
-// Which bytes are written as they are: one table lookup per byte keeps the
-// scan of long texts cheap.
-struct TPlainBytes {
-  bool Text[256] = {}, Attr[256] = {};
-  constexpr TPlainBytes() {
-    for (int c = 0x20; c < 256; ++c) Text[c] = Attr[c] = c != '&' && c != '<' && c != '>';
-    Text['\t'] = Text['\n'] = true;
-    Attr['"'] = false;
+// What a byte becomes, per flavour: written as it is, a fixed reference, or
+// looked at more closely (the first byte of a UTF-8 sequence, a forbidden
+// control character, '>' after "]]" in minimal text).
+enum TByteClass : uint8_t { kPlainByte, kAmp, kLt, kGt, kQuot, kTab, kLF, kCR, kCheck };
+
+struct TEscapeTables {
+  uint8_t Class[4][256] = {};
+  constexpr TEscapeTables() {
+    for (int f = 0; f < 4; ++f) {
+      uint8_t *t = Class[f];
+      for (int c = 0; c < 0x20; ++c) t[c] = kCheck; // forbidden: U+FFFD
+      for (int c = 0x80; c < 256; ++c) t[c] = kCheck;
+    }
+    uint8_t *text = Class[int(TEscape::Text)], *attr = Class[int(TEscape::Attr)],
+            *minimal = Class[int(TEscape::TextMinimal)], *verbatim = Class[int(TEscape::Verbatim)];
+    for (uint8_t *t : {text, attr, minimal}) {
+      t['&'] = kAmp;
+      t['<'] = kLt;
+    }
+    verbatim['\t'] = verbatim['\n'] = verbatim['\r'] = kPlainByte;
+    text['>'] = attr['>'] = kGt;
+    minimal['>'] = kCheck;
+    attr['"'] = kQuot;
+    text['\t'] = text['\n'] = kPlainByte;
+    text['\r'] = kCR;  // survives end-of-line normalisation
+    attr['\t'] = kTab; // survive attribute-value normalisation
+    attr['\n'] = kLF;
+    attr['\r'] = kCR;
+    minimal['\t'] = minimal['\n'] = minimal['\r'] = kPlainByte;
   }
 };
-constexpr TPlainBytes kPlain;
-} // namespace
+constexpr TEscapeTables kEscape;
 
-// Copies `s` into `out`, escaping every byte that `plain` does not let
-// through; text and attribute values differ only in their tables.
-static void EscapeWith(std::string &out, std::string_view s, const bool (&plain)[256]) {
-  size_t run = 0;
-  for (size_t i = 0; i < s.size(); ++i) {
-    unsigned char c = (unsigned char)s[i];
-    if (plain[c]) continue;
-    out.append(s.substr(run, i - run));
-    run = i + 1;
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else if (c == '"')
-      out += "&quot;";
-    else
-      AppendCharRef(out, c);
-  }
-  out.append(s.substr(run));
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
+constexpr std::string_view kReferences[] = {"",       "&amp;", "&lt;",  "&gt;",
+                                            "&quot;", "&#9;",  "&#10;", "&#13;"};
+
+constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+uint64_t HasZeroByte(uint64_t v) { return (v - kOnes) & ~v & kHigh; }
+
+// True when all eight bytes are printable ASCII that the flavour keeps.
+bool PlainWord(const char *p, TEscape how) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  if ((w & kHigh) | ((w - kOnes * 0x20) & ~w & kHigh)) return false; // >= 0x80 or < 0x20
+  if (how == TEscape::Verbatim) return true;
+  uint64_t hits = HasZeroByte(w ^ (kOnes * '&')) | HasZeroByte(w ^ (kOnes * '<')) |
+                  HasZeroByte(w ^ (kOnes * '>'));
+  if (how == TEscape::Attr) hits |= HasZeroByte(w ^ (kOnes * '"'));
+  return hits == 0;
 }
 
-void EscapeText(std::string &out, std::string_view s) { EscapeWith(out, s, kPlain.Text); }
+// The output of the escaping loop: a growing string, or a buffer the caller
+// sized with MaxEscapedSize.
+struct TStringSink {
+  std::string &Out;
+  void Put(const char *p, size_t n) { Out.append(p, n); }
+};
+struct TBufferSink {
+  char *Pos;
+  void Put(const char *p, size_t n) {
+    std::memcpy(Pos, p, n);
+    Pos += n;
+  }
+};
 
-void EscapeAttr(std::string &out, std::string_view s) { EscapeWith(out, s, kPlain.Attr); }
+// The length of the UTF-8 sequence that starts at `p` (a byte of 0x80 or
+// more), or 0 when the bytes there are none; `allowed` tells whether XML
+// allows its character (not U+FFFE, U+FFFF).
+size_t Utf8Sequence(const unsigned char *p, size_t avail, bool &allowed) {
+  auto cont = [&](size_t k) { return k < avail && (p[k] & 0xC0) == 0x80; };
+  unsigned char c = p[0];
+  allowed = true;
+  if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    if (!cont(1) || !cont(2)) return 0;
+    if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] >= 0xA0)) return 0; // overlong, surrogate
+    allowed = !(c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE);
+    return 3;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    if (!cont(1) || !cont(2) || !cont(3)) return 0;
+    if ((c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] >= 0x90)) return 0; // overlong, too big
+    return 4;
+  }
+  return 0;
+}
+
+template <typename TSink> void Escape(TSink &sink, std::string_view s, TEscape how) {
+  const uint8_t *cls = kEscape.Class[int(how)];
+  const auto *data = reinterpret_cast<const unsigned char *>(s.data());
+  size_t n = s.size(), run = 0, i = 0;
+  auto flush = [&](std::string_view put, size_t len) {
+    sink.Put(s.data() + run, i - run);
+    sink.Put(put.data(), put.size());
+    i += len;
+    run = i;
+  };
+  while (i < n) {
+    if (i + 8 <= n && PlainWord(s.data() + i, how)) { // the common case: plain ASCII
+      i += 8;
+      continue;
+    }
+    // Byte by byte until the next word boundary.
+    for (size_t stop = std::min(n, i + 8); i < stop;) {
+      uint8_t k = cls[data[i]];
+      if (k == kPlainByte) {
+        ++i;
+      } else if (k != kCheck) {
+        flush(kReferences[k], 1);
+      } else if (data[i] >= 0x80) {
+        bool allowed;
+        size_t len = Utf8Sequence(data + i, n - i, allowed);
+        if (len && allowed)
+          i += len;
+        else
+          flush(kReplacement, std::max<size_t>(len, 1)); // each byte of a broken sequence
+      } else if (data[i] == '>') {                       // minimal text: only "]]>" needs it
+        if (i >= 2 && data[i - 1] == ']' && data[i - 2] == ']')
+          flush(kReferences[kGt], 1);
+        else
+          ++i;
+      } else {
+        flush(kReplacement, 1); // a control character XML forbids
+      }
+    }
+  }
+  sink.Put(s.data() + run, n - run);
+}
+
+} // namespace
+
+void AppendEscaped(std::string &out, std::string_view s, TEscape how) {
+  TStringSink sink{out};
+  Escape(sink, s, how);
+}
+
+char *AppendEscaped(char *dest, std::string_view s, TEscape how) {
+  TBufferSink sink{dest};
+  Escape(sink, s, how);
+  return sink.Pos;
+}
 
 bool IsQName(std::string_view name) {
   if (name.empty() || !IsNameStart((unsigned char)name[0])) return false;

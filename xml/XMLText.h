@@ -49,14 +49,41 @@ bool AppendReference(std::string_view ref, std::string &out);
 // reference cannot be resolved.
 bool DecodeValue(std::string_view raw, bool attribute, std::string &out);
 
-// Appends `s` escaped for character data: & < > always; CR as a reference so
-// that it survives line-end normalisation; other characters below U+0020
-// except tab and line feed as references.
-void EscapeText(std::string &out, std::string_view s);
-// Appends `s` escaped for a double-quoted attribute value: as for text, plus
-// the double quote, and tab and line feed as references (attribute-value
-// normalisation would turn them into spaces).
-void EscapeAttr(std::string &out, std::string_view s);
+// The one escaping of the program's XML output, in three flavours. Every
+// flavour writes only characters XML 1.0 allows: a control character other
+// than tab, line feed and carriage return, U+FFFE, U+FFFF, and each byte of
+// a sequence that is not UTF-8 become U+FFFD.
+enum class TEscape {
+  // Character data: & < > as entity references; CR as a character
+  // reference, so that it survives end-of-line normalisation.
+  Text,
+  // A double-quoted attribute value: as Text, plus the double quote, and
+  // tab and line feed as references (attribute-value normalisation would
+  // turn them into blanks).
+  Attr,
+  // Character data changed as little as possible: & and < as entity
+  // references, > only where it ends "]]>"; everything else as it is.
+  TextMinimal,
+  // Markup written as it is (names, comments, CDATA, instructions): only
+  // the characters XML forbids are replaced.
+  Verbatim,
+};
+
+// Appends `s`, escaped, to `out`. A caller that writes one text in pieces
+// must cut it between characters (and, for TextMinimal, not inside "]]>").
+void AppendEscaped(std::string &out, std::string_view s, TEscape how);
+// Writes `s`, escaped, at `dest`, which must have room for
+// MaxEscapedSize(s.size()) bytes; returns the end of what was written.
+char *AppendEscaped(char *dest, std::string_view s, TEscape how);
+// The most bytes the escaped form of `n` bytes takes ("&quot;" for one).
+constexpr size_t MaxEscapedSize(size_t n) { return 6 * n; }
+
+inline void EscapeText(std::string &out, std::string_view s) {
+  AppendEscaped(out, s, TEscape::Text);
+}
+inline void EscapeAttr(std::string &out, std::string_view s) {
+  AppendEscaped(out, s, TEscape::Attr);
+}
 
 // True when `name` is an XML name with at most one colon, not first or last
 // (a qualified name). ASCII name characters are checked exactly; every

@@ -5,20 +5,11 @@
 #include <pugixml.hpp>
 #include <vector>
 
+#include "xml/XMLText.h"
+
 namespace vv::xmlwriter {
 
 namespace {
-
-// Which bytes character data and attribute values keep as they are.
-struct TPlain {
-  bool Text[256] = {}, Attr[256] = {};
-  constexpr TPlain() {
-    for (int c = 0x20; c < 256; ++c) Text[c] = Attr[c] = c != '&' && c != '<' && c != '>';
-    Text['\t'] = Text['\n'] = true;
-    Attr['"'] = false;
-  }
-};
-constexpr TPlain kPlain;
 
 // The output, grown by doubling and written by hand: most pieces are a few
 // bytes long, where a library append per piece costs more than the copy.
@@ -44,59 +35,25 @@ public:
     if (!v.empty()) std::memcpy(Pos, v.data(), v.size());
     Pos += v.size();
   }
-  // A C string, copied while it is scanned (the cursor is kept in locals:
-  // stores through char pointers would otherwise reload it at every byte).
-  void PutZ(const char *z) {
-    char *p = Pos, *e = End;
-    for (; *z; ++z) {
-      if (p == e) {
-        Pos = p;
-        Grow(1);
-        p = Pos, e = End;
-      }
-      *p++ = *z;
+  // A text of the tree, escaped; written in pieces so that the room it
+  // needs stays small whatever its length.
+  void PutEscaped(std::string_view v, xmltext::TEscape how) {
+    while (!v.empty()) {
+      size_t n = Piece(v);
+      if (size_t(End - Pos) < xmltext::MaxEscapedSize(n)) Grow(xmltext::MaxEscapedSize(n));
+      Pos = xmltext::AppendEscaped(Pos, v.substr(0, n), how);
+      v.remove_prefix(n);
     }
-    Pos = p;
   }
-  // Character data or an attribute value, escaped (the rules of
-  // xmltext::EscapeText and xmltext::EscapeAttr).
-  void PutEscaped(const char *z, bool attr) {
-    const bool *plain = attr ? kPlain.Attr : kPlain.Text;
-    char *p = Pos, *e = End;
-    for (; *z; ++z) {
-      unsigned char c = (unsigned char)*z;
-      if (plain[c]) {
-        if (p == e) {
-          Pos = p;
-          Grow(1);
-          p = Pos, e = End;
-        }
-        *p++ = char(c);
-        continue;
-      }
-      Pos = p;
-      PutReference(c);
-      p = Pos, e = End;
-    }
-    Pos = p;
-  }
+  void PutName(const char *name) { PutEscaped(name, xmltext::TEscape::Verbatim); }
 
 private:
-  void PutReference(unsigned char c) {
-    if (c == '&') {
-      Put("&amp;");
-    } else if (c == '<') {
-      Put("&lt;");
-    } else if (c == '>') {
-      Put("&gt;");
-    } else if (c == '"') {
-      Put("&quot;");
-    } else {
-      Put("&#");
-      if (c >= 10) Put(char('0' + c / 10));
-      Put(char('0' + c % 10));
-      Put(';');
-    }
+  // The length of the next piece of `v`, never ending inside a character.
+  static size_t Piece(std::string_view v) {
+    if (v.size() <= kPieceBytes) return v.size();
+    size_t n = kPieceBytes;
+    for (int back = 0; back < 3 && (static_cast<unsigned char>(v[n]) & 0xC0) == 0x80; ++back) --n;
+    return n;
   }
   void Grow(size_t n) {
     size_t len = size_t(Pos - S.data());
@@ -105,6 +62,7 @@ private:
     End = S.data() + S.size();
   }
   static constexpr size_t kMinRoom = 256;
+  static constexpr size_t kPieceBytes = 4096;
   std::string &S;
   char *Pos, *End;
 };
@@ -122,12 +80,12 @@ void Break(TOut &out, std::string_view indent, size_t depth) {
 
 void OpenTag(TOut &out, pugi::xml_node n) {
   out.Put('<');
-  out.PutZ(n.name());
+  out.PutName(n.name());
   for (pugi::xml_attribute a = n.first_attribute(); a; a = a.next_attribute()) {
     out.Put(' ');
-    out.PutZ(a.name());
+    out.PutName(a.name());
     out.Put("=\"");
-    out.PutEscaped(a.value(), true);
+    out.PutEscaped(a.value(), xmltext::TEscape::Attr);
     out.Put('"');
   }
 }
@@ -137,21 +95,25 @@ void WriteCData(TOut &out, std::string_view v) {
   out.Put("<![CDATA[");
   size_t pos = 0, hit;
   while ((hit = v.find("]]>", pos)) != std::string_view::npos) {
-    out.Put(v.substr(pos, hit + 2 - pos));
+    out.PutEscaped(v.substr(pos, hit + 2 - pos), xmltext::TEscape::Verbatim);
     out.Put("]]><![CDATA[");
     pos = hit + 2;
   }
-  out.Put(v.substr(pos));
+  out.PutEscaped(v.substr(pos), xmltext::TEscape::Verbatim);
   out.Put("]]>");
 }
 
 // "--" cannot appear inside a comment, nor may it end with "-".
 void WriteComment(TOut &out, std::string_view v) {
   out.Put("<!--");
+  size_t start = 0;
   for (size_t i = 0; i < v.size(); ++i) {
-    out.Put(v[i]);
-    if (v[i] == '-' && (i + 1 == v.size() || v[i + 1] == '-')) out.Put(' ');
+    if (v[i] != '-' || (i + 1 < v.size() && v[i + 1] != '-')) continue;
+    out.PutEscaped(v.substr(start, i + 1 - start), xmltext::TEscape::Verbatim);
+    out.Put(' ');
+    start = i + 1;
   }
+  out.PutEscaped(v.substr(start), xmltext::TEscape::Verbatim);
   out.Put("-->");
 }
 
@@ -162,7 +124,7 @@ void WriteLeaf(TOut &out, pugi::xml_node n) {
     out.Put("/>");
     break;
   case pugi::node_pcdata:
-    out.PutEscaped(n.value(), false);
+    out.PutEscaped(n.value(), xmltext::TEscape::Text);
     break;
   case pugi::node_cdata:
     WriteCData(out, n.value());
@@ -172,12 +134,12 @@ void WriteLeaf(TOut &out, pugi::xml_node n) {
     break;
   case pugi::node_pi: {
     out.Put("<?");
-    out.PutZ(n.name());
+    out.PutName(n.name());
     std::string_view v = n.value();
     if (!v.empty()) {
       out.Put(' ');
       size_t end = v.find("?>"); // would end the instruction early
-      out.Put(v.substr(0, end));
+      out.PutEscaped(v.substr(0, end), xmltext::TEscape::Verbatim);
     }
     out.Put("?>");
     break;
@@ -219,7 +181,7 @@ void WriteNode(std::string &text, pugi::xml_node_struct *node, std::string_view 
       indented.pop_back();
       if (ind) Break(out, indent, indented.size());
       out.Put("</");
-      out.PutZ(cur.name());
+      out.PutName(cur.name());
       out.Put('>');
     }
   }

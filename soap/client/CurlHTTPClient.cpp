@@ -1,6 +1,7 @@
 #include "soap/client/CurlHTTPClient.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -17,34 +18,13 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
+static_assert(std::has_single_bit(uint64_t(TCurlHTTPClient::MaxResponseBody)));
+
 constexpr size_t MaxClientCertificateFile = 1 << 20; // bytes
 constexpr long MaxAuthProbeTimeout = 60000;          // ms, for the certificate probe
 constexpr const char *SHA256RSAOid = "1.2.840.113549.1.1.11";
 
 // ---- small helpers ----
-
-std::string Base64(std::string_view in) {
-  static const char *abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < in.size(); i += 3) {
-    uint32_t v =
-        uint32_t(uint8_t(in[i])) << 16 | uint32_t(uint8_t(in[i + 1])) << 8 | uint8_t(in[i + 2]);
-    out += abc[v >> 18];
-    out += abc[(v >> 12) & 63];
-    out += abc[(v >> 6) & 63];
-    out += abc[v & 63];
-  }
-  if (i < in.size()) {
-    uint32_t v = uint32_t(uint8_t(in[i])) << 16;
-    if (i + 1 < in.size()) v |= uint32_t(uint8_t(in[i + 1])) << 8;
-    out += abc[v >> 18];
-    out += abc[(v >> 12) & 63];
-    out += i + 1 < in.size() ? abc[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
 
 bool IsToken(const std::string &s) {
   if (s.empty()) return false;
@@ -253,6 +233,11 @@ struct TPass {
 
   bool Connected = false, Receiving = false;
   bool Stalled = false;
+  // One request per pass: libcurl may decide to answer a challenge on its
+  // own, which is the loop's decision (see OnConnected).
+  bool OneRequest = true;
+  int Requests = 0;
+  bool SecondRequestRefused = false;
   TClock::time_point LastActivity = TClock::now();
   curl_off_t LastUl = 0, LastDl = 0;
 
@@ -399,6 +384,10 @@ int OnProgress(void *user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t 
 
 int OnConnected(void *user, char *, char *, int, int) {
   TPass &p = *static_cast<TPass *>(user);
+  if (++p.Requests > 1 && p.OneRequest) {
+    p.SecondRequestRefused = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
   p.Connected = true;
   p.LastActivity = TClock::now();
   if (p.Total == 0) p.Receiving = true;
@@ -408,6 +397,7 @@ int OnConnected(void *user, char *, char *, int, int) {
 }
 
 void Set(CURL *c, CURLoption o, long v) { CurlApi().easy_setopt(c, o, v); }
+// A text option; null restores libcurl's default.
 void Set(CURL *c, CURLoption o, const char *v) { CurlApi().easy_setopt(c, o, v); }
 void Set(CURL *c, CURLoption o, const std::string &v) { CurlApi().easy_setopt(c, o, v.c_str()); }
 void SetPtr(CURL *c, CURLoption o, void *v) { CurlApi().easy_setopt(c, o, v); }
@@ -446,7 +436,9 @@ void TCurlHTTPRequest::Cancel() {
 
 void TCurlHTTPRequest::DoUpdateURL(const TURI &url) {
   if (url.Scheme == FURL.Scheme && url.Host == FURL.Host && url.Port == FURL.Port) return;
-  // Whatever was settled with the old server stays with it.
+  // Whatever was settled with the old server stays with it, libcurl's
+  // authentication state included.
+  CurlApi().easy_reset(FCurl);
   FServerUser.clear();
   FServerPassword.clear();
   FServerAuth = 0;
@@ -617,22 +609,68 @@ curl_slist *TCurlHTTPClient::BuildHeaders(TCurlHTTPRequest &r) {
   return list;
 }
 
-void TCurlHTTPClient::ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *headers) {
-  CURL *c = r.FCurl;
-  TPass &p = *static_cast<TPass *>(pass);
+void TCurlHTTPClient::ApplyConnectionOptions(TCurlHTTPRequest &r, CURL *c) {
   const TCurlApi &api = CurlApi();
-  api.easy_reset(c);
   Set(c, CURLOPT_URL, CurlURL(r.URL()));
   Set(c, CURLOPT_PROTOCOLS_STR, "http,https");
   Set(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  Set(c, CURLOPT_FOLLOWLOCATION, 0L);
-  Set(c, CURLOPT_PATH_AS_IS, 1L);
   Set(c, CURLOPT_NOSIGNAL, 1L);
+  // libcurl would offer HTTP/2 on TLS by default.
   Set(c, CURLOPT_HTTP_VERSION,
       r.FHTTP2 ? long(CURL_HTTP_VERSION_2TLS) : long(CURL_HTTP_VERSION_1_1));
+  Set(c, CURLOPT_CONNECTTIMEOUT_MS, long(std::max(0, r.ConnectionTimeout())));
+
+  Set(c, CURLOPT_PROXY, r.FProxy);
+  Set(c, CURLOPT_NOPROXY, r.FNoProxy);
+  bool proxyCred = !r.FProxyUser.empty();
+  Set(c, CURLOPT_PROXYUSERNAME, proxyCred ? r.FProxyUser.c_str() : nullptr);
+  Set(c, CURLOPT_PROXYPASSWORD, proxyCred ? r.FProxyPassword.c_str() : nullptr);
+  Set(c, CURLOPT_PROXYAUTH, long(proxyCred && r.FProxyAuth ? r.FProxyAuth : CURLAUTH_BASIC));
+
+  // TLS: options that do not apply to a plain "http" address are harmless.
+  if (api.easy_setopt(c, CURLOPT_SSLVERSION, r.FSSLVersion) != CURLE_OK) {
+    long without13 = r.FSSLVersion & 0xFFFF;
+    if (without13 == CURL_SSLVERSION_TLSv1_3) without13 = CURL_SSLVERSION_TLSv1_2;
+    Set(c, CURLOPT_SSLVERSION, without13 | CURL_SSLVERSION_MAX_TLSv1_2);
+  }
+  // The hashed system directory is looked up per issuer; the bundle file
+  // would be parsed whole on every request. An extra bundle is trusted in
+  // addition to the directory.
+  Set(c, CURLOPT_CAPATH, DefaultCADirectory);
+  Set(c, CURLOPT_CAINFO, FCAFile.empty() ? nullptr : FCAFile.c_str());
+  const std::string &certPath = r.ClientCertPath();
+  const std::string &certData = r.ClientCertData();
+  bool certFile = !certPath.empty(), certBlob = !certFile && !certData.empty();
+  Set(c, CURLOPT_SSLCERT, certFile ? certPath.c_str() : nullptr);
+  Set(c, CURLOPT_SSLKEY, certFile ? certPath.c_str() : nullptr);
+  if (certBlob) {
+    curl_blob blob{const_cast<char *>(certData.data()), certData.size(), CURL_BLOB_COPY};
+    api.easy_setopt(c, CURLOPT_SSLCERT_BLOB, &blob);
+  } else {
+    SetPtr(c, CURLOPT_SSLCERT_BLOB, nullptr);
+  }
+  Set(c, CURLOPT_SSLCERTTYPE, certFile ? "PEM" : certBlob ? "P12" : nullptr);
+  Set(c, CURLOPT_KEYPASSWD, certFile || certBlob ? r.ClientCertPassword().c_str() : nullptr);
+  bool noticeCertRequest =
+      r.URL().Scheme == "https" && !r.HasClientCertificate() && api.ssl_ctx_set_client_cert_cb;
+  SetPtr(c, CURLOPT_SSL_CTX_FUNCTION,
+         noticeCertRequest ? reinterpret_cast<void *>(&OnSslContext) : nullptr);
+}
+
+void TCurlHTTPClient::ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *headers) {
+  CURL *c = r.FCurl;
+  TPass &p = *static_cast<TPass *>(pass);
+  // The handle keeps what it learnt in earlier passes (a Digest challenge
+  // above all), so every option is set here, whether used or not.
+  ApplyConnectionOptions(r, c);
+  Set(c, CURLOPT_FOLLOWLOCATION, 0L);
+  Set(c, CURLOPT_PATH_AS_IS, 1L);
   SetPtr(c, CURLOPT_HTTPHEADER, headers);
 
   const std::string &method = r.MethodString();
+  Set(c, CURLOPT_CUSTOMREQUEST, nullptr);
+  Set(c, CURLOPT_NOBODY, 0L);
+  Set(c, CURLOPT_UPLOAD, 0L);
   if (method == "HEAD") {
     Set(c, CURLOPT_NOBODY, 1L);
   } else if (method == "GET" && p.Total == 0) {
@@ -660,60 +698,28 @@ void TCurlHTTPClient::ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *
   SetPtr(c, CURLOPT_PREREQFUNCTION, reinterpret_cast<void *>(&OnConnected));
   SetPtr(c, CURLOPT_PREREQDATA, pass);
   SetLarge(c, CURLOPT_MAXFILESIZE_LARGE, MaxResponseBody);
-  Set(c, CURLOPT_CONNECTTIMEOUT_MS, long(std::max(0, r.ConnectionTimeout())));
 
-  Set(c, CURLOPT_PROXY, r.FProxy);
-  Set(c, CURLOPT_NOPROXY, r.FNoProxy);
-  if (!r.FProxyUser.empty()) {
-    Set(c, CURLOPT_PROXYUSERNAME, r.FProxyUser);
-    Set(c, CURLOPT_PROXYPASSWORD, r.FProxyPassword);
-    Set(c, CURLOPT_PROXYAUTH, long(r.FProxyAuth ? r.FProxyAuth : CURLAUTH_BASIC));
-  }
-  if (r.FServerAuth && !(r.FServerUser.empty() && r.FServerPassword.empty())) {
-    Set(c, CURLOPT_USERNAME, r.FServerUser);
-    Set(c, CURLOPT_PASSWORD, r.FServerPassword);
-    Set(c, CURLOPT_HTTPAUTH, long(r.FServerAuth));
-  }
+  bool serverCred = r.FServerAuth && !(r.FServerUser.empty() && r.FServerPassword.empty());
+  Set(c, CURLOPT_USERNAME, serverCred ? r.FServerUser.c_str() : nullptr);
+  Set(c, CURLOPT_PASSWORD, serverCred ? r.FServerPassword.c_str() : nullptr);
+  Set(c, CURLOPT_HTTPAUTH, long(serverCred ? r.FServerAuth : CURLAUTH_BASIC));
+  // Schemes that take several legs on one connection are libcurl's to run.
+  constexpr unsigned long multiLeg = CURLAUTH_NTLM | CURLAUTH_NEGOTIATE;
+  p.OneRequest = !((serverCred ? r.FServerAuth : 0) & multiLeg) &&
+                 !((r.FProxyUser.empty() ? 0 : r.FProxyAuth) & multiLeg);
 
-  if (!r.FAcceptEncoding.empty())
+  if (!r.FAcceptEncoding.empty()) {
     Set(c, CURLOPT_ACCEPT_ENCODING, r.FAcceptEncoding);
-  else
+    Set(c, CURLOPT_HTTP_CONTENT_DECODING, 1L);
+  } else {
+    Set(c, CURLOPT_ACCEPT_ENCODING, nullptr);
     Set(c, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-
-  if (r.URL().Scheme == "https") {
-    if (api.easy_setopt(c, CURLOPT_SSLVERSION, r.FSSLVersion) != CURLE_OK) {
-      long without13 = r.FSSLVersion & 0xFFFF;
-      if (without13 == CURL_SSLVERSION_TLSv1_3) without13 = CURL_SSLVERSION_TLSv1_2;
-      Set(c, CURLOPT_SSLVERSION, without13 | CURL_SSLVERSION_MAX_TLSv1_2);
-    }
-    // The hashed system directory is looked up per issuer; the bundle file
-    // would be parsed whole on every request.
-    // An extra bundle is trusted in addition to the system's directory.
-    Set(c, CURLOPT_CAPATH, DefaultCADirectory);
-    if (FCAFile.empty())
-      Set(c, CURLOPT_CAINFO, static_cast<const char *>(nullptr));
-    else
-      Set(c, CURLOPT_CAINFO, FCAFile);
-    Set(c, CURLOPT_CERTINFO, 1L);
-    if (r.FServerCertificateAccepted) {
-      Set(c, CURLOPT_SSL_VERIFYPEER, 0L);
-      Set(c, CURLOPT_SSL_VERIFYHOST, 0L);
-    }
-    if (!r.ClientCertPath().empty()) {
-      Set(c, CURLOPT_SSLCERT, r.ClientCertPath());
-      Set(c, CURLOPT_SSLKEY, r.ClientCertPath());
-      Set(c, CURLOPT_SSLCERTTYPE, "PEM");
-      Set(c, CURLOPT_KEYPASSWD, r.ClientCertPassword());
-    } else if (!r.ClientCertData().empty()) {
-      curl_blob blob{const_cast<char *>(r.ClientCertData().data()), r.ClientCertData().size(),
-                     CURL_BLOB_COPY};
-      api.easy_setopt(c, CURLOPT_SSLCERT_BLOB, &blob);
-      Set(c, CURLOPT_SSLCERTTYPE, "P12");
-      Set(c, CURLOPT_KEYPASSWD, r.ClientCertPassword());
-    }
   }
-  if (r.URL().Scheme == "https" && !r.HasClientCertificate() && api.ssl_ctx_set_client_cert_cb)
-    SetPtr(c, CURLOPT_SSL_CTX_FUNCTION, reinterpret_cast<void *>(&OnSslContext));
+
+  bool https = r.URL().Scheme == "https";
+  Set(c, CURLOPT_CERTINFO, https ? 1L : 0L);
+  Set(c, CURLOPT_SSL_VERIFYPEER, r.FServerCertificateAccepted ? 0L : 1L);
+  Set(c, CURLOPT_SSL_VERIFYHOST, r.FServerCertificateAccepted ? 0L : 2L);
   SetPtr(c, CURLOPT_ERRORBUFFER, r.FErrorBuffer);
   r.FErrorBuffer[0] = '\0';
 }
@@ -757,6 +763,7 @@ THTTPClient::TExecutionResult TCurlHTTPClient::DoExecuteRequest(THTTPRequest &re
   GCurrentPass = &p;
   CURLcode rc = r.IsCancelled() ? CURLE_ABORTED_BY_CALLBACK : CurlApi().easy_perform(r.FCurl);
   GCurrentPass = nullptr;
+  SetPtr(r.FCurl, CURLOPT_HTTPHEADER, nullptr); // the handle outlives the list
   CurlApi().slist_free_all(headers);
   return FinishPass(r, response, rc, &p);
 }
@@ -781,7 +788,9 @@ TCurlHTTPClient::FinishPass(TCurlHTTPRequest &r, THTTPResponse &response, CURLco
     r.FServerAuthAvail = OfferedSchemes(r.FLastServerChallenge);
     r.FProxyAuthAvail = OfferedSchemes(response.GetHeaderValue("Proxy-Authenticate"));
   }
-  if (rc == CURLE_OK || p.ReceiveAborted) {
+  // A request libcurl wanted to add on its own was not sent: the pass ends
+  // with the answer that made it want one.
+  if (rc == CURLE_OK || p.ReceiveAborted || p.SecondRequestRefused) {
     // An empty body still gets its opening progress report.
     if (!p.ReceiveStarted && p.StatusCode < 300 && r.OnReceiveData && r.MethodString() != "HEAD") {
       bool abort = false;
@@ -842,19 +851,20 @@ bool TCurlHTTPClient::DoSetCredential(TAuthTargetType target, THTTPRequest &requ
     else
       scheme = CURLAUTH_BASIC; // no challenge yet: Basic, not remembered
   }
-  if (server && scheme == CURLAUTH_BASIC && !credential.UserName.empty() &&
-      (!r.FResponseArrived || ChallengeWantsUTF8(r.FLastServerChallenge))) {
-    r.SetHeaderValue("Authorization",
-                     "Basic " + Base64(credential.UserName + ":" + credential.Password));
-    r.FPreemptiveHeader = true;
-    r.FServerUser.clear();
-    r.FServerPassword.clear();
-    r.FServerAuth = 0;
-    return true;
-  }
   if (server) {
-    if (r.FPreemptiveHeader) r.RemoveHeader("Authorization");
-    r.FPreemptiveHeader = false;
+    bool header = scheme == CURLAUTH_BASIC && !credential.UserName.empty() &&
+                  (!r.FResponseArrived || ChallengeWantsUTF8(r.FLastServerChallenge));
+    if (header) {
+      r.SetHeaderValue("Authorization",
+                       "Basic " + Base64Encode(credential.UserName + ":" + credential.Password));
+    } else if (r.FPreemptiveHeader) {
+      r.RemoveHeader("Authorization");
+    }
+    r.FPreemptiveHeader = header;
+    // libcurl is told the credential as well (it sends no Basic of its own
+    // beside our header): a challenge that arrives while libcurl knows no
+    // credential stays "already seen" in its state, and it would then answer
+    // the next one by itself.
     r.FServerUser = credential.UserName;
     r.FServerPassword = credential.Password;
     r.FServerAuth = scheme;
@@ -872,23 +882,14 @@ void TCurlHTTPClient::DoGetServerCertificate(THTTPRequest &request, TCertificate
   CURL *c = api.easy_init();
   if (!c) return;
   // A handshake of its own, without verification, only to read what the
-  // server presents; nothing is sent over it.
-  Set(c, CURLOPT_URL, CurlURL(r.URL()));
-  Set(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  // server presents; nothing is sent over it. It is prepared like a pass,
+  // so the server sees the same client (protocol version, proxy, TLS).
+  ApplyConnectionOptions(r, c);
   Set(c, CURLOPT_CONNECT_ONLY, 1L);
-  Set(c, CURLOPT_NOSIGNAL, 1L);
   Set(c, CURLOPT_SSL_VERIFYPEER, 0L);
   Set(c, CURLOPT_SSL_VERIFYHOST, 0L);
   Set(c, CURLOPT_CERTINFO, 1L);
-  Set(c, CURLOPT_CONNECTTIMEOUT_MS, long(std::max(0, r.ConnectionTimeout())));
   Set(c, CURLOPT_TIMEOUT_MS, MaxAuthProbeTimeout);
-  Set(c, CURLOPT_PROXY, r.FProxy);
-  Set(c, CURLOPT_NOPROXY, r.FNoProxy);
-  if (!r.FProxyUser.empty()) {
-    Set(c, CURLOPT_PROXYUSERNAME, r.FProxyUser);
-    Set(c, CURLOPT_PROXYPASSWORD, r.FProxyPassword);
-    Set(c, CURLOPT_PROXYAUTH, long(r.FProxyAuth ? r.FProxyAuth : CURLAUTH_BASIC));
-  }
   std::string pem;
   if (api.easy_perform(c) == CURLE_OK && DescribeCertificate(c, certificate, pem))
     r.FProbedCertificate = pem;

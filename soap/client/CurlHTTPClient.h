@@ -20,10 +20,12 @@ class TCurlHTTPRequest;
 class TCurlHTTPClient : public THTTPClient {
 public:
   // Every limit of the binding, in one place.
-  static constexpr int64_t MaxResponseBody = int64_t(256) << 20; // bytes kept of one body
-  static constexpr size_t MaxHeaderBlock = 256 * 1024;           // bytes of one header block
-  static constexpr size_t MaxHeaderLines = 512;                  // lines of one header block
-  static constexpr int64_t SendChunkSize = 65536;                // bytes per body write
+  // Bytes kept of one body; a power of two, so that the memory stream that
+  // takes it never grows its room past it.
+  static constexpr int64_t MaxResponseBody = int64_t(256) << 20;
+  static constexpr size_t MaxHeaderBlock = 256 * 1024; // bytes of one header block
+  static constexpr size_t MaxHeaderLines = 512;        // lines of one header block
+  static constexpr int64_t SendChunkSize = 65536;      // bytes per body write
   static constexpr const char *DefaultCADirectory = "/etc/ssl/certs";
 
   TCurlHTTPClient();
@@ -56,6 +58,7 @@ private:
   void PrepareSecureProtocols(TCurlHTTPRequest &r);
   void CheckClientCertificate(TCurlHTTPRequest &r);
   curl_slist *BuildHeaders(TCurlHTTPRequest &r);
+  void ApplyConnectionOptions(TCurlHTTPRequest &r, CURL *c);
   void ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *headers);
   TExecutionResult FinishPass(TCurlHTTPRequest &r, THTTPResponse &response, CURLcode rc,
                               void *pass);

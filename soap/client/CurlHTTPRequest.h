@@ -1,7 +1,9 @@
 // The request and response of the libcurl binding. A request owns one
-// libcurl handle for its whole life (connections are reused across passes);
-// each pass resets the handle's options and sets them afresh from the
-// request, so nothing of an earlier pass leaks into the next.
+// libcurl handle for its whole life: connections, and what libcurl learnt
+// from a challenge (a Digest nonce), carry over from one pass to the next,
+// so the pass after a challenge answers it with the whole body. Each pass
+// sets every option afresh from the request, so no setting of an earlier
+// pass leaks into the next; a new server (redirect) gets a reset handle.
 #pragma once
 
 #include <curl/curl.h>

@@ -24,7 +24,9 @@ template <typename F> bool Bind(void *lib, const char *name, F &slot) {
 }
 
 bool Load() {
-  void *lib = dlopen(CurlSoName, RTLD_NOW | RTLD_LOCAL);
+  // Lazy binding: libcurl and the libraries behind it resolve only the
+  // symbols a call reaches, not all of them at load time.
+  void *lib = dlopen(CurlSoName, RTLD_LAZY | RTLD_LOCAL);
   if (!lib) return false;
   TCurlApi api{};
   bool ok = Bind(lib, "curl_global_init", api.global_init) &&

@@ -1,11 +1,9 @@
 #include "soap/publish/PortFile.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
-#include <memory>
 
 #include "rtl/Exception.h"
+#include "rtl/SettingsFile.h"
 #include "rtl/StrUtils.h"
 #include "rtl/StringList.h"
 #include "soap/publish/PublishConsts.h"
@@ -14,22 +12,20 @@ namespace vv {
 
 namespace {
 
-// The whole file, or false when it is absent or not a regular file.
+// The whole file, or false when it is absent or not a regular file (which
+// is never opened for reading, and noted on standard error).
 bool ReadSmallFile(const std::string &path, std::string &data) {
-  struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (st.st_size > MaxPortFileSize)
-    throw EReadError("Port file is larger than %d bytes", {int(MaxPortFileSize)});
-  std::unique_ptr<FILE, int (*)(FILE *)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!f) return false;
-  char buf[4096];
-  size_t n;
-  // Bounded again while reading: the file may grow after the stat.
-  while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) {
-    if (int64_t(data.size() + n) > MaxPortFileSize)
-      throw EReadError("Port file is larger than %d bytes", {int(MaxPortFileSize)});
-    data.append(buf, n);
+  bool truncated = false;
+  switch (ReadSettingsFile(path, size_t(MaxPortFileSize), data, truncated)) {
+  case TSettingsFileState::Missing:
+    return false;
+  case TSettingsFileState::NotRegular:
+    std::fprintf(stderr, "Port file %s is not a regular file: read as missing\n", path.c_str());
+    return false;
+  case TSettingsFileState::Read:
+    break;
   }
+  if (truncated) throw EReadError("Port file is larger than %d bytes", {int(MaxPortFileSize)});
   return true;
 }
 

@@ -51,14 +51,21 @@ void TDataContext::ClearSlots(std::vector<TSlot> &slots) {
 
 void TDataContext::AddObjectToDestroy(TObject *Obj) {
   if (!Obj || HasObjectToDestroy(Obj)) return;
-  size_t pos = FObjsToDestroy.size();
-  if (!FObjHoles.empty()) {
-    pos = FObjHoles.top();
+  // All or nothing: when memory runs out, the object (whose construction
+  // then fails) must not stay recorded.
+  size_t pos = FObjHoles.empty() ? FObjsToDestroy.size() : FObjHoles.top();
+  auto entry = FObjIndex.emplace(Obj, pos).first;
+  if (pos < FObjsToDestroy.size()) {
     FObjHoles.pop();
     FObjsToDestroy[pos] = Obj;
-  } else
+    return;
+  }
+  try {
     FObjsToDestroy.push_back(Obj);
-  FObjIndex.emplace(Obj, pos);
+  } catch (...) {
+    FObjIndex.erase(entry);
+    throw;
+  }
 }
 
 void TDataContext::RemoveObjectToDestroy(TObject *Obj) {

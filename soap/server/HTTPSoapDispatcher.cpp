@@ -9,6 +9,7 @@
 #include "web/WebDispatcher.h"
 #include "web/WebRequest.h"
 #include "web/WebResponse.h"
+#include "xml/XMLText.h"
 
 namespace vv {
 
@@ -56,17 +57,9 @@ std::string SoapFixedFault(std::string_view message) {
   text += SSoapNameSpace;
   text += "\" ><SOAP-ENV:Body> <SOAP-ENV:Fault> "
           "<faultcode>SOAP-ENV:Server</faultcode><faultstring>";
-  for (size_t i = 0; i < message.size(); ++i) {
-    char c = message[i];
-    if (c == '&')
-      text += "&amp;";
-    else if (c == '<')
-      text += "&lt;";
-    else if (c == '>' && i >= 2 && message.substr(i - 2, 2) == "]]")
-      text += "&gt;"; // "]]>" may not stand in character data
-    else
-      text += c;
-  }
+  // The message may quote the request (SOAPAction, path): the fault stays
+  // well-formed whatever it holds.
+  xmltext::AppendEscaped(text, message, xmltext::TEscape::TextMinimal);
   text += "</faultstring></SOAP-ENV:Fault></SOAP-ENV:Body></SOAP-ENV:Envelope>";
   return text;
 }

@@ -66,11 +66,15 @@ protected:
     }
     return "";
   }
-  int Hits(const std::string &path) {
+  // A page of the plain peer, fetched with a client of its own.
+  static std::string Peer(const std::string &pathAndQuery) {
     TCurlHTTPClient c;
-    auto req = c.GetRequest("GET", Http("/hits?p=" + path));
-    return std::stoi(c.Execute(*req)->ContentAsString());
+    auto req = c.GetRequest("GET", Http(pathAndQuery));
+    return c.Execute(*req)->ContentAsString();
   }
+  int Hits(const std::string &path) { return std::stoi(Peer("/hits?p=" + path)); }
+  // The requests the peers took for `path`: [method, body length, auth scheme] each.
+  std::string Log(const std::string &path) { return Peer("/log?p=" + path); }
 
   std::unique_ptr<TCurlHTTPClient> Client;
   std::unique_ptr<THTTPRequest> Request;
@@ -193,8 +197,10 @@ TEST_F(HTTPLoopbackTest, PreemptiveBasicOnTheFirstPost) {
   auto resp = Run("POST", Http("/basic"), &body);
   EXPECT_EQ(resp->StatusCode(), 200);
   EXPECT_EQ(Hits("/basic") - before, 1) << "no challenge was needed";
-  EXPECT_NE(Content.DataString().find(EchoHeader("Authorization", "Basic YWxpY2U6czNjcmV0")),
-            std::string::npos);
+  std::string echo = Content.DataString();
+  size_t at = echo.find(EchoHeader("Authorization", "Basic YWxpY2U6czNjcmV0"));
+  EXPECT_NE(at, std::string::npos) << echo;
+  EXPECT_EQ(echo.find("Authorization", at + 20), std::string::npos) << "sent once: " << echo;
 }
 
 TEST_F(HTTPLoopbackTest, ASecond401IsTheResultAfterTwoPosts) {
@@ -221,6 +227,48 @@ TEST_F(HTTPLoopbackTest, DigestAnswersTheChallenge) {
   EXPECT_EQ(resp->StatusCode(), 200);
   EXPECT_NE(Content.DataString().find("\"length\": 100000"), std::string::npos)
       << "the body arrives whole after the challenge";
+}
+
+// Digest answers the challenge of the first request in the second, and
+// both carry the whole body: an empty probe in between would let a lenient
+// server answer a request that never carried the message.
+TEST_F(HTTPLoopbackTest, DigestTakesTwoRequestsEachWithTheWholeBody) {
+  struct {
+    const char *Name;
+    bool Proxy, Preemptive;
+    const char *Password;
+    int Status;
+    const char *Requests;
+  } cases[] = {
+      {"server", false, true, "s3cret", 200, R"([["POST", 6, "Basic"], ["POST", 6, "Digest"]])"},
+      {"server-wrong", false, true, "wrong", 401,
+       R"([["POST", 6, "Basic"], ["POST", 6, "Digest"]])"},
+      {"server-asked", false, false, "s3cret", 200, R"([["POST", 6, ""], ["POST", 6, "Digest"]])"},
+      {"server-asked-wrong", false, false, "wrong", 401,
+       R"([["POST", 6, ""], ["POST", 6, "Digest"]])"},
+      {"proxy", true, true, "s3cret", 200, R"([["POST", 6, "Basic"], ["POST", 6, "Digest"]])"},
+      {"proxy-wrong", true, true, "wrong", 407, R"([["POST", 6, "Basic"], ["POST", 6, "Digest"]])"},
+  };
+  for (auto &c : cases) {
+    Client = std::make_unique<TCurlHTTPClient>();
+    Client->SetPreemptiveAuthentication(c.Preemptive);
+    std::string path = std::string(c.Proxy ? "/proxied/" : "/digest-lenient/") + c.Name;
+    std::string url = Http(path);
+    if (c.Proxy) {
+      Client->SetProxySettings(TProxySettings("127.0.0.1", std::stoi(Env("VV_DIGEST_PROXY_PORT")),
+                                              "alice", c.Password, "http"));
+    } else {
+      Client->CredentialsStorage().AddCredential(
+          TCredential(TAuthTargetType::Server, "", "", "alice", c.Password));
+    }
+    TMemoryStream body(std::string("<env/>"));
+    auto resp = Run("POST", url, &body);
+    EXPECT_EQ(resp->StatusCode(), c.Status) << c.Name;
+    EXPECT_EQ(Log(path), c.Requests) << c.Name;
+    if (c.Status == 200) {
+      EXPECT_NE(Content.DataString().find("\"length\": 6"), std::string::npos) << c.Name;
+    }
+  }
 }
 
 TEST_F(HTTPLoopbackTest, NegotiateIsPreferredOverBasic) {
@@ -305,9 +353,17 @@ TEST_F(HTTPLoopbackTest, SendTimeoutFollowsTheResponseTimeoutUnlessSetOnTheReque
   EXPECT_EQ(dynamic_cast<TCurlHTTPRequest &>(*req).EffectiveSendTimeout(), 60000);
 }
 
-TEST_F(HTTPLoopbackTest, AnAnnouncedHugeBodyFailsCleanly) {
+// A body is kept up to the limit and no further, and the room kept for it
+// never grows past the limit either, nor follows what a header announces.
+TEST_F(HTTPLoopbackTest, BodiesStopAtTheLimitAndTheirRoomToo) {
   EXPECT_EQ(ErrorOf<ENetHTTPResponseException>("GET", Http("/huge")),
             "Error reading data: (63) Maximum file size exceeded");
+  EXPECT_LT(Content.Data().capacity(), size_t(1) << 20) << "300 MiB announced, 1000 bytes sent";
+  EXPECT_EQ(ErrorOf<ENetHTTPResponseException>("GET", Http("/endless")),
+            "Error reading data: (63) Maximum file size exceeded");
+  EXPECT_EQ(Content.Size(),
+            TCurlHTTPClient::MaxResponseBody - (TCurlHTTPClient::MaxResponseBody % 65536));
+  EXPECT_LE(Content.Data().capacity(), size_t(TCurlHTTPClient::MaxResponseBody));
 }
 
 TEST_F(HTTPLoopbackTest, HeaderBlocksAreBounded) {
@@ -378,6 +434,21 @@ TEST_F(HTTPLoopbackTest, SecureProtocolsLimitTheHandshake) {
   Client->SetProtocolVersion(THTTPProtocolVersion::HTTP_2_0);
   EXPECT_EQ(Run("GET", Https("/echo"))->Version(), THTTPProtocolVersion::HTTP_1_1)
       << "HTTP/2 is only offered; the peer speaks 1.1";
+}
+
+// The peer offers HTTP/2 and notes what each TLS connection negotiated:
+// the certificate probe and the repeat after acceptance speak HTTP/1.1
+// like every other pass.
+TEST_F(HTTPLoopbackTest, EveryConnectionSpeaksHTTP1UnlessHTTP2IsAsked) {
+  Client->OnValidateServerCertificate = [](THTTPClient &, THTTPRequest &, const TCertificate &,
+                                           bool &accepted) { accepted = true; };
+  TMemoryStream body(std::string("<env/>"));
+  std::string url = "https://localhost:" + Env("VV_ALPN_PORT") + "/echo/alpn";
+  auto resp = Run("POST", url, &body);
+  EXPECT_EQ(resp->StatusCode(), 200);
+  EXPECT_EQ(resp->Version(), THTTPProtocolVersion::HTTP_1_1);
+  EXPECT_EQ(Log("/echo/alpn"), R"([["POST", 6, ""]])");
+  EXPECT_EQ(Peer("/connections"), R"(["http/1.1", "http/1.1"])") << "the probe, then the request";
 }
 
 TEST_F(HTTPLoopbackTest, ClientCertificatesFromPemOrPkcs12) {

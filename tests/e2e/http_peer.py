@@ -5,9 +5,13 @@ Usage: http_peer.py TEST_BINARY [gtest args...]
 
 Makes certificates with openssl in a temporary directory, starts a plain
 HTTP server, an HTTPS server with a self-signed certificate, an HTTPS
-server that demands a client certificate, and two tinyproxy instances (one
-with proxy credentials), all on free loopback ports. Runs the test binary
-with their addresses in the environment, then stops everything.
+server that demands a client certificate, an HTTPS server that offers
+HTTP/2 and notes what each connection negotiated, a proxy that demands
+Digest credentials and answers itself, and two tinyproxy instances (one
+with proxy credentials), all on free loopback ports. Every request the
+Python peers take is recorded per path ("/log?p=PATH" lists them), so
+tests can check exact request sequences. Runs the test binary with their
+addresses in the environment, then stops everything.
 """
 import base64
 import gzip
@@ -34,6 +38,8 @@ NONCE = "0f1e2d3c4b5a"
 
 HITS = {}
 HITS_LOCK = threading.Lock()
+LOG = {}          # path -> requests as [method, body length, auth scheme]
+CONNECTIONS = []  # ALPN protocol negotiated by each TLS connection of the ALPN peer
 
 
 def free_port():
@@ -44,6 +50,14 @@ def free_port():
 
 def md5(text):
     return hashlib.md5(text.encode()).hexdigest()
+
+
+def digest_challenge():
+    return f'Digest realm="{REALM}", qop="auth", nonce="{NONCE}", algorithm=MD5'
+
+
+def scheme_of(header):
+    return header.split(" ", 1)[0] if header else ""
 
 
 def digest_ok(header, method):
@@ -92,15 +106,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         q = dict(urllib.parse.parse_qsl(url.query))
         path = url.path
+        proxied = getattr(self.server, "digest_proxy", False)
+        auth = self.headers.get("Proxy-Authorization" if proxied else "Authorization", "")
         with HITS_LOCK:
             HITS[path] = HITS.get(path, 0) + 1
-        auth = self.headers.get("Authorization", "")
+            LOG.setdefault(path, []).append([self.command, len(body), scheme_of(auth)])
+        if proxied:  # a proxy that wants Digest, then answers in the server's place
+            if digest_ok(auth, self.command):
+                return self.echo(body)
+            return self.send(407, "proxy denied", [("Proxy-Authenticate", digest_challenge())])
         basic = "Basic " + base64.b64encode(f"{USER}:{PASSWORD}".encode()).decode()
         challenge = ("WWW-Authenticate", f'Basic realm="{REALM}"')
-        if path == "/echo":
+        if path == "/echo" or path.startswith("/echo/"):
             return self.echo(body)
         if path == "/hits":
             return self.send(200, str(HITS.get(q.get("p", ""), 0)))
+        if path == "/log":
+            with HITS_LOCK:
+                return self.send(200, json.dumps(LOG.get(q.get("p", ""), [])))
+        if path == "/connections":
+            with HITS_LOCK:
+                return self.send(200, json.dumps(CONNECTIONS))
         if path.startswith("/status/"):
             code = int(path[8:])
             if code == 500:
@@ -115,11 +141,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if auth == basic:
                 return self.echo(body)
             return self.send(401, "denied", [("WWW-Authenticate", "Negotiate"), challenge])
-        if path == "/digest":
+        if path.startswith("/digest"):
             if digest_ok(auth, self.command):
                 return self.echo(body)
-            return self.send(401, "denied", [("WWW-Authenticate",
-                             f'Digest realm="{REALM}", qop="auth", nonce="{NONCE}", algorithm=MD5')])
+            # A lenient server: an empty POST without credentials passes.
+            if path.startswith("/digest-lenient") and length == 0 and not auth:
+                return self.send(200, "lenient")
+            return self.send(401, "denied", [("WWW-Authenticate", digest_challenge())])
         if path == "/redirect":
             n = int(q.get("n", "0"))
             code = int(q.get("code", "302"))
@@ -146,6 +174,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 chunk = b"c" * 10000
                 self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
             self.wfile.write(b"0\r\n\r\n")
+            return
+        if path == "/endless":  # a chunked body that never ends
+            self.send_response(200)
+            self.send_header("Content-Type", "text/xml")
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            chunk = b"%x\r\n%s\r\n" % (1 << 16, b"<FlightOp/>".ljust(1 << 16, b" "))
+            try:
+                while True:
+                    self.wfile.write(chunk)
+            except OSError:
+                self.close_connection = True
             return
         if path == "/huge":
             self.send_response(200)
@@ -176,13 +216,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
+    record_alpn = False
+
+    def get_request(self):
+        sock, addr = self.socket.accept()  # the TLS handshake happens here
+        if self.record_alpn:
+            with HITS_LOCK:
+                CONNECTIONS.append(sock.selected_alpn_protocol() or "")
+        return sock, addr
 
     def handle_error(self, request, client_address):
         pass  # clients that hang up on purpose (aborts, timeouts) are expected
 
 
-def serve(context=None):
+def serve(context=None, **flags):
     srv = Server(("127.0.0.1", 0), Handler)
+    for k, v in flags.items():
+        setattr(srv, k, v)
     if context:
         srv.socket = context.wrap_socket(srv.socket, server_side=True)
     threading.Thread(target=srv.serve_forever, daemon=True).start()
@@ -247,13 +297,20 @@ def main():
         mtls.verify_mode = ssl.CERT_REQUIRED
         mtls.load_verify_locations(f"{d}/client.crt")
         mutual = serve(mtls)
+        alpn = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        alpn.load_cert_chain(f"{d}/server.crt", f"{d}/server.key")
+        alpn.set_alpn_protocols(["h2", "http/1.1"])
+        offers_h2 = serve(alpn, record_alpn=True)
+        digest_proxy = serve(digest_proxy=True)
         env = dict(os.environ)
         for var in ("http_proxy", "https_proxy", "no_proxy", "HTTP_PROXY", "HTTPS_PROXY",
                     "ALL_PROXY", "all_proxy"):
             env.pop(var, None)
         env.update(VV_HTTP_PORT=str(plain.server_address[1]),
                    VV_HTTPS_PORT=str(secure.server_address[1]),
-                   VV_MTLS_PORT=str(mutual.server_address[1]), VV_CERT_DIR=d)
+                   VV_MTLS_PORT=str(mutual.server_address[1]),
+                   VV_ALPN_PORT=str(offers_h2.server_address[1]),
+                   VV_DIGEST_PROXY_PORT=str(digest_proxy.server_address[1]), VV_CERT_DIR=d)
         if shutil.which("tinyproxy"):
             p1, port1 = start_tinyproxy(d, "proxy", False)
             procs.append(p1)

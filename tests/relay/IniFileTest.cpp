@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "relay/IniFile.h"
@@ -180,4 +184,57 @@ TEST_F(IniFile, OversizedFileIsReadOnlyUpToTheLimit) {
   Write(text);
   EXPECT_EQ(Read("S", "first"), "yes");
   EXPECT_EQ(Read("S", "last"), "<default>");
+}
+
+// Anything but a regular file reads as missing, at once: a FIFO without a
+// writer would block a read forever, /dev/zero would never end.
+TEST_F(IniFile, NotARegularFileReadsAsMissing) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char *name;
+    std::function<void(const std::string &)> make;
+  } cases[] = {
+      {"fifo", [](const std::string &p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }},
+      {"directory", [](const std::string &p) { fs::create_directory(p); }},
+      {"symbolic link to /dev/zero",
+       [](const std::string &p) { fs::create_symlink("/dev/zero", p); }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(Path);
+    c.make(Path);
+    EXPECT_EQ(Read("WEBSERVICE", "path"), "<default>");
+    TMemIniFile ini(Path);
+    EXPECT_EQ(ini.State(), TSettingsFileState::NotRegular);
+    EXPECT_EQ(ini.ReadInteger("WEBSERVICE", "proxyport", 7), 7);
+    fs::remove_all(Path);
+  }
+  EXPECT_EQ(TMemIniFile(Path).State(), TSettingsFileState::Missing);
+  Write("[S]\nk=v\n");
+  EXPECT_EQ(TMemIniFile(Path).State(), TSettingsFileState::Read);
+}
+
+// A relay call reads its file once: every setting comes from one version.
+TEST_F(IniFile, MemIniFileReadsTheFileOnce) {
+  Write("[WEBSERVICE]\npath=/one\nprotocol=http\n");
+  TMemIniFile ini(Path);
+  Write("[WEBSERVICE]\npath=/two\nprotocol=https\n");
+  EXPECT_EQ(ini.ReadString("WEBSERVICE", "path", ""), "/one");
+  EXPECT_EQ(ini.ReadString("WEBSERVICE", "protocol", ""), "http");
+  EXPECT_EQ(TMemIniFile(Path).ReadString("WEBSERVICE", "path", ""), "/two");
+}
+
+// Parsing from memory follows the same rules as reading the file.
+TEST_F(IniFile, FromTextMatchesTheFile) {
+  const std::string texts[] = {
+      "[S]\nk = 'v'\n",
+      "\xEF\xBB\xBF[s]\r\nK=\"a b\"\r\n[S]\nk=second\n",
+      "k=outside\n[S\nk=unclosed section\n",
+      std::string("[S]\nk=nul\0inside\n", 20),
+  };
+  for (const std::string &t : texts) {
+    Write(t);
+    EXPECT_EQ(TMemIniFile::FromText(t).ReadString("S", "k", "<default>"), Read("S", "k"))
+        << ::testing::PrintToString(t);
+  }
 }

@@ -66,6 +66,60 @@ TEST(XMLWrite, ExactBytes) {
   }
 }
 
+// Whatever a value holds, the output is well-formed XML 1.0: characters XML
+// forbids, and bytes that are not UTF-8, become U+FFFD in text and in
+// attribute values alike.
+TEST(XMLWrite, ForbiddenCharactersBecomeReplacementCharacters) {
+  const std::string R = "\xEF\xBF\xBD"; // U+FFFD
+  struct {
+    const char *name;
+    std::string value, text, attr;
+  } cases[] = {
+      {"control character",
+       "a\x01"
+       "b",
+       "a" + R + "b", "a" + R + "b"},
+      {"every forbidden control", "\x02\x08\x0B\x0C\x1F", R + R + R + R + R, R + R + R + R + R},
+      {"allowed controls", "\t\n\r", "\t\n&#13;", "&#9;&#10;&#13;"},
+      {"U+FFFE and U+FFFF", "\xEF\xBF\xBE\xEF\xBF\xBF", R + R, R + R},
+      {"lone lead byte", "x\xC3", "x" + R, "x" + R},
+      {"stray continuation bytes", "\x80\xBFy", R + R + "y", R + R + "y"},
+      {"overlong form", "\xC0\x80", R + R, R + R},
+      {"encoded surrogate", "\xED\xA0\x80", R + R + R, R + R + R},
+      {"beyond U+10FFFF", "\xF4\x90\x80\x80", R + R + R + R, R + R + R + R},
+      {"DEL, C1 and astral characters stay", "\x7F\xC2\x85\xF0\x9F\x98\x80",
+       "\x7F\xC2\x85\xF0\x9F\x98\x80", "\x7F\xC2\x85\xF0\x9F\x98\x80"},
+      {"after a long plain run", std::string(20, 'p') + "\x01<", std::string(20, 'p') + R + "&lt;",
+       std::string(20, 'p') + R + "&lt;"},
+  };
+  for (auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    auto doc = NewXMLDocument();
+    IXMLNode a = doc->AddChild("a");
+    a.SetAttribute("v", c.value);
+    a.SetText(c.value);
+    std::string xml = doc->XML();
+    EXPECT_EQ(xml, "<?xml version=\"1.0\"?>\r\n<a v=\"" + c.attr + "\">" + c.text + "</a>");
+    auto again = NewXMLDocument();
+    EXPECT_NO_THROW(again->LoadFromXML(xml)) << xml;
+  }
+}
+
+// Comments, CDATA sections and names are written as they are, but never
+// with a character XML forbids.
+TEST(XMLWrite, MarkupNeverCarriesForbiddenCharacters) {
+  auto doc = NewXMLDocument();
+  doc->LoadFromXML("<a><!--c--><![CDATA[d]]></a>");
+  IXMLNode a = doc->DocumentElement();
+  a.ChildNodes()[0].SetText("x\x01y");
+  a.ChildNodes()[1].SetText("\xFFz");
+  std::string xml = doc->XML();
+  EXPECT_EQ(xml,
+            "<?xml version=\"1.0\"?>\r\n<a><!--x\xEF\xBF\xBDy--><![CDATA[\xEF\xBF\xBDz]]></a>");
+  auto again = NewXMLDocument();
+  EXPECT_NO_THROW(again->LoadFromXML(xml)) << xml;
+}
+
 TEST(XMLWrite, IndentingMode) {
   auto doc = NewXMLDocument();
   doc->SetOptions(doc->Options() | doNodeAutoIndent);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "PublishTestSupport.h"
+#include "xml/XMLDoc.h"
 
 using namespace vvtest;
 
@@ -98,6 +99,46 @@ TEST(PublisherCGI, PortFile) {
     EXPECT_EQ(a.Status, 200);
     EXPECT_EQ(a.ContentType, "text/xml");
     EXPECT_EQ(Ports(a.Body), c.ports);
+  }
+}
+
+// Addresses come from the port file and the request's Host header: whatever
+// bytes they hold, the WSDL is well-formed XML.
+TEST(PublisherCGI, WSDLIsWellFormedWhateverTheAddressesHold) {
+  const std::string R = "\xEF\xBF\xBD"; // U+FFFD
+  struct Case {
+    const char *name;
+    const char *file;
+    std::vector<std::string> env;
+    std::vector<std::pair<std::string, std::string>> ports;
+  } cases[] = {
+      {"control character in a port file address",
+       "[IDRUX]\nP=http://a.example/\x01x\n",
+       {},
+       {{"P", "http://a.example/" + R + "x"}}},
+      {"invalid UTF-8 in a port file address",
+       "[IDRUX]\nP=http://a.example/\xFFx\n",
+       {},
+       {{"P", "http://a.example/" + R + "x"}}},
+      {"control character in the Host header",
+       nullptr,
+       {"HTTP_HOST=evil\x01host"},
+       {{"IDRUXPort", "http://evil" + R + "host:8080/cgi-bin/VEVUDE/soap/IDRUX"}}},
+      {"invalid UTF-8 in the Host header",
+       nullptr,
+       {"HTTP_HOST=h\xC3"},
+       {{"IDRUXPort", "http://h" + R + ":8080/cgi-bin/VEVUDE/soap/IDRUX"}}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    TProgramCopy program;
+    if (c.file) program.WriteFile("VEVUDE_WSDLADMIN.INI", c.file);
+    TAnswer a = program.Run(CGIEnv("/wsdl/IDRUX", "", c.env));
+    EXPECT_EQ(a.Status, 200);
+    EXPECT_EQ(a.ContentType, "text/xml");
+    EXPECT_EQ(Ports(a.Body), c.ports);
+    auto doc = vv::NewXMLDocument();
+    EXPECT_NO_THROW(doc->LoadFromXML(a.Body)) << a.Body.substr(0, 300);
   }
 }
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "xml/XMLDoc.h"
+
 using namespace std::string_literals;
 
 namespace {
@@ -182,6 +184,31 @@ TEST_F(DispatcherCgiTest, BindsByActionOrPathAndAnswersExactly) {
     TCgiResult r = Post(c.Path, c.Env);
     EXPECT_EQ(r.Out, c.Expected);
     EXPECT_EQ(r.ExitCode, 0);
+  }
+}
+
+// The fixed fault quotes the SOAPAction as received: whatever bytes it
+// holds, the fault is well-formed XML.
+TEST_F(DispatcherCgiTest, FixedFaultIsWellFormedWhateverTheActionHolds) {
+  const std::string R = "\xEF\xBF\xBD"; // U+FFFD
+  struct Case {
+    const char *Name;
+    std::string Action, Quoted;
+  } cases[] = {
+      {"control characters",
+       "urn:a\x01\x1F"
+       "b\tc",
+       "urn:a" + R + R + "b\tc"},
+      {"invalid UTF-8", "urn:\xFF\xC3(\xE2\x82", "urn:" + R + R + "(" + R + R},
+      {"U+FFFF", "urn:\xEF\xBF\xBF", "urn:" + R},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TCgiResult r = Post("/soap", {"HTTP_SOAPACTION=" + c.Action});
+    EXPECT_EQ(r.Out, FixedFault("No interface  registered for soap action '" + c.Quoted + "'"));
+    EXPECT_EQ(r.ExitCode, 0);
+    auto doc = vv::NewXMLDocument();
+    EXPECT_NO_THROW(doc->LoadFromXML(r.Out.substr(r.Out.find("\r\n\r\n") + 4)));
   }
 }
 
