@@ -500,6 +500,34 @@ std::string_view TXMLCursor::ValueText(std::string &scratch) const {
   return scratch;
 }
 
+std::string TXMLCursor::Text() const {
+  std::string out, buf;
+  if (!FTag) return out;
+  const char *end = FReader->FText.data() + FReader->FText.size();
+  const char *p = Content();
+  if (p[-2] == '/') return out;
+  for (size_t depth = 0; p < end;) {
+    const char *lt = NextTag(p, end);
+    if (!lt) break;
+    if (lt != p && SkipSpace(p, lt) != lt) // blanks only are no node
+      out.append(Value(std::string_view(p, size_t(lt - p)), true, buf));
+    if (lt[1] == '/') {
+      if (depth-- == 0) break;
+      p = AfterEndTag(lt, end);
+    } else if (lt[1] == '!' && lt + 2 < end && lt[2] == '[') {
+      const char *start = lt + 9, *close = Find(start, end, "]]>");
+      out.append(Value(std::string_view(start, size_t(close - start)), false, buf));
+      p = close == end ? end : close + 3;
+    } else if (lt[1] == '!' || lt[1] == '?') {
+      p = SkipSpecial(lt, end);
+    } else {
+      p = SkipStartTag(lt, end);
+      if (p[-2] != '/') ++depth;
+    }
+  }
+  return out;
+}
+
 std::string TXMLCursor::XML() const {
   std::string out;
   if (FTag) TWriter(out, FReader->FText.data() + FReader->FText.size()).Nodes(FTag, true);

@@ -88,6 +88,9 @@ public:
   // The element serialised with its subtree, exactly as the DOM's
   // IXMLNode::XML writes it.
   std::string XML() const;
+  // The text of every text and CDATA node under the element, in document
+  // order: IXMLNode::Text of an element.
+  std::string Text() const;
 
 private:
   friend class TXMLReader;

@@ -34,7 +34,7 @@ int32_t TSOAPDOMProcessor::_Release() {
   return n;
 }
 
-void TSOAPDOMProcessor::DefaultProcessHeader(IXMLNode HeaderNode, bool &Handled, bool &) {
+void TSOAPDOMProcessor::DefaultProcessHeader(TXMLCursor HeaderNode, bool &Handled, bool &) {
   // Only the unprefixed attribute counts: "SOAP-ENV:mustUnderstand" is a
   // different full name and is not looked at.
   std::optional<std::string> must = HeaderNode.GetAttribute("mustUnderstand");

@@ -6,7 +6,7 @@
 
 #include "rtl/Component.h"
 #include "rtl/Interface.h"
-#include "xml/XMLDoc.h"
+#include "xml/XMLReader.h"
 
 namespace vv {
 
@@ -25,7 +25,7 @@ protected:
   // takes: an unprefixed "mustUnderstand" of "1" or "true" fails the message
   // (ERemotableException, fault code "MustUnderstand"); anything else is
   // ignored.
-  virtual void DefaultProcessHeader(IXMLNode HeaderNode, bool &Handled, bool &AbortRequest);
+  virtual void DefaultProcessHeader(TXMLCursor HeaderNode, bool &Handled, bool &AbortRequest);
 
   std::atomic<int32_t> FRefCount{0};
   bool FOwnerIsComponent = false;

@@ -10,11 +10,16 @@
 #include "soap/server/SOAPConst.h"
 #include "soap/server/SOAPScalar.h"
 #include "soap/server/TypeRegistry.h"
+#include "xml/XMLDoc.h"
 #include "xml/XMLText.h"
 
 namespace vv {
 
 namespace {
+
+// A record's children are matched to its properties in a buffer on the
+// stack when it has this many properties or fewer.
+constexpr size_t kInlineProps = 16;
 
 // A constructed value slot of a given type, destroyed on scope exit.
 class TTempSlot {
@@ -54,13 +59,6 @@ public:
 private:
   int &FDepth;
 };
-
-// Most elements of a literal answer carry no attribute at all; asking that
-// once spares the several attribute lookups of type and nil checks.
-bool HasAttributes(const IXMLNode &node) {
-  TXMLAttrList attrs = node.AttributeNodes();
-  return !(attrs.begin() == attrs.end());
-}
 
 bool IsTrueText(const std::optional<std::string> &v) {
   return v && (*v == "1" || SameText(*v, "true"));
@@ -154,63 +152,59 @@ std::string TSOAPDomConv::FindPrefixForURI(THandle R, const std::string &U, bool
 
 // ---- reading helpers ----------------------------------------------------------
 
-void TSOAPDomConv::BuildHrefTable(IXMLNode root) {
-  for (IXMLNode n = root; n;) {
-    if (std::optional<std::string> id = n.GetAttribute("id")) {
-      if (!FRefCache.FHREFs.emplace("#" + *id, FRefCache.FNodes.size()).second)
-        throw EListError("Duplicates not allowed");
-      FRefCache.FNodes.push_back(n);
-    }
-    if (IXMLNode c = n.FirstChildElement()) {
-      n = c;
+void TSOAPDomConv::BuildHrefTable(TXMLCursor root) {
+  // Depth first, with the way back on a stack of its own: nothing recurses
+  // with the depth of a message.
+  std::vector<TXMLCursor> path{root};
+  while (!path.empty()) {
+    TXMLCursor n = path.back();
+    if (n.HasAttributes())
+      if (std::optional<std::string> id = n.GetAttribute("id")) {
+        if (!FRefCache.FHREFs.emplace("#" + *id, FRefCache.FNodes.size()).second)
+          throw EListError("Duplicates not allowed");
+        FRefCache.FNodes.push_back(n);
+      }
+    if (TXMLCursor c = n.FirstChildElement()) {
+      path.push_back(c);
       continue;
     }
-    while (!(n == root)) {
-      if (IXMLNode s = n.NextSiblingElement()) {
-        n = s;
+    while (!path.empty()) {
+      TXMLCursor done = path.back();
+      path.pop_back();
+      if (path.empty()) break; // the root itself: its siblings are not walked
+      if (TXMLCursor s = done.NextSiblingElement()) {
+        path.push_back(s);
         break;
       }
-      n = n.ParentNode();
     }
-    if (n == root) break;
   }
 }
 
-IXMLNode TSOAPDomConv::GetDataNode(IXMLNode node) const {
-  if (!IsRpc()) return node;
+TXMLCursor TSOAPDomConv::GetDataNode(TXMLCursor node) const {
+  if (!IsRpc() || !node.HasAttributes()) return node;
   std::optional<std::string> href = node.GetAttribute("href");
   if (!href) return node;
   auto it = FRefCache.FHREFs.find(*href);
   return it == FRefCache.FHREFs.end() ? node : FRefCache.FNodes[it->second];
 }
 
-std::string TSOAPDomConv::NodeText(IXMLNode node) {
-  IXMLNode first = node.FirstChild();
-  if (!first) return {};
-  if (!first.NextSibling()) { // the usual single text child, read directly
-    TNodeType t = first.NodeType();
-    if (t == TNodeType::ntText || t == TNodeType::ntCData) return first.Text();
-  }
-  std::string xml;
-  for (const IXMLNode &c : node.ChildNodes()) xml += c.XML();
-  return xml;
-}
+std::string_view TSOAPDomConv::NodeText(TXMLCursor node) { return node.ValueText(FText); }
 
-bool TSOAPDomConv::NodeIsNull(IXMLNode node) {
-  if (!HasAttributes(node)) return false;
+bool TSOAPDomConv::NodeIsNull(TXMLCursor node) {
+  if (!node.HasAttributes()) return false;
   std::optional<std::string> v = node.GetAttributeNS("nil", SXMLSchemaInstNameSpace);
   if (!v) v = node.GetAttributeNS("NULL", SXMLSchemaInstNameSpace);
   return IsTrueText(v);
 }
 
-bool TSOAPDomConv::GetElementType(IXMLNode node, std::string &typeURI,
+bool TSOAPDomConv::GetElementType(TXMLCursor node, std::string &typeURI,
                                   std::string &typeName) const {
   if (node.LocalName() == "Array" && node.NamespaceURI() == SSoapEncodingNameSpace) {
     typeURI = SSoapEncodingNameSpace;
     typeName = "Array";
     return true;
   }
-  if (!HasAttributes(node)) return false;
+  if (!node.HasAttributes()) return false;
   std::optional<std::string> t = node.GetAttributeNS("type", SXMLSchemaInstNameSpace);
   if (!t && FOptions.Contains(soTryAllSchema)) {
     for (const char *ns : {SXMLSchemaInstNameSpace1999, SXMLSchemaInstNameSpace2000})
@@ -402,12 +396,12 @@ void TSOAPDomConv::WriteProperties(THandle RootNode, TObject *obj, const std::st
 
 // ---- reading ------------------------------------------------------------------
 
-void TSOAPDomConv::ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, IXMLNode RootNode,
-                                           IXMLNode Node, bool Translate) {
+void TSOAPDomConv::ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, TXMLCursor RootNode,
+                                           TXMLCursor Node, bool) {
   TDepthGuard guard(FDepth);
   std::string key; // the href followed, if any
-  IXMLNode data = Node;
-  if (IsRpc())
+  TXMLCursor data = Node;
+  if (IsRpc() && Node.HasAttributes())
     if (std::optional<std::string> href = Node.GetAttribute("href")) {
       auto it = FRefCache.FHREFs.find(*href);
       if (it != FRefCache.FHREFs.end()) {
@@ -422,7 +416,6 @@ void TSOAPDomConv::ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, I
   if (Info->Kind == TTypeKind::tkDynArray) {
     ReadArray(DataP, Info, RootNode, data);
     if (!key.empty()) FRefCache.FReading.erase(key);
-    (void)Translate;
     return;
   }
   if (Info->Kind == TTypeKind::tkClass) {
@@ -439,25 +432,26 @@ void TSOAPDomConv::ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, I
   ReadScalar(DataP, Info, data);
 }
 
-void TSOAPDomConv::ReadScalar(void *DataP, const TTypeInfo *Info, IXMLNode node) {
+void TSOAPDomConv::ReadScalar(void *DataP, const TTypeInfo *Info, TXMLCursor node) {
   if (!IsSOAPScalar(Info)) return;
   // Text is stored null or not; other scalars keep their empty value when null.
   if (!IsTextKind(Info) && NodeIsNull(node)) return;
-  TextToScalar(Info, NodeText(node), DataP);
+  TextToScalar(Info, std::string(NodeText(node)), DataP);
 }
 
-void TSOAPDomConv::ReadArray(void *DataP, const TTypeInfo *Info, IXMLNode RootNode, IXMLNode node) {
+void TSOAPDomConv::ReadArray(void *DataP, const TTypeInfo *Info, TXMLCursor RootNode,
+                             TXMLCursor node) {
   // The length is what the element holds, never what an attribute announces.
   size_t n = 0;
-  for (IXMLNode c = node.FirstChildElement(); c; c = c.NextSiblingElement()) ++n;
+  for (TXMLCursor c = node.FirstChildElement(); c; c = c.NextSiblingElement()) ++n;
   const TDynArrayData *d = Info->DynArray;
   d->SetLength(DataP, n);
   size_t i = 0;
-  for (IXMLNode c = node.FirstChildElement(); c; c = c.NextSiblingElement(), ++i)
+  for (TXMLCursor c = node.FirstChildElement(); c; c = c.NextSiblingElement(), ++i)
     ConvertSoapToNativeData(d->Item(DataP, i), d->ElType, RootNode, c, true);
 }
 
-TObject *TSOAPDomConv::ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node,
+TObject *TSOAPDomConv::ReadObject(TClass cls, TXMLCursor RootNode, TXMLCursor node,
                                   const std::string &href) {
   if (NodeIsNull(node)) return nullptr;
   TClass use = cls;
@@ -478,9 +472,11 @@ TObject *TSOAPDomConv::ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node,
   // One pass over the children: each takes the property of its exact local
   // name unless an earlier child already did (the first of duplicates wins).
   const TPropNames &props = PropsOf(use);
-  std::vector<IXMLNode> found(props.List.size());
+  TXMLCursor found[kInlineProps];
+  std::vector<TXMLCursor> more(props.List.size() > kInlineProps ? props.List.size() : 0);
+  TXMLCursor *slot = more.empty() ? found : more.data();
   size_t next = 0; // children usually come in property order
-  for (IXMLNode c = node.FirstChildElement(); c; c = c.NextSiblingElement()) {
+  for (TXMLCursor c = node.FirstChildElement(); c; c = c.NextSiblingElement()) {
     std::string_view name = c.LocalName();
     size_t k;
     if (next < props.List.size() && props.List[next].ExtName == name)
@@ -489,20 +485,25 @@ TObject *TSOAPDomConv::ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node,
       k = it->second;
     else
       continue; // unhandled: no handler is assigned
-    if (!found[k]) found[k] = c;
+    if (!slot[k]) slot[k] = c;
     next = k + 1;
   }
-  for (size_t k = 0; k < found.size(); ++k)
-    if (found[k]) ReadProperty(obj, props.List[k].Prop, RootNode, found[k]);
+  for (size_t k = 0; k < props.List.size(); ++k)
+    if (slot[k]) ReadProperty(obj, props.List[k].Prop, RootNode, slot[k]);
   return obj;
 }
 
-void TSOAPDomConv::ReadProperty(TObject *obj, const TPropInfo *prop, IXMLNode RootNode,
-                                IXMLNode el) {
+void TSOAPDomConv::ReadProperty(TObject *obj, const TPropInfo *prop, TXMLCursor RootNode,
+                                TXMLCursor el) {
   if (IsTextKind(prop->Type)) { // the text itself is the slot: no temporary
-    IXMLNode data = GetDataNode(el);
-    std::string text = NodeIsNull(data) ? std::string() : NodeText(data);
-    prop->Set(obj, &text);
+    TXMLCursor data = GetDataNode(el);
+    std::string_view text = NodeIsNull(data) ? std::string_view() : NodeText(data);
+    if (prop->Text) {
+      prop->Text->Set(obj, text);
+    } else {
+      std::string copy(text);
+      prop->Set(obj, &copy);
+    }
     return;
   }
   TTempSlot slot(prop->Type);

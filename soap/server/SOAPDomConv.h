@@ -20,7 +20,7 @@
 #include "rtl/TypeInfo.h"
 #include "soap/server/SOAPConvertOptions.h"
 #include "soap/server/SOAPDOMProcessor.h"
-#include "xml/XMLDoc.h"
+#include "xml/XMLReader.h"
 #include "xml/XMLStreamWriter.h"
 
 namespace vv {
@@ -32,7 +32,7 @@ inline constexpr int kMaxValueNesting = 64; // nested arrays and objects read or
 
 // The multi-reference state of one message.
 struct TRefCache {
-  std::vector<IXMLNode> FNodes;                          // elements carrying an "id"
+  std::vector<TXMLCursor> FNodes;                        // elements carrying an "id"
   std::unordered_map<std::string, size_t> FHREFs;        // "#" + id -> index into FNodes
   std::unordered_map<const TObject *, uint32_t> FMHREFs; // object written -> its identifier
   std::unordered_map<std::string, TObject *> FRead;      // href read -> its object (read once)
@@ -54,29 +54,30 @@ class TSOAPDomConv : public TSOAPDOMProcessor {
                                const std::string &NodeNamespace, const TTypeInfo *Info,
                                const void *P, int XMLOptions);
   // Reads element Node into slot DataP of type Info.
-  void ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, IXMLNode RootNode, IXMLNode Node,
-                               bool Translate);
+  void ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, TXMLCursor RootNode,
+                               TXMLCursor Node, bool Translate);
 
 protected:
   bool IsRpc() const {
     return !FOptions.Contains(soDocument) && !FOptions.Contains(soLiteralParams);
   }
   // Every element with an "id", keyed "#" + id ("Duplicates not allowed").
-  void BuildHrefTable(IXMLNode root);
+  void BuildHrefTable(TXMLCursor root);
   // The element an "href" points at (rpc), else the element itself.
-  IXMLNode GetDataNode(IXMLNode node) const;
+  TXMLCursor GetDataNode(TXMLCursor node) const;
   // Empties the href table, the identifier tables and the nodes in progress.
   void ResetMultiRef();
   // The prefix under which namespace U is declared at R; declares a
   // generated one on R when allowed and none is found.
   std::string FindPrefixForURI(THandle R, const std::string &U, bool declare);
   // The text of a value element: empty without children, the single text or
-  // CDATA child's text, else the XML of all children.
-  static std::string NodeText(IXMLNode node);
+  // CDATA child's text, else the XML of all children. A view into the
+  // message or into a buffer of the converter's, valid until the next call.
+  std::string_view NodeText(TXMLCursor node);
   // "nil" (or "NULL") = "1" or "true" in the schema-instance namespace.
-  static bool NodeIsNull(IXMLNode node);
+  static bool NodeIsNull(TXMLCursor node);
   // The element's XML type from its "type" attribute: namespace and name.
-  bool GetElementType(IXMLNode node, std::string &typeURI, std::string &typeName) const;
+  bool GetElementType(TXMLCursor node, std::string &typeURI, std::string &typeName) const;
 
   uint32_t FIDs = 1; // next multi-reference identifier
   TRefCache FRefCache;
@@ -87,7 +88,8 @@ protected:
   void WriteObject(THandle RootNode, const std::string &NodeName, const std::string &NodeNamespace,
                    TObject *obj, TClass declared);
   // Reads a record; `href`, when given, is the reference it was reached by.
-  TObject *ReadObject(TClass cls, IXMLNode RootNode, IXMLNode node, const std::string &href = {});
+  TObject *ReadObject(TClass cls, TXMLCursor RootNode, TXMLCursor node,
+                      const std::string &href = {});
 
   // What one message looks up again and again, asked of the registry once.
   struct TTypeName {
@@ -114,8 +116,8 @@ private:
   void AddValueElement(const std::string &NodeName, const std::string &NodeNamespace,
                        TXMLStreamWriter::TNames Names = TXMLStreamWriter::TNames::Check);
   void SetTypeAttr(THandle RootNode, const std::string &uri, const std::string &name);
-  void ReadScalar(void *DataP, const TTypeInfo *Info, IXMLNode node);
-  void ReadArray(void *DataP, const TTypeInfo *Info, IXMLNode RootNode, IXMLNode node);
+  void ReadScalar(void *DataP, const TTypeInfo *Info, TXMLCursor node);
+  void ReadArray(void *DataP, const TTypeInfo *Info, TXMLCursor RootNode, TXMLCursor node);
 
   struct TPropName {
     const TPropInfo *Prop;
@@ -129,12 +131,13 @@ private:
   };
   const TPropNames &PropsOf(TClass cls);
   bool IsMultiRef(TClass cls, bool isScalar);
-  void ReadProperty(TObject *obj, const TPropInfo *prop, IXMLNode RootNode, IXMLNode el);
+  void ReadProperty(TObject *obj, const TPropInfo *prop, TXMLCursor RootNode, TXMLCursor el);
 
   std::unordered_map<std::string, std::string> FPrefixes; // namespace -> prefix, this message
   std::unordered_map<const TTypeInfo *, TTypeName> FTypeNames;
   std::unordered_map<TClass, TPropNames> FPropNames;
   int FDepth = 0;
+  std::string FText; // the text of the value read last, when it had to be decoded
 };
 
 } // namespace vv

@@ -5,11 +5,11 @@
 
 namespace vv {
 
-void RaiseSOAPFault(IXMLNode FaultNode) {
-  IXMLNode code, text, detail, actor;
+void RaiseSOAPFault(TXMLCursor FaultNode) {
+  TXMLCursor code, text, detail, actor;
   // By local name in any letter case and any namespace; of repeated names
   // the last one counts.
-  for (IXMLNode c = FaultNode.FirstChildElement(); c; c = c.NextSiblingElement()) {
+  for (TXMLCursor c = FaultNode.FirstChildElement(); c; c = c.NextSiblingElement()) {
     std::string_view name = c.LocalName();
     if (SameText(name, "faultcode"))
       code = c;

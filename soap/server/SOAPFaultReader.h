@@ -2,12 +2,12 @@
 // stands for.
 #pragma once
 
-#include "xml/XMLDoc.h"
+#include "xml/XMLReader.h"
 
 namespace vv {
 
 // Raises ERemotableException with the fault's message, code (as received,
 // prefix included), actor and detail; never returns.
-[[noreturn]] void RaiseSOAPFault(IXMLNode FaultNode);
+[[noreturn]] void RaiseSOAPFault(TXMLCursor FaultNode);
 
 } // namespace vv

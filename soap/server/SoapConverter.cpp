@@ -18,10 +18,20 @@ bool IsEnvelopeNamespace(std::string_view ns) {
   return ns == SSoapNameSpace || ns == SSoap12NameSpace;
 }
 
-size_t CountElements(IXMLNode node) {
+size_t CountElements(TXMLCursor node) {
   size_t n = 0;
-  for (IXMLNode c = node.FirstChildElement(); c; c = c.NextSiblingElement()) ++n;
+  for (TXMLCursor c = node.FirstChildElement(); c; c = c.NextSiblingElement()) ++n;
   return n;
+}
+
+// The bytes of a message stream: those of a memory stream where they lie,
+// others copied into `copy`.
+std::string_view StreamBytes(TStream &s, std::string &copy) {
+  if (auto *mem = dynamic_cast<TMemoryStream *>(&s); mem && !dynamic_cast<TContentStream *>(&s))
+    return mem->Data();
+  s.SetPosition(0);
+  copy = s.ReadRest();
+  return copy;
 }
 
 // The method called `name` (letter case ignored), preferring the one whose
@@ -86,16 +96,16 @@ void TSoapConverter::SetTempDir(const std::string &value) {
 
 // ---- shared parts --------------------------------------------------------------
 
-void TSoapConverter::CheckEncodingStyle(IXMLNode Node) const {
+void TSoapConverter::CheckEncodingStyle(TXMLCursor Node) const {
   std::optional<std::string> style = Node.GetAttributeNS(
       "encodingStyle", FOptions.Contains(soSOAP12) ? SSoap12NameSpace : SSoapNameSpace);
   if (style && *style != SSoapEncodingNameSpace)
     throw ESOAPDomConvertError("Unsupported SOAP encodingStyle %s", {*style});
 }
 
-void TSoapConverter::ReadHeader(IXMLNode HeaderNode, const TIntfMetaData &IntfMD,
+void TSoapConverter::ReadHeader(TXMLCursor HeaderNode, const TIntfMetaData &IntfMD,
                                 THeaderList *Headers) {
-  IXMLNode data = GetDataNode(HeaderNode);
+  TXMLCursor data = GetDataNode(HeaderNode);
   std::vector<TClass> classes = InvRegistry().GetHeaderClasses(IntfMD.Info);
   if (!classes.empty() && Headers) {
     bool isScalar = false;
@@ -230,19 +240,18 @@ void TSoapConverter::MsgToInvContext(TStream &Request, const TIntfMetaData &Intf
                                      TInvContext &Context, THeaderList *Headers) {
   ResetMultiRef();
   TOnExit reset([this] { ResetMultiRef(); });
-  IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
-  Request.SetPosition(0);
-  doc->LoadFromStream(Request);
-  IXMLNode env = doc->DocumentElement();
+  std::string copy;
+  TXMLReader doc(StreamBytes(Request, copy));
+  TXMLCursor env = doc.DocumentElement();
   if (env && IsRpc()) BuildHrefTable(env);
   if (!env || env.LocalName() != "Envelope" || !IsEnvelopeNamespace(env.NamespaceURI()) ||
       !env.HasChildNodes())
     throw ESOAPDomConvertError("Invalid SOAP request");
   bool bodySeen = false;
-  for (IXMLNode c = env.FirstChildElement(); c; c = c.NextSiblingElement()) {
+  for (TXMLCursor c = env.FirstChildElement(); c; c = c.NextSiblingElement()) {
     std::string_view name = c.LocalName();
     if (name == "Header") {
-      for (IXMLNode h = c.FirstChildElement(); h; h = h.NextSiblingElement())
+      for (TXMLCursor h = c.FirstChildElement(); h; h = h.NextSiblingElement())
         ReadHeader(h, IntfMD, Headers);
     } else if (name == "Body") {
       if (bodySeen) throw ESOAPDomConvertError("Multiple body elements not supported");
@@ -253,9 +262,9 @@ void TSoapConverter::MsgToInvContext(TStream &Request, const TIntfMetaData &Intf
   }
 }
 
-void TSoapConverter::ReadRequestBody(IXMLNode Body, const TIntfMetaData &IntfMD, int &MethNum,
+void TSoapConverter::ReadRequestBody(TXMLCursor Body, const TIntfMetaData &IntfMD, int &MethNum,
                                      TInvContext &Context) {
-  IXMLNode method = Body.FirstChildElement();
+  TXMLCursor method = Body.FirstChildElement();
   // A Body holding only text or comments names no method: refused rather
   // than read as if an element were there.
   if (!method) throw ESOAPDomConvertError("Invalid SOAP request");
@@ -274,7 +283,7 @@ void TSoapConverter::ReadRequestBody(IXMLNode Body, const TIntfMetaData &IntfMD,
     const TIntfParamEntry &p = md.Params[i];
     if (p.Name.empty()) continue;
     std::string ext = InvRegistry().GetParamExternalName(IntfMD.Info, md.Name, p.Name);
-    for (IXMLNode c = method.FirstChildElement(); c; c = c.NextSiblingElement()) {
+    for (TXMLCursor c = method.FirstChildElement(); c; c = c.NextSiblingElement()) {
       if (!SameText(c.LocalName(), ext)) continue; // passed over: no handler is assigned
       CheckEncodingStyle(c);
       ConvertSoapToNativeData(Context.GetParamPointer(int(i)), p.Info, Body, c, true);
@@ -415,26 +424,23 @@ std::unique_ptr<TStream> TSoapConverter::InvContextToMsg(const TIntfMetaData &In
 void TSoapConverter::ProcessResponse(const std::string &Resp, const TIntfMetaData &IntfMD,
                                      const TIntfMethEntry &MD, TInvContext &Context,
                                      THeaderList *Headers) {
-  IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
-  doc->LoadFromXML(Resp); // no copy of a large answer into a stream first
-  ProcessResponse(*doc.Get(), IntfMD, MD, Context, Headers);
+  ReadResponse(Resp, IntfMD, MD, Context, Headers);
 }
 
 void TSoapConverter::ProcessResponse(TStream &Resp, const TIntfMetaData &IntfMD,
                                      const TIntfMethEntry &MD, TInvContext &Context,
                                      THeaderList *Headers) {
-  IPtr<IXMLDocument> doc = NewXMLDocument("1.0");
-  Resp.SetPosition(0);
-  doc->LoadFromStream(Resp);
-  ProcessResponse(*doc.Get(), IntfMD, MD, Context, Headers);
+  std::string copy;
+  ReadResponse(StreamBytes(Resp, copy), IntfMD, MD, Context, Headers);
 }
 
-void TSoapConverter::ProcessResponse(IXMLDocument &Resp, const TIntfMetaData &IntfMD,
-                                     const TIntfMethEntry &MD, TInvContext &Context,
-                                     THeaderList *Headers) {
+void TSoapConverter::ReadResponse(std::string_view Resp, const TIntfMetaData &IntfMD,
+                                  const TIntfMethEntry &MD, TInvContext &Context,
+                                  THeaderList *Headers) {
   ResetMultiRef();
   TOnExit reset([this] { ResetMultiRef(); });
-  IXMLNode env = Resp.DocumentElement();
+  TXMLReader doc(Resp);
+  TXMLCursor env = doc.DocumentElement();
   if (!env) throw ESOAPDomConvertError("Invalid SOAP Response");
   if (env.LocalName() != "Envelope" || !IsEnvelopeNamespace(env.NamespaceURI()))
     throw ESOAPDomConvertError("DocumentElement %s:%s expected, %s:%s found",
@@ -443,17 +449,17 @@ void TSoapConverter::ProcessResponse(IXMLDocument &Resp, const TIntfMetaData &In
   if (!env.HasChildNodes()) throw ESOAPDomConvertError("Invalid SOAP request");
   if (IsRpc()) BuildHrefTable(env);
   bool headerSeen = false, bodySeen = false;
-  for (IXMLNode c = env.FirstChildElement(); c; c = c.NextSiblingElement()) {
+  for (TXMLCursor c = env.FirstChildElement(); c; c = c.NextSiblingElement()) {
     std::string_view name = c.LocalName();
     if (name == "Header") {
       if (headerSeen) throw ESOAPDomConvertError("Invalid SOAP response");
       headerSeen = true;
-      for (IXMLNode h = c.FirstChildElement(); h; h = h.NextSiblingElement())
+      for (TXMLCursor h = c.FirstChildElement(); h; h = h.NextSiblingElement())
         ReadHeader(h, IntfMD, Headers);
     } else if (name == "Body") {
       if (bodySeen) throw ESOAPDomConvertError("Invalid SOAP response");
       bodySeen = true;
-      IXMLNode r = c.FirstChildElement();
+      TXMLCursor r = c.FirstChildElement();
       if (!r) continue;
       if (r.LocalName() == "Fault") RaiseSOAPFault(r);
       ReadResult(r, IntfMD, MD, Context);
@@ -461,11 +467,11 @@ void TSoapConverter::ProcessResponse(IXMLDocument &Resp, const TIntfMetaData &In
   }
 }
 
-IXMLNode TSoapConverter::FindReturnElement(IXMLNode R, const TIntfMetaData &IntfMD,
-                                           const TIntfMethEntry &MD) {
+TXMLCursor TSoapConverter::FindReturnElement(TXMLCursor R, const TIntfMetaData &IntfMD,
+                                             const TIntfMethEntry &MD) {
   std::string registered = InvRegistry().GetMethodInfo(IntfMD.Info, MD.Name).ReturnName;
   if (!registered.empty())
-    for (IXMLNode c = R.FirstChildElement(); c; c = c.NextSiblingElement())
+    for (TXMLCursor c = R.FirstChildElement(); c; c = c.NextSiblingElement())
       if (SameText(c.LocalName(), registered)) return c;
   if (CountElements(R) == 1) return R.FirstChildElement();
   std::vector<std::string> names;
@@ -475,16 +481,16 @@ IXMLNode TSoapConverter::FindReturnElement(IXMLNode R, const TIntfMetaData &Intf
     if (e == std::string::npos) e = list.size();
     if (e > b) names.push_back(list.substr(b, e - b));
   }
-  for (IXMLNode c = R.FirstChildElement(); c; c = c.NextSiblingElement())
+  for (TXMLCursor c = R.FirstChildElement(); c; c = c.NextSiblingElement())
     for (const std::string &n : names)
       if (SameText(c.LocalName(), n)) return c;
-  return IXMLNode();
+  return TXMLCursor();
 }
 
-void TSoapConverter::ReadResult(IXMLNode R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
+void TSoapConverter::ReadResult(TXMLCursor R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
                                 TInvContext &Context) {
   void *result = Context.GetResultPointer();
-  IXMLNode ret;
+  TXMLCursor ret;
   if (MD.ResultInfo && result) {
     bool inlineArray = MD.ResultInfo->Kind == TTypeKind::tkDynArray &&
                        (InvRegistry().GetMethodInfo(IntfMD.Info, MD.Name).ResultUnbounded ||
@@ -503,7 +509,7 @@ void TSoapConverter::ReadResult(IXMLNode R, const TIntfMetaData &IntfMD, const T
   // Out and var parameters come back by their exact names; input
   // parameters are the caller's own values and are never overwritten.
   std::vector<bool> done(MD.Params.size(), false);
-  for (IXMLNode c = R.FirstChildElement(); c; c = c.NextSiblingElement()) {
+  for (TXMLCursor c = R.FirstChildElement(); c; c = c.NextSiblingElement()) {
     if (ret && c == ret) {
       ConvertSoapToNativeData(result, MD.ResultInfo, R, c, true);
       continue;

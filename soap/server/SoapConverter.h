@@ -117,9 +117,6 @@ class TSoapConverter : public TSOAPDomConv, public ISoapConvert {
                     TStream &Response, THeaderList *Headers) override;
   void MakeFault(const std::exception &Ex, TStream &EStream) override;
 
-  // Client: reads an already parsed answer.
-  void ProcessResponse(IXMLDocument &Resp, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
-                       TInvContext &Context, THeaderList *Headers);
   // Server: the second writing of a response planned by MakeResponse.
   void EmitResponse(TXMLWritePlan &Plan, const TIntfMetaData &IntfMD, int MethNum,
                     TInvContext &Context, TXMLSink &Out);
@@ -138,13 +135,16 @@ private:
                       THeaderList *Headers);
   void ComposeFault(const std::exception &Ex);
 
-  void ReadHeader(IXMLNode HeaderNode, const TIntfMetaData &IntfMD, THeaderList *Headers);
-  void CheckEncodingStyle(IXMLNode Node) const;
-  void ReadRequestBody(IXMLNode Body, const TIntfMetaData &IntfMD, int &MethNum,
+  // Client: reads an answer's bytes (UTF-8 ones where they lie).
+  void ReadResponse(std::string_view Resp, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
+                    TInvContext &Context, THeaderList *Headers);
+  void ReadHeader(TXMLCursor HeaderNode, const TIntfMetaData &IntfMD, THeaderList *Headers);
+  void CheckEncodingStyle(TXMLCursor Node) const;
+  void ReadRequestBody(TXMLCursor Body, const TIntfMetaData &IntfMD, int &MethNum,
                        TInvContext &Context);
-  void ReadResult(IXMLNode R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
+  void ReadResult(TXMLCursor R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
                   TInvContext &Context);
-  IXMLNode FindReturnElement(IXMLNode R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD);
+  TXMLCursor FindReturnElement(TXMLCursor R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD);
   // The method element, now current; the Body itself in document style
   // with literal parameters.
   THandle AddMethodElement(THandle Body, const std::string &Name, const std::string &NS);
