@@ -56,7 +56,7 @@ struct TXMLStreamWriter::TElem {
   bool OwnChild = false;  // one of the branch root's own children
   size_t Piece = 0;       // its place among the branch root's children
   TDest Dest = TDest::Count;
-  std::string *Keep = nullptr;
+  TXMLWritePlan::TPieces *Keep = nullptr;
 };
 
 TXMLStreamWriter::TXMLStreamWriter(TRun run, TXMLWritePlan &plan, TXMLSink *out)
@@ -201,6 +201,17 @@ void TXMLStreamWriter::PutEscaped(std::string_view s, bool attr) {
   FPos = xmltext::AppendEscaped(FPos, s, attr ? xmltext::TEscape::Attr : xmltext::TEscape::Text);
 }
 
+// Pieces of kept text are filled to about kFlushSize each: text handed on
+// a few bytes at a time (as the root's children between the branches) would
+// otherwise cost a piece per handful of bytes.
+void TXMLStreamWriter::Keep(TXMLWritePlan::TPieces &pieces, const char *data, size_t n) {
+  if (pieces.empty() || pieces.back().size() + n > pieces.back().capacity()) {
+    pieces.emplace_back();
+    pieces.back().reserve(std::max(n, kFlushSize));
+  }
+  pieces.back().append(data, n);
+}
+
 void TXMLStreamWriter::Flush() {
   size_t n = Pending();
   if (!n) return;
@@ -211,7 +222,7 @@ void TXMLStreamWriter::Flush() {
     break;
   case TDest::Capture:
     FPlan.Size += n;
-    FKeep->append(data, n);
+    Keep(*FKeep, data, n);
     break;
   case TDest::Out:
     FOut->Put(data, n);
@@ -220,13 +231,13 @@ void TXMLStreamWriter::Flush() {
   case TDest::Discard:
     break;
   case TDest::Keep:
-    FKeep->append(data, n);
+    Keep(*FKeep, data, n);
     break;
   }
   FPos = FBuf.data();
 }
 
-void TXMLStreamWriter::SetDest(TDest dest, std::string *keep) {
+void TXMLStreamWriter::SetDest(TDest dest, TXMLWritePlan::TPieces *keep) {
   if (dest == FDest && keep == FKeep) {
     if (Pending() >= kFlushSize) Flush();
     return;
@@ -241,7 +252,7 @@ void TXMLStreamWriter::Pump() {
   if (FRun != TRun::Emit) return;
   const auto &pieces = FPlan.RootChildren;
   while (FNextPiece < pieces.size()) {
-    const std::string *text = nullptr;
+    const TXMLWritePlan::TPieces *text = nullptr;
     if (!pieces[FNextPiece].Branch && FPlan.CapturesValid)
       text = &FPlan.Captures[pieces[FNextPiece].Index];
     else if (FKept[FNextPiece] && FKeptDone[FNextPiece])
@@ -249,8 +260,10 @@ void TXMLStreamWriter::Pump() {
     if (!text) return;
     SetDest(TDest::Out, nullptr);
     Flush();
-    FOut->Put(text->data(), text->size());
-    FWritten += text->size();
+    for (const std::string &piece : *text) {
+      FOut->Put(piece.data(), piece.size());
+      FWritten += piece.size();
+    }
     FKept[FNextPiece].reset();
     ++FNextPiece;
   }
@@ -346,7 +359,7 @@ void TXMLStreamWriter::OnRootChild(TElem &child, bool branch) {
     child.Keep = nullptr;
     return;
   }
-  FKept[piece] = std::make_unique<std::string>();
+  FKept[piece] = std::make_unique<TXMLWritePlan::TPieces>();
   child.Dest = TDest::Keep;
   child.Keep = FKept[piece].get();
 }

@@ -66,7 +66,10 @@ struct TXMLWritePlan {
   std::unordered_map<uint32_t, std::vector<TAttr>> FinalAttrs;
   // The branch root's children in making order, and its own children's text.
   std::vector<TPiece> RootChildren;
-  std::deque<std::string> Captures; // stays where it is while more are added
+  // Text kept for later, in the pieces it was handed on in: no piece grows,
+  // so keeping a large text costs its size and never a copy of it.
+  using TPieces = std::vector<std::string>;
+  std::deque<TPieces> Captures; // stays where it is while more are added
   // False when something inside the root's own children changed after it
   // was written: the second run then keeps its own copy instead.
   bool CapturesValid = true;
@@ -175,8 +178,9 @@ private:
   void PutEscaped(std::string_view s, bool attr);
   void Grow(size_t size);
   size_t Pending() const { return size_t(FPos - FBuf.data()); }
-  void SetDest(TDest dest, std::string *keep);
+  void SetDest(TDest dest, TXMLWritePlan::TPieces *keep);
   void Flush();
+  static void Keep(TXMLWritePlan::TPieces &pieces, const char *data, size_t n);
   void Pump();
   size_t AttributeSize(std::string_view name, std::string_view value);
   void OnRootChild(TElem &child, bool branch);
@@ -193,8 +197,8 @@ private:
   std::string FAttrText;
   std::string FBuf; // bytes not yet handed to their destination, up to FPos
   char *FPos = nullptr, *FEnd = nullptr;
-  TDest FDest = TDest::Count;   // where FBuf goes
-  std::string *FKeep = nullptr; // for TDest::Capture and TDest::Keep
+  TDest FDest = TDest::Count;              // where FBuf goes
+  TXMLWritePlan::TPieces *FKeep = nullptr; // for TDest::Capture and TDest::Keep
   std::string FScratch;
   uint32_t FNextId = 1;
   int FPrefixCounter = 0;
@@ -207,9 +211,9 @@ private:
   size_t FOwnChildren = 0;   // the branch root's own children begun
   size_t FNextPiece = 0;     // Emit: the first of the root's children not yet written
   bool FStreaming = false;   // Emit: a branch is being written straight out
-  std::vector<std::unique_ptr<std::string>> FKept; // Emit: root's children kept for later
-  std::vector<bool> FKeptDone;                     // ... and which are complete
-  std::vector<size_t> FOwnPiece, FBranchPiece;     // Emit: where each child of a kind goes
+  std::vector<std::unique_ptr<TXMLWritePlan::TPieces>> FKept; // Emit: root's children kept
+  std::vector<bool> FKeptDone;                                // ... and which are complete
+  std::vector<size_t> FOwnPiece, FBranchPiece; // Emit: where each child of a kind goes
   uint64_t FWritten = 0;
 };
 

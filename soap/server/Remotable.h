@@ -64,6 +64,9 @@ class TRemotable : public TObject {
   // Where the text of its properties is kept: the owning call's arena (freed
   // with the call), or none, for the heap.
   TArena *TextArena() const;
+  // Its place among the records of its context (meaningful while it has
+  // one): per-call tables key records by it instead of hashing addresses.
+  uint32_t ContextPlace() const { return FContextIndex; }
 
 protected:
   TDataContext *FDataContext = nullptr;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "rtl/StrUtils.h"
+#include "soap/server/DataContext.h"
 #include "soap/server/InvokeRegistry.h"
 #include "soap/server/Remotable.h"
 #include "soap/server/SOAPConst.h"
@@ -71,10 +72,32 @@ bool IsTextKind(const TTypeInfo *info) {
 
 } // namespace
 
+uint32_t TObjectIds::Find(const TRemotable *obj, uint32_t next, bool &fresh) {
+  const TDataContext *ctx = obj->DataContext();
+  if (ctx && (!FContext || FContext == ctx)) {
+    FContext = ctx;
+    size_t place = obj->ContextPlace();
+    if (place >= FByPlace.size()) FByPlace.resize(std::max(place + 1, FByPlace.size() * 2), 0);
+    uint32_t &id = FByPlace[place];
+    fresh = id == 0;
+    if (fresh) id = next;
+    return id;
+  }
+  auto [it, added] = FOthers.try_emplace(obj, next);
+  fresh = added;
+  return it->second;
+}
+
+void TObjectIds::Clear() {
+  FContext = nullptr;
+  std::vector<uint32_t>().swap(FByPlace);
+  std::unordered_map<const TObject *, uint32_t>().swap(FOthers);
+}
+
 void TRefCache::Clear() {
   FNodes.clear();
   FHREFs.clear();
-  FMHREFs.clear();
+  FMHREFs.Clear();
   FRead.clear();
   FReading.clear();
 }
@@ -308,7 +331,6 @@ void TSOAPDomConv::WriteArray(THandle RootNode, const std::string &NodeName,
                            "]",
                        kTrusted);
   }
-  if (elType->Kind == TTypeKind::tkClass) FRefCache.FMHREFs.reserve(FRefCache.FMHREFs.size() + n);
   for (size_t i = 0; i < n; ++i)
     ConvertNativeDataToSoap(RootNode, "item", NodeNamespace, elType,
                             Info->DynArray->ItemConst(P, i), 0);
@@ -331,9 +353,10 @@ void TSOAPDomConv::WriteObject(THandle RootNode, const std::string &NodeName,
   const TTypeName &t = TypeNameOf(cls);
   if (!t.Registered) throw ESOAPDomConvertError("Remotable Type %s not registered", {cls->Name});
   if (IsMultiRef(cls, t.IsScalar)) {
-    auto [it, fresh] = FRefCache.FMHREFs.try_emplace(obj, FIDs);
+    bool fresh = false;
+    uint32_t idNum = FRefCache.FMHREFs.Find(static_cast<const TRemotable *>(obj), FIDs, fresh);
     char href[16] = "#"; // "#" and the identifier
-    int idLen = std::snprintf(href + 1, sizeof href - 1, "%u", unsigned(it->second));
+    int idLen = std::snprintf(href + 1, sizeof href - 1, "%u", unsigned(idNum));
     std::string_view id(href + 1, size_t(idLen));
     if (fresh) {
       ++FIDs;

@@ -25,18 +25,38 @@
 
 namespace vv {
 
+class TDataContext;
+class TRemotable;
+
 VV_EXCEPTION(ESOAPDomConvertError, Exception);
 
 // Bounds that keep a hostile message from exhausting the stack.
 inline constexpr int kMaxValueNesting = 64; // nested arrays and objects read or written
 
+// The identifiers of the objects one message writes, by object. Records of
+// one call context (every record of an answer) are found by their place in
+// it: four bytes each and no hashing; other objects by their address.
+class TObjectIds {
+public:
+  // The identifier of `obj` (a TRemotable); `next` when it had none, with
+  // `fresh` set.
+  uint32_t Find(const TRemotable *obj, uint32_t next, bool &fresh);
+  // Forgets every identifier and gives back the memory.
+  void Clear();
+
+private:
+  const TDataContext *FContext = nullptr;
+  std::vector<uint32_t> FByPlace; // 0: none yet
+  std::unordered_map<const TObject *, uint32_t> FOthers;
+};
+
 // The multi-reference state of one message.
 struct TRefCache {
-  std::vector<TXMLCursor> FNodes;                        // elements carrying an "id"
-  std::unordered_map<std::string, size_t> FHREFs;        // "#" + id -> index into FNodes
-  std::unordered_map<const TObject *, uint32_t> FMHREFs; // object written -> its identifier
-  std::unordered_map<std::string, TObject *> FRead;      // href read -> its object (read once)
-  std::unordered_set<std::string> FReading;              // hrefs being read (breaks loops)
+  std::vector<TXMLCursor> FNodes;                   // elements carrying an "id"
+  std::unordered_map<std::string, size_t> FHREFs;   // "#" + id -> index into FNodes
+  TObjectIds FMHREFs;                               // object written -> its identifier
+  std::unordered_map<std::string, TObject *> FRead; // href read -> its object (read once)
+  std::unordered_set<std::string> FReading;         // hrefs being read (breaks loops)
   void Clear();
 };
 
