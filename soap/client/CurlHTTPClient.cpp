@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 
 #include "rtl/StrUtils.h"
 #include "rtl/Stream.h"
@@ -384,9 +385,17 @@ int OnProgress(void *user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t 
 
 int OnConnected(void *user, char *, char *, int, int) {
   TPass &p = *static_cast<TPass *>(user);
-  if (++p.Requests > 1 && p.OneRequest) {
-    p.SecondRequestRefused = true;
-    return CURL_PREREQFUNC_ABORT;
+  if (++p.Requests > 1) {
+    // After an answer, a further request is libcurl answering a challenge.
+    // Without one, a kept connection was closed under the request before
+    // anything came back, and libcurl sends it again on a fresh connection
+    // (after rewinding the body): the same request, started over.
+    if (p.OneRequest && p.StatusCode != 0) {
+      p.SecondRequestRefused = true;
+      return CURL_PREREQFUNC_ABORT;
+    }
+    p.Receiving = false;
+    p.LastUl = p.LastDl = 0;
   }
   p.Connected = true;
   p.LastActivity = TClock::now();
@@ -760,12 +769,42 @@ THTTPClient::TExecutionResult TCurlHTTPClient::DoExecuteRequest(THTTPRequest &re
     }
     if (abort) r.Cancel();
   }
-  GCurrentPass = &p;
-  CURLcode rc = r.IsCancelled() ? CURLE_ABORTED_BY_CALLBACK : CurlApi().easy_perform(r.FCurl);
-  GCurrentPass = nullptr;
+  CURLcode rc = CURLE_ABORTED_BY_CALLBACK;
+  if (!r.IsCancelled()) {
+    TCurlConnectionProfile profile;
+    std::optional<TCurlConnectionLease> lease;
+    if (KeepConnections() && ConnectionProfile(r, profile)) lease.emplace(r.FCurl, profile);
+    GCurrentPass = &p;
+    rc = CurlApi().easy_perform(r.FCurl);
+    GCurrentPass = nullptr;
+  }
   SetPtr(r.FCurl, CURLOPT_HTTPHEADER, nullptr); // the handle outlives the list
   CurlApi().slist_free_all(headers);
   return FinishPass(r, response, rc, &p);
+}
+
+bool TCurlHTTPClient::ConnectionProfile(const TCurlHTTPRequest &r,
+                                        TCurlConnectionProfile &profile) const {
+  // A certificate accepted without its text cannot be told from another.
+  if (r.FServerCertificateAccepted && r.FProbedCertificate.empty()) return false;
+  const TURI &u = r.URL();
+  profile.Origin = u.Scheme + "://" + u.Host + ":" + IntToStr(u.Port);
+  profile.Proxy = r.FProxy;
+  profile.NoProxy = r.FNoProxy;
+  profile.ServerUser = r.FServerUser;
+  profile.ServerPassword = r.FServerPassword;
+  profile.ProxyUser = r.FProxyUser;
+  profile.ProxyPassword = r.FProxyPassword;
+  profile.SSLVersion = r.FSSLVersion;
+  profile.HTTP2 = r.FHTTP2;
+  profile.CAFile = FCAFile;
+  profile.CAPath = DefaultCADirectory;
+  profile.ClientCertPath = r.ClientCertPath();
+  profile.ClientCertData = r.ClientCertData();
+  profile.ClientCertPassword = r.ClientCertPassword();
+  if (r.FServerCertificateAccepted) profile.AcceptedCertificate = r.FProbedCertificate;
+  profile.Scope = FReuseScope;
+  return true;
 }
 
 THTTPClient::TExecutionResult

@@ -20,10 +20,16 @@ struct TCurlApi {
   curl_slist *(*slist_append)(curl_slist *, const char *);
   void (*slist_free_all)(curl_slist *);
   curl_version_info_data *(*version_info)(CURLversion);
+  CURLSH *(*share_init)();
+  CURLSHcode (*share_setopt)(CURLSH *, CURLSHoption, ...);
+  CURLSHcode (*share_cleanup)(CURLSH *);
   // From the TLS library behind libcurl, when it is OpenSSL (else null):
   // lets the binding learn that a server asked for a client certificate.
   void (*ssl_ctx_set_client_cert_cb)(void *ctx, int (*cb)(void *ssl, void **x509, void **pkey));
   const char *(*ssl_get_version)(const void *ssl);
+  // From the TLS library's crypto half, when it is OpenSSL (else null):
+  // digests of what kept connections are filed under.
+  unsigned char *(*sha256)(const unsigned char *data, size_t size, unsigned char *digest);
 };
 
 // The loaded library; raises ENetHTTPClientException "Error obtaining
