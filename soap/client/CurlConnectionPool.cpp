@@ -28,7 +28,8 @@ struct TPool {
   bool Enabled = false;
   std::vector<TGroup> Groups;
   uint64_t Clock = 0;
-  std::string Salt; // empty until made; never leaves the process
+  std::string Salt;                // empty until made; never leaves the process
+  const void *Algorithm = nullptr; // the digest's, fetched once
 };
 
 TPool &Pool() {
@@ -46,8 +47,10 @@ void Field(std::string &out, const std::string &value) {
 // that nothing kept in memory reads back as a password; empty when it
 // cannot be made (no digest function or no randomness).
 std::string GroupKey(TPool &pool, const TCurlConnectionProfile &p) {
-  auto sha256 = CurlApi().sha256;
-  if (!sha256) return {};
+  const TCurlApi &api = CurlApi();
+  if (!api.md_fetch) return {};
+  if (!pool.Algorithm) pool.Algorithm = api.md_fetch(nullptr, "SHA256", nullptr);
+  if (!pool.Algorithm) return {};
   if (pool.Salt.empty()) {
     std::string salt(SaltSize, '\0');
     if (getrandom(salt.data(), salt.size(), 0) != ssize_t(salt.size())) return {};
@@ -61,10 +64,12 @@ std::string GroupKey(TPool &pool, const TCurlConnectionProfile &p) {
     Field(text, *f);
   Field(text, std::to_string(p.SSLVersion) + (p.HTTP2 ? "/2" : "/1"));
   std::string key(DigestSize, '\0');
-  sha256(reinterpret_cast<const unsigned char *>(text.data()), text.size(),
-         reinterpret_cast<unsigned char *>(key.data()));
+  unsigned int size = 0;
+  bool ok = api.digest(text.data(), text.size(), reinterpret_cast<unsigned char *>(key.data()),
+                       &size, pool.Algorithm, nullptr) == 1 &&
+            size == DigestSize;
   std::fill(text.begin(), text.end(), '\0');
-  return key;
+  return ok ? key : std::string();
 }
 
 CURLSH *NewShare() {

@@ -53,8 +53,11 @@ bool Load() {
     Bind(ssl, "SSL_CTX_set_client_cert_cb", api.ssl_ctx_set_client_cert_cb);
     Bind(ssl, "SSL_get_version", api.ssl_get_version);
   }
-  if (void *crypto = dlopen(CryptoSoName, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD))
-    Bind(crypto, "SHA256", api.sha256);
+  // Both or neither.
+  void *crypto = dlopen(CryptoSoName, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+  if (crypto &&
+      !(Bind(crypto, "EVP_MD_fetch", api.md_fetch) && Bind(crypto, "EVP_Digest", api.digest)))
+    api.md_fetch = nullptr;
   // The library stays loaded for the life of the process: connections and
   // TLS state hold pointers into it.
   GApi = api;

@@ -27,9 +27,12 @@ struct TCurlApi {
   // lets the binding learn that a server asked for a client certificate.
   void (*ssl_ctx_set_client_cert_cb)(void *ctx, int (*cb)(void *ssl, void **x509, void **pkey));
   const char *(*ssl_get_version)(const void *ssl);
-  // From the TLS library's crypto half, when it is OpenSSL (else null):
-  // digests of what kept connections are filed under.
-  unsigned char *(*sha256)(const unsigned char *data, size_t size, unsigned char *digest);
+  // From the TLS library's crypto half, when it is OpenSSL 3 (else null):
+  // digests of what kept connections are filed under. An algorithm is
+  // fetched once; a digest by name would look it up on every call.
+  void *(*md_fetch)(void *libctx, const char *algorithm, const char *properties);
+  int (*digest)(const void *data, size_t size, unsigned char *md, unsigned int *mdSize,
+                const void *algorithm, void *engine);
 };
 
 // The loaded library; raises ENetHTTPClientException "Error obtaining
