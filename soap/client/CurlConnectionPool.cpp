@@ -131,12 +131,6 @@ void CloseKeptConnections() {
   });
 }
 
-size_t KeptGroupCount() {
-  TPool &pool = Pool();
-  std::lock_guard<std::mutex> guard(pool.Lock);
-  return pool.Groups.size();
-}
-
 TCurlConnectionLease::TCurlConnectionLease(CURL *handle, const TCurlConnectionProfile &profile)
     : FHandle(handle) {
   TPool &pool = Pool();

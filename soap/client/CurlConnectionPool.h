@@ -55,9 +55,6 @@ bool KeepConnections();
 // Closes every kept connection and forgets every group (a worker's end).
 void CloseKeptConnections();
 
-// The number of groups kept now (for tests).
-size_t KeptGroupCount();
-
 // One exchange's use of the group of a profile: attaches the group to a
 // libcurl handle for the exchange and detaches it at the end, leaving the
 // connection (if still good) with the group. A group serves one exchange
