@@ -385,17 +385,9 @@ int OnProgress(void *user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t 
 
 int OnConnected(void *user, char *, char *, int, int) {
   TPass &p = *static_cast<TPass *>(user);
-  if (++p.Requests > 1) {
-    // After an answer, a further request is libcurl answering a challenge.
-    // Without one, a kept connection was closed under the request before
-    // anything came back, and libcurl sends it again on a fresh connection
-    // (after rewinding the body): the same request, started over.
-    if (p.OneRequest && p.StatusCode != 0) {
-      p.SecondRequestRefused = true;
-      return CURL_PREREQFUNC_ABORT;
-    }
-    p.Receiving = false;
-    p.LastUl = p.LastDl = 0;
+  if (++p.Requests > 1 && p.OneRequest) {
+    p.SecondRequestRefused = true;
+    return CURL_PREREQFUNC_ABORT;
   }
   p.Connected = true;
   p.LastActivity = TClock::now();
