@@ -781,16 +781,17 @@ THTTPClient::TExecutionResult TCurlHTTPClient::DoExecuteRequest(THTTPRequest &re
     r.OnSendData(r, p.Total, 0, abort);
     if (abort) r.Cancel();
   }
-  CURLcode rc = CURLE_ABORTED_BY_CALLBACK;
-  if (!r.IsCancelled()) {
-    TCurlConnectionProfile profile;
-    std::optional<TCurlConnectionLease> lease;
-    if (KeepConnections() && ConnectionProfile(r, profile)) lease.emplace(r.FCurl, profile);
-    GCurrentPass = &p;
-    rc = CurlApi().easy_perform(r.FCurl);
-    GCurrentPass = nullptr;
-  }
+  GCurrentPass = &p;
+  CURLcode rc = r.IsCancelled() ? CURLE_ABORTED_BY_CALLBACK : Perform(r);
+  GCurrentPass = nullptr;
   return FinishPass(r, response, rc, &p);
+}
+
+CURLcode TCurlHTTPClient::Perform(TCurlHTTPRequest &r) {
+  TCurlConnectionProfile profile;
+  std::optional<TCurlConnectionLease> lease;
+  if (KeepConnections() && ConnectionProfile(r, profile)) lease.emplace(r.FCurl, profile);
+  return CurlApi().easy_perform(r.FCurl);
 }
 
 bool TCurlHTTPClient::ConnectionProfile(const TCurlHTTPRequest &r,

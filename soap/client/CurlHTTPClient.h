@@ -67,6 +67,9 @@ private:
   void CheckClientCertificate(TCurlHTTPRequest &r);
   void ApplyConnectionOptions(TCurlHTTPRequest &r, CURL *c);
   void ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *headers);
+  // The exchange of a pass, over a kept connection of the same profile
+  // when there is one (see CurlConnectionPool.h).
+  CURLcode Perform(TCurlHTTPRequest &r);
   // What the connection of the next pass carries; false when it must not
   // be kept for another request at all.
   bool ConnectionProfile(const TCurlHTTPRequest &r, TCurlConnectionProfile &profile) const;
