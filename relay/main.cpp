@@ -13,6 +13,7 @@
 #include "relay/uDRUXIntf.h"
 #include "relay/uOstrel.h"
 #include "relay/uws.h"
+#include "soap/client/CurlConnectionPool.h"
 #include "soap/publish/WSDLPublishUnit.h"
 #include "soap/server/InvokeRegistry.h"
 #include "web/CGIApp.h"
@@ -56,7 +57,12 @@ int Serve(const std::string &address) {
       TFastCGIOptions options;
       options.Address = address;
       options.MaxRequests = MaxRequestsFromEnvironment();
-      return RunFastCGI(Application(), options);
+      // A worker's next call may go out over the connection of this one
+      // (only to the same upstream with the same settings).
+      SetKeepConnections(true);
+      int status = RunFastCGI(Application(), options);
+      CloseKeptConnections();
+      return status;
     }
     Application().Run();
   } catch (const std::exception &e) {

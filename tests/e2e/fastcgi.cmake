@@ -1,7 +1,8 @@
 # Persistent mode end to end: the program as a FastCGI worker behind
 # lighttpd's mod_fastcgi and nginx (the deploy/ files), and driven directly
-# by a small FastCGI client, against the spyne upstream and tinyproxy.
-foreach(group Slice Isolation Lifecycle ScaleOut)
+# by a small FastCGI client, against the spyne upstream (also with kept
+# connections) and tinyproxy.
+foreach(group Slice Isolation Reuse Lifecycle ScaleOut)
   add_test(NAME e2e_fastcgi_${group}
     COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/fastcgi_e2e.py
             --vevude $<TARGET_FILE:VEVUDE> ${group})

@@ -8,6 +8,11 @@
              the spyne upstream (plain and TLS) and tinyproxy: nothing of one
              request reaches the next, failures stay with their request, and
              every answer is the CGI program's answer byte for byte.
+  Reuse      request sequences in one worker against upstreams and answering
+             proxies that keep connections and log which one each request
+             came on (keepalive_upstream.py): a connection or TLS session is
+             reused only under the same address, proxy, credentials and TLS
+             settings; an upstream closing a kept connection costs nothing.
   Lifecycle  SIGTERM, VEVUDE_MAX_REQUESTS, a thousand requests without a leak.
   ScaleOut   nginx (deploy/nginx/vevude-fastcgi*.conf) over two spawn-fcgi
              workers; one is killed under load and the other carries on.
@@ -44,6 +49,7 @@ START_TIMEOUT = 15  # seconds for a server to come up
 STOP_TIMEOUT = 10  # seconds for a worker to end after SIGTERM
 SANITIZED = bool(os.environ.get("ASAN_OPTIONS"))
 SOAPACTION = '"urn:uDRUXIntf-IDRUX#GetFlightsOpSoap"'
+KEPT_GROUPS = 8  # settings whose connections a worker keeps at once
 
 
 def soap_body(airport):
@@ -97,6 +103,28 @@ def can_connect(address):
         return True
     except OSError:
         return False
+
+
+def tcp_connections(pid, port):
+    """The local ports of the process's established TCP connections to a
+    loopback port."""
+    inodes = set()
+    for fd in os.listdir("/proc/%d/fd" % pid):
+        try:
+            link = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+        except OSError:
+            continue
+        if link.startswith("socket:["):
+            inodes.add(link[8:-1])
+    found = []
+    for table in ("tcp", "tcp6"):
+        with open("/proc/%d/net/%s" % (pid, table)) as f:
+            for line in f.readlines()[1:]:
+                fields = line.split()
+                local, remote, state, inode = fields[1], fields[2], fields[3], fields[9]
+                if inode in inodes and state == "01" and int(remote.split(":")[1], 16) == port:
+                    found.append(int(local.split(":")[1], 16))
+    return sorted(found)
 
 
 def rss_kb(pid):
@@ -337,6 +365,210 @@ class Isolation(WorkerCase):
             with self.subTest(what):
                 got = self.assertSameAsCGI(w, params, data)
                 self.assertTrue(got)
+        self.assertNoComplaints(w)
+
+
+class KeptUpstream(relay.Upstream):
+    """One keepalive_upstream.py process (the spyne upstream with kept
+    connections, or with --proxy-credentials an answering proxy); each
+    logged request names the connection it came on."""
+
+    def __init__(self, workdir, name, *args):
+        self.port_file = os.path.join(workdir, name + ".port")
+        self.log = os.path.join(workdir, name + ".log")
+        self.proc = subprocess.Popen(
+            [sys.executable, os.path.join(HERE, "keepalive_upstream.py"),
+             "--port-file", self.port_file, "--log", self.log] + list(args), env=relay.clean_env())
+        self.port = int(relay.wait_for_file(self.port_file, self.proc))
+
+    def answered(self):
+        """The log entries of the requests it answered (not dropped)."""
+        return [r for r in self.requests() if not r["dropped"]]
+
+
+class Reuse(WorkerCase):
+    """Request sequences in one worker against peers that keep connections
+    and log which one each request came on. A label names a connection: the
+    first row with a label must come on a connection never seen before,
+    every later row with it on that same connection."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.peers = tempfile.mkdtemp(prefix="vevude-fcgi-reuse-")
+        cls.ca, key = relay.make_certificate(cls.peers)
+        cls.ca_copy = os.path.join(cls.peers, "ca-copy.pem")
+        shutil.copy(cls.ca, cls.ca_copy)
+        proxy_users = "proxyuser:proxypw,proxyother:otherpw"
+        cls.servers = {
+            "up": KeptUpstream(cls.peers, "up"),
+            "tls": KeptUpstream(cls.peers, "tls", "--cert", cls.ca, "--key", key),
+            "proxy1": KeptUpstream(cls.peers, "proxy1", "--proxy-credentials", proxy_users),
+            "proxy2": KeptUpstream(cls.peers, "proxy2", "--proxy-credentials", proxy_users),
+        }
+
+    @classmethod
+    def tearDownClass(cls):
+        for s in cls.servers.values():
+            s.close()
+        shutil.rmtree(cls.peers, ignore_errors=True)
+
+    def direct(self, query="", auth=(relay.USER, relay.PASSWORD), host="127.0.0.1"):
+        return relay.config(auth=auth, protocol="http",
+                            ipaddress="%s:%d" % (host, self.servers["up"].port),
+                            path=relay.PATH + query)
+
+    def proxied(self, proxy, user, password):
+        return relay.config(auth=(user, password), protocol="http",
+                            ipaddress="127.0.0.1:%d" % self.servers["up"].port, path=relay.PATH,
+                            proxyip="http://127.0.0.1", proxyport=str(self.servers[proxy].port))
+
+    def tls(self, query="", **extra):
+        return relay.config(auth=(relay.USER, relay.PASSWORD), protocol="https",
+                            ipaddress="127.0.0.1:%d" % self.servers["tls"].port,
+                            path=relay.PATH + query, **extra)
+
+    def run_sequence(self, worker, cases):
+        """Runs (step, config.ini, server, label, TLS session resumed?) rows;
+        a None server: refused, nothing reaches any peer."""
+        seen = {}  # (server, label) -> connection number
+        for step, cfg, server, label, resumed in cases:
+            with self.subTest(step):
+                before = {name: len(s.requests()) for name, s in self.servers.items()}
+                worker.set_config(cfg)
+                got = records_of(worker.soap("N3"))
+                after = {name: s.requests()[before[name]:] for name, s in self.servers.items()}
+                if server is None:
+                    self.assertEqual(got, [])
+                    self.assertEqual([r for new in after.values() for r in new], [])
+                    continue
+                self.assertEqual(got, relay.expected("N3"))
+                answered = [r for r in after[server] if not r["dropped"]]
+                self.assertEqual(len(answered), 1, after[server])
+                conn = answered[0]["conn"]
+                older = [n for (srv, _), n in seen.items() if srv == server]
+                if (server, label) in seen:
+                    self.assertEqual(conn, seen[(server, label)], "not reused")
+                else:
+                    self.assertNotIn(conn, older, "an earlier connection reused")
+                    seen[(server, label)] = conn
+                if resumed is not None:
+                    self.assertEqual(answered[0]["resumed"], resumed)
+                for other, new in after.items():
+                    if other != server:
+                        self.assertEqual(new, [], other)
+
+    def test_connections_are_reused_only_under_the_same_address_proxy_and_credentials(self):
+        cases = [
+            # (step, config.ini, the peer that answers, its connection, TLS session resumed)
+            ("first call", self.direct(), "up", "a", None),
+            ("the same settings", self.direct(), "up", "a", None),
+            ("another path on the same server", self.direct("?x=1"), "up", "a", None),
+            ("another user", self.direct(auth=("other-user", relay.PASSWORD)), "up", "b", None),
+            ("another password", self.direct(auth=(relay.USER, "other-pw")), "up", "c", None),
+            ("no credentials", self.direct(auth=None), "up", "d", None),
+            ("the first settings again", self.direct(), "up", "a", None),
+            ("another address of the same server", self.direct(host="localhost"), "up", "e", None),
+            ("through a proxy", self.proxied("proxy1", "proxyuser", "proxypw"), "proxy1", "p", None),
+            ("the same proxy and user", self.proxied("proxy1", "proxyuser", "proxypw"),
+             "proxy1", "p", None),
+            ("another proxy user", self.proxied("proxy1", "proxyother", "otherpw"),
+             "proxy1", "q", None),
+            ("another proxy", self.proxied("proxy2", "proxyuser", "proxypw"), "proxy2", "r", None),
+            ("the first settings again", self.direct(), "up", "a", None),
+        ]
+        w = self.start_worker()
+        self.run_sequence(w, cases)
+        self.assertNoComplaints(w)
+
+    def test_tls_connections_and_sessions_are_reused_only_under_the_same_tls_settings(self):
+        cases = [
+            # (step, config.ini, the peer that answers, its connection, TLS session resumed)
+            ("validated against its CA", self.tls(cafile=self.ca), "tls", "a", False),
+            ("the same settings", self.tls(cafile=self.ca), "tls", "a", False),
+            ("the upstream closes the connection after its answer",
+             self.tls("?conn=close", cafile=self.ca), "tls", "a", False),
+            ("the same settings: a new connection resumes the TLS session",
+             self.tls(cafile=self.ca), "tls", "b", True),
+            ("the same CA at another path", self.tls(cafile=self.ca_copy), "tls", "c", False),
+            ("ignoreinvalidcerts=1 with a certificate that passes",
+             self.tls(cafile=self.ca, ignoreinvalidcerts="1"), "tls", "d", False),
+            ("accepted only because of ignoreinvalidcerts=1", self.tls(ignoreinvalidcerts="1"),
+             "tls", "e", False),
+            ("accepted again", self.tls(ignoreinvalidcerts="1"), "tls", "e", False),
+            ("validated: refused, nothing sent", self.tls(), None, None, None),
+            ("validated with ignoreinvalidcerts=0: refused, nothing sent",
+             self.tls(ignoreinvalidcerts="0"), None, None, None),
+            ("validated against its CA again", self.tls(cafile=self.ca), "tls", "b", True),
+        ]
+        w = self.start_worker()
+        self.run_sequence(w, cases)
+        refusals = [l for l in w.error_lines() if "VEVUDE relay" in l]
+        self.assertEqual(len(refusals), 2, refusals)
+        for line in refusals:
+            self.assertIn("Server Certificate not accepted", line)
+            self.assertNotIn(relay.PASSWORD, line)
+
+    def test_an_upstream_that_closes_a_kept_connection(self):
+        up = self.servers["up"]
+        cases = [
+            # (step, config.ini, the peer that answers, its connection, TLS session resumed)
+            ("kept", self.direct(), "up", "a", None),
+            ("the upstream closes it after its answer", self.direct("?conn=close"), "up", "a", None),
+            ("the next call: a fresh connection", self.direct(), "up", "b", None),
+            ("the upstream will drop the next request on it", self.direct("?conn=drop-next"),
+             "up", "b", None),
+            ("the next call: dropped on the kept connection, sent again on a fresh one",
+             self.direct(), "up", "c", None),
+            ("the fresh connection is kept", self.direct(), "up", "c", None),
+        ]
+        w = self.start_worker()
+        self.run_sequence(w, cases)
+        dropped = [r for r in up.requests() if r["dropped"]]
+        self.assertEqual(len(dropped), 1)
+        resent = [r for r in up.answered() if r["conn"] != dropped[0]["conn"]][-2]
+        self.assertEqual((resent["line"], resent["body"]), (dropped[0]["line"], dropped[0]["body"]))
+        self.assertNoComplaints(w)
+
+    def test_an_upstream_that_drops_every_request_fails_the_call_as_under_cgi(self):
+        w = self.start_worker(config=self.direct())
+        self.assertEqual(records_of(w.soap("N3")), relay.expected("N3"))
+        w.set_config(self.direct("?conn=drop"))
+        before = len(self.servers["up"].requests())
+        self.assertEqual(records_of(w.soap("N3")), [])
+        sent = self.servers["up"].requests()[before:]
+        # The kept connection first, then once on a fresh one, like a CGI call.
+        self.assertEqual([r["dropped"] for r in sent], [True, True])
+        self.assertNotEqual(sent[0]["conn"], sent[1]["conn"])
+        body = soap_body("N3")
+        env = {k: v for k, v in os.environ.items() if k.startswith(("ASAN", "UBSAN", "LSAN"))}
+        env.update(relay.clean_env(), **soap_params(body))
+        cgi = subprocess.run([VEVUDE], cwd=self.work, env=env, input=body, capture_output=True,
+                             timeout=60)
+        cgi_line = [l for l in cgi.stderr.decode().splitlines() if "VEVUDE relay" in l]
+        self.assertEqual([l for l in w.error_lines() if "VEVUDE relay" in l], cgi_line)
+        self.assertEqual(len(cgi_line), 1)
+
+    def test_kept_connections_stay_bounded(self):
+        up = self.servers["up"]
+        w = self.start_worker()
+        with self.subTest("one setting, many calls: one connection"):
+            before = len(up.requests())
+            w.set_config(self.direct())
+            for _ in range(100):
+                self.assertEqual(records_of(w.soap("N3")), relay.expected("N3"))
+            conns = {r["conn"] for r in up.requests()[before:]}
+            self.assertEqual(len(conns), 1)
+            self.assertEqual(len(tcp_connections(w.proc.pid, up.port)), 1)
+        with self.subTest("more settings than are kept, in turn"):
+            users = ["user%d" % i for i in range(KEPT_GROUPS + 4)]
+            for _ in range(5):
+                for user in users:
+                    w.set_config(self.direct(auth=(user, relay.PASSWORD)))
+                    self.assertEqual(records_of(w.soap("N3")), relay.expected("N3"))
+                    self.assertLessEqual(len(tcp_connections(w.proc.pid, up.port)), KEPT_GROUPS)
+        # The kept connections go with the worker; a sanitizer build's leak
+        # check at exit sees nothing lost.
+        self.assertEqual(w.stop(), 0)
         self.assertNoComplaints(w)
 
 
