@@ -185,19 +185,28 @@ std::string MaskPassword(std::string_view text, std::string_view user, std::stri
   return out;
 }
 
-std::string FailureLine(const std::exception &E, std::string_view address, std::string_view user,
+std::string HideSecrets(std::string_view text, std::string_view user, std::string_view password) {
+  std::string out = HideUserInfo(MaskPassword(text, user, password));
+  // One line, whatever the text holds.
+  for (char &c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return out;
+}
+
+std::string FailureText(const std::exception &E, std::string_view address, std::string_view user,
                         std::string_view password) {
   bool noMemory = dynamic_cast<const std::bad_alloc *>(&E) != nullptr;
   std::string cls = noMemory ? "EOutOfMemory" : ErrorClassName(E);
   std::string msg = noMemory ? "Out of memory" : ErrorMessage(E);
-  msg = CutUtf8(MaskPassword(msg, user, password), MaxFailureMessage);
-  std::string line = cls + ": " + msg;
-  if (!address.empty()) line += " (upstream " + MaskPassword(address, user, password) + ")";
-  line = HideUserInfo(std::move(line));
-  // One line, whatever the message holds.
-  for (char &c : line)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  return std::string(LinePrefix) + line + "\n";
+  // Masked before it is cut: a cut could leave a piece of the password.
+  std::string text = cls + ": " + CutUtf8(MaskPassword(msg, user, password), MaxFailureMessage);
+  if (!address.empty()) text += " (upstream " + std::string(address) + ")";
+  return HideSecrets(text, user, password);
+}
+
+std::string FailureLine(const std::exception &E, std::string_view address, std::string_view user,
+                        std::string_view password) {
+  return std::string(LinePrefix) + FailureText(E, address, user, password) + "\n";
 }
 
 void WriteFailureLine(const std::exception &E, std::string_view address, std::string_view user,

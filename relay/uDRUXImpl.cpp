@@ -20,24 +20,32 @@ TClass TDRUX::StaticClassInfo() {
 
 bool TDRUX::LoadConfig() {
   try {
-    // Read once per call: every setting comes from the same version of the file.
-    TMemIniFile ini(ConfigFileName);
-    if (ini.State() == TSettingsFileState::NotRegular)
-      WriteRelayNote(std::string(ConfigFileName) + " is not a regular file: read as missing");
-    Username = ini.ReadString("AUTHENTICATION", "username", "");
-    Password = ini.ReadString("AUTHENTICATION", "password", "");
-    Protocol = ini.ReadString("WEBSERVICE", "protocol", "");
-    IPAddress = ini.ReadString("WEBSERVICE", "ipaddress", "");
-    Path = ini.ReadString("WEBSERVICE", "path", "");
-    ProxyIP = ini.ReadString("WEBSERVICE", "proxyip", "");
-    ProxyPort = ini.ReadInteger("WEBSERVICE", "proxyport", 0);
-    IgnoreInvalidCerts = ini.ReadInteger("WEBSERVICE", "ignoreinvalidcerts", 0) != 0;
-    CAFile = ini.ReadString("WEBSERVICE", "cafile", "");
+    ReadConfig();
     return true;
   } catch (const std::exception &e) {
     LogFailure(e, "");
     return false;
   }
+}
+
+void TDRUX::ReadConfig() {
+  // Read once per call: every setting comes from the same version of the file.
+  TMemIniFile ini(ConfigFileName);
+  if (ini.State() == TSettingsFileState::NotRegular)
+    WriteRelayNote(std::string(ConfigFileName) + " is not a regular file: read as missing");
+  Username = ini.ReadString("AUTHENTICATION", "username", "");
+  Password = ini.ReadString("AUTHENTICATION", "password", "");
+  Protocol = ini.ReadString("WEBSERVICE", "protocol", "");
+  IPAddress = ini.ReadString("WEBSERVICE", "ipaddress", "");
+  Path = ini.ReadString("WEBSERVICE", "path", "");
+  ProxyIP = ini.ReadString("WEBSERVICE", "proxyip", "");
+  ProxyPort = ini.ReadInteger("WEBSERVICE", "proxyport", 0);
+  IgnoreInvalidCerts = ini.ReadInteger("WEBSERVICE", "ignoreinvalidcerts", 0) != 0;
+  CAFile = ini.ReadString("WEBSERVICE", "cafile", "");
+}
+
+std::string TDRUX::UpstreamAddress() const {
+  return Format("%s://%s/%s", {Protocol, IPAddress, Path});
 }
 
 void TDRUX::HTTPWebNodeBeforePost(THTTPReqResp &HTTPReqResp, THTTPClient &Client) {
@@ -59,50 +67,60 @@ void TDRUX::HTTPWebNodeBeforePost(THTTPReqResp &HTTPReqResp, THTTPClient &Client
   }
 }
 
+std::string TDRUX::HideSecrets(std::string Text) const {
+  return vv::HideSecrets(Text, Username, Password);
+}
+
+std::string TDRUX::FailureText(const std::exception &E, const std::string &Address) const {
+  return vv::FailureText(E, Address, Username, Password);
+}
+
 void TDRUX::LogFailure(const std::exception &E, const std::string &Address) const noexcept {
   WriteFailureLine(E, Address, Username, Password);
 }
 
 ArrayOfFlightOp TDRUX::GetFlightsOpSoap(const std::string &Airport) {
-  ArrayOfFlightOp answer;
-  if (!LoadConfig()) return answer;
+  if (!LoadConfig()) return {};
   std::string address;
   try {
-    address = Format("%s://%s/%s", {Protocol, IPAddress, Path});
-    // Both objects free themselves with their last reference; these local
-    // references make sure of it whatever fails on the way.
-    auto *transport = new THTTPReqResp(nullptr);
-    IPtr<IWebNode> node(static_cast<IWebNode *>(transport));
-    transport->SetUserName(Username);
-    transport->SetPassword(Password);
-    transport->OnBeforePost = [this](THTTPReqResp &r, THTTPClient &c) {
-      HTTPWebNodeBeforePost(r, c);
-    };
-    // Certificates are checked unless the settings say otherwise: an
-    // unchecked server would receive the password.
-    TSOAPInvokeOptions options = transport->InvokeOptions();
-    if (IgnoreInvalidCerts)
-      options.Include(soIgnoreInvalidCerts);
-    else
-      options.Exclude(soIgnoreInvalidCerts);
-    transport->SetInvokeOptions(options);
-    transport->SetCAFile(CAFile);
-
-    auto *binding = new THTTPRIO(nullptr);
-    IPtr<IRIOAccess> keep(static_cast<IRIOAccess *>(binding));
-    binding->SetHTTPWebNode(transport);
-    node.Reset();
-    IPtr<FlightsOpSoap> service = GetFlightsOpSoapBinding(false, Protocol, IPAddress, Path, ProxyIP,
-                                                          IntToStr(ProxyPort), binding);
-    ArrayOfFlightOp got = service->GetFlightsOp(Airport);
-    answer.assign(got.begin(), got.end());
+    address = UpstreamAddress();
+    return CallUpstream(Airport);
   } catch (const std::exception &e) {
     // Running out of memory is a failure like any other; the records made
     // so far belong to the call and are freed with it.
-    ArrayOfFlightOp().swap(answer);
     LogFailure(e, address);
+    return {};
   }
-  return answer;
+}
+
+ArrayOfFlightOp TDRUX::CallUpstream(const std::string &Airport) {
+  // Both objects free themselves with their last reference; these local
+  // references make sure of it whatever fails on the way.
+  auto *transport = new THTTPReqResp(nullptr);
+  IPtr<IWebNode> node(static_cast<IWebNode *>(transport));
+  transport->SetUserName(Username);
+  transport->SetPassword(Password);
+  transport->OnBeforePost = [this](THTTPReqResp &r, THTTPClient &c) {
+    HTTPWebNodeBeforePost(r, c);
+  };
+  // Certificates are checked unless the settings say otherwise: an
+  // unchecked server would receive the password.
+  TSOAPInvokeOptions options = transport->InvokeOptions();
+  if (IgnoreInvalidCerts)
+    options.Include(soIgnoreInvalidCerts);
+  else
+    options.Exclude(soIgnoreInvalidCerts);
+  transport->SetInvokeOptions(options);
+  transport->SetCAFile(CAFile);
+
+  auto *binding = new THTTPRIO(nullptr);
+  IPtr<IRIOAccess> keep(static_cast<IRIOAccess *>(binding));
+  binding->SetHTTPWebNode(transport);
+  node.Reset();
+  IPtr<FlightsOpSoap> service = GetFlightsOpSoapBinding(false, Protocol, IPAddress, Path, ProxyIP,
+                                                        IntToStr(ProxyPort), binding);
+  ArrayOfFlightOp got = service->GetFlightsOp(Airport);
+  return got;
 }
 
 void InitDRUXImplUnit() {

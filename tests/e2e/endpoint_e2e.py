@@ -72,6 +72,17 @@ def stop(proc):
             proc.wait()
 
 
+def http_request(port, method, path, body=None, headers=None):
+    """(status, content type, body) of one request to a loopback port."""
+    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=HTTP_TIMEOUT)
+    try:
+        conn.request(method, path, body=body, headers=headers or {})
+        r = conn.getresponse()
+        return r.status, r.getheader("Content-Type"), r.read()
+    finally:
+        conn.close()
+
+
 def envelope(body):
     return ('<?xml version="1.0"?><SOAP-ENV:Envelope xmlns:SOAP-ENV="%s"><SOAP-ENV:Body>%s'
             "</SOAP-ENV:Body></SOAP-ENV:Envelope>" % (ENV_NS, body))
@@ -161,13 +172,7 @@ class Site:
         return "http://127.0.0.1:%d%s" % (self.port, path)
 
     def request(self, method, path, body=None, headers=None):
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=HTTP_TIMEOUT)
-        try:
-            conn.request(method, path, body=body, headers=headers or {})
-            r = conn.getresponse()
-            return r.status, r.getheader("Content-Type"), r.read()
-        finally:
-            conn.close()
+        return http_request(self.port, method, path, body, headers)
 
     def errors(self):
         with open(self.errorlog, encoding="utf-8", errors="replace") as f:
@@ -178,18 +183,22 @@ class Site:
 
 
 class Upstream:
-    """The spyne upstream of the relay tests on a free loopback port."""
+    """The spyne upstream of the relay tests on a free loopback port; with
+    credentials (user, password) it answers only requests carrying them."""
 
-    def __init__(self, work):
+    def __init__(self, work, credentials=None):
         import relay_upstream  # noqa: E402  (beside this file)
         self.path = relay_upstream.SOAP_PATH
+        self.credentials = credentials
         port_file = os.path.join(work, "upstream.port")
         env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
         env["VEVUDE_UPSTREAM_NAMESPACE"] = NS
-        self.proc = subprocess.Popen(
-            [sys.executable, os.path.join(HERE, "relay_upstream.py"), "--port-file", port_file,
-             "--log", os.path.join(work, "upstream.log")],
-            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cmd = [sys.executable, os.path.join(HERE, "relay_upstream.py"), "--port-file", port_file,
+               "--log", os.path.join(work, "upstream.log")]
+        if credentials:
+            cmd += ["--user", credentials[0], "--password", credentials[1]]
+        self.proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
 
         def read_port():
             if os.path.exists(port_file):
@@ -199,8 +208,11 @@ class Upstream:
         self.port = int(wait_until(read_port, self.proc))
 
     def config(self):
-        return ("[WEBSERVICE]\nprotocol=http\nipaddress=127.0.0.1:%d\npath=%s\n"
-                % (self.port, self.path.lstrip("/")))
+        auth = ""
+        if self.credentials:
+            auth = "[AUTHENTICATION]\nusername=%s\npassword=%s\n" % self.credentials
+        return ("%s[WEBSERVICE]\nprotocol=http\nipaddress=127.0.0.1:%d\npath=%s\n"
+                % (auth, self.port, self.path.lstrip("/")))
 
     def close(self):
         stop(self.proc)

@@ -84,13 +84,14 @@ def stop(proc):
 
 
 class Upstream:
-    """One relay_upstream.py process; its log of received requests."""
+    """One relay_upstream.py process (with further arguments, if given);
+    its log of received requests."""
 
-    def __init__(self, workdir, name, cert=None, key=None):
+    def __init__(self, workdir, name, cert=None, key=None, args=()):
         self.port_file = os.path.join(workdir, name + ".port")
         self.log = os.path.join(workdir, name + ".log")
         cmd = [sys.executable, os.path.join(HERE, "relay_upstream.py"),
-               "--port-file", self.port_file, "--log", self.log]
+               "--port-file", self.port_file, "--log", self.log] + list(args)
         if cert:
             cmd += ["--cert", cert, "--key", key]
         self.proc = subprocess.Popen(cmd, env=clean_env())
