@@ -155,7 +155,7 @@ class Result:
 
 
 def run(workdir, env_extra=None, body=CGI_REQUEST, path="/soap/IDRUX", method="POST",
-        exe=None, timeout=TIME_BOUND):
+        exe=None, timeout=TIME_BOUND, address_space=None):
     """One request to the program in `workdir`, with its exit status, output,
     peak RSS and time."""
     env = {"PATH": "/usr/bin:/bin", "REQUEST_METHOD": method, "PATH_INFO": path,
@@ -175,7 +175,8 @@ def run(workdir, env_extra=None, body=CGI_REQUEST, path="/soap/IDRUX", method="P
     # The peak comes from /usr/bin/time: a process forked from this runner
     # would count the runner's own pages in its peak.
     rss_file = os.path.join(tempfile.gettempdir(), "vv-hostile-rss-%d" % os.getpid())
-    p = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", rss_file, exe or VEVUDE],
+    limit = ["prlimit", "--as=%d" % address_space, "--"] if address_space else []
+    p = subprocess.Popen(limit + ["/usr/bin/time", "-f", "%M", "-o", rss_file, exe or VEVUDE],
                          cwd=workdir, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                          stderr=subprocess.PIPE)
     out, err = [], []
@@ -295,6 +296,23 @@ class UpstreamAnswers(HostileTest):
                     self.assertEqual(res.err_lines, [], name)
                 else:
                     self.check_failure_line(name, res, fragment)
+
+
+    def test_out_of_memory_is_a_failure_like_any_other(self):
+        # Memory runs out reading 1,000,000 records (45 MB) under a 400 MB
+        # address-space limit: the empty list and one line, never a fault.
+        # A converter that fits answers all the records instead.
+        if SANITIZED:
+            self.skipTest("the sanitizers reserve more address space than any limit")
+        with open(os.path.join(self.work, "config.ini"), "w") as f:
+            f.write(config("/records/1000000", port=self.port))
+        res = run(self.work, address_space=400 * MB, timeout=3 * TIME_BOUND)
+        self.assertEqual(res.status, 0)
+        count = res.records()
+        self.assertIsNotNone(count, res.body[:600])  # not a fault
+        if count != 1000000:
+            self.assertEqual(count, 0)
+            self.check_failure_line("out of memory", res, "EOutOfMemory: Out of memory")
 
 
 class SettingsFiles(HostileTest):
