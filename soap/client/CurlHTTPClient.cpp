@@ -183,10 +183,13 @@ struct TPass {
 
   bool Connected = false, Receiving = false;
   bool Stalled = false;
-  // One request per pass: libcurl may decide to answer a challenge on its
-  // own, which is the loop's decision (see OnConnected).
+  // One answered request per pass: libcurl may decide to answer a
+  // challenge on its own, which is the loop's decision (see OnConnected).
+  // Sending again on a fresh connection when a reused one died unanswered
+  // is libcurl's to do.
   bool OneRequest = true;
-  int Requests = 0;
+  bool RequestGone = false; // the request itself, not a proxy's CONNECT, went out
+  bool Answered = false;    // and its final answer began
   bool SecondRequestRefused = false;
   TClock::time_point LastActivity = TClock::now();
   curl_off_t LastUl = 0, LastDl = 0;
@@ -260,6 +263,7 @@ size_t OnHeader(char *buffer, size_t size, size_t nitems, void *user) {
     p.HeaderLines = 0;
     std::string_view status = line.substr(0, line.find_first_of("\r\n"));
     ParseStatusLine(status, p.StatusCode, p.StatusText, p.Version);
+    if (p.RequestGone && p.StatusCode >= 200) p.Answered = true;
   }
   p.HeaderBytes += len;
   if (++p.HeaderLines > TCurlHTTPClient::MaxHeaderLines ||
@@ -334,10 +338,11 @@ int OnProgress(void *user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t 
 
 int OnConnected(void *user, char *, char *, int, int) {
   TPass &p = *static_cast<TPass *>(user);
-  if (++p.Requests > 1 && p.OneRequest) {
+  if (p.OneRequest && p.Answered) {
     p.SecondRequestRefused = true;
     return CURL_PREREQFUNC_ABORT;
   }
+  p.RequestGone = true;
   p.Connected = true;
   p.LastActivity = TClock::now();
   if (p.Total == 0) p.Receiving = true;

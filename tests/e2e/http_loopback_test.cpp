@@ -282,6 +282,16 @@ TEST_F(HTTPLoopbackTest, DigestTakesTwoRequestsEachWithTheWholeBody) {
   }
 }
 
+// A reused connection that dies before answering is libcurl's to retry on a
+// fresh one within the pass: only an answered request ends a pass.
+TEST_F(HTTPLoopbackTest, AConnectionThatDiesUnansweredIsRetried) {
+  Client->CredentialsStorage().AddCredential(
+      TCredential(TAuthTargetType::Server, "", "", "alice", "s3cret"));
+  auto resp = Run("GET", Http("/drop-reused"));
+  EXPECT_EQ(resp->StatusCode(), 200);
+  EXPECT_EQ(Log("/drop-reused"), R"([["GET", 0, ""], ["GET", 0, "Basic"], ["GET", 0, "Basic"]])");
+}
+
 TEST_F(HTTPLoopbackTest, NegotiateIsPreferredOverBasic) {
   Client->SetPreemptiveAuthentication(true);
   Client->CredentialsStorage().AddCredential(

@@ -135,6 +135,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send(code, f"status {code}")
         if path == "/basic":
             return self.echo(body) if auth == basic else self.send(401, "denied", [challenge])
+        if path == "/drop-reused":  # the second request on a connection gets no answer
+            self.on_connection = getattr(self, "on_connection", 0) + 1
+            if self.on_connection > 1:
+                self.close_connection = True
+                return
+            return self.echo(body) if auth == basic else self.send(401, "denied", [challenge])
         if path == "/basic-never":
             return self.send(401, "denied", [challenge])
         if path == "/negbasic":
