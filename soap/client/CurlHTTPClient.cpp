@@ -250,29 +250,36 @@ int OnSeek(void *user, curl_off_t offset, int origin) {
   }
 }
 
+// Every callback catches what it raises: an exception must never unwind
+// through libcurl, which would then never free what it holds.
 size_t OnHeader(char *buffer, size_t size, size_t nitems, void *user) {
   TPass &p = *static_cast<TPass *>(user);
   size_t len = size * nitems;
   p.Receiving = true;
   p.LastActivity = TClock::now();
-  std::string_view line(buffer, len);
-  if (line.rfind("HTTP/", 0) == 0) {
-    // A new response begins (after an interim 1xx or a proxy's CONNECT answer).
-    p.RawHeaders.clear();
-    p.HeaderBytes = 0;
-    p.HeaderLines = 0;
-    std::string_view status = line.substr(0, line.find_first_of("\r\n"));
-    ParseStatusLine(status, p.StatusCode, p.StatusText, p.Version);
-    if (p.RequestGone && p.StatusCode >= 200) p.Answered = true;
-  }
-  p.HeaderBytes += len;
-  if (++p.HeaderLines > TCurlHTTPClient::MaxHeaderLines ||
-      p.HeaderBytes > TCurlHTTPClient::MaxHeaderBlock) {
-    p.HeaderTooLarge = true;
+  try {
+    std::string_view line(buffer, len);
+    if (line.rfind("HTTP/", 0) == 0) {
+      // A new response begins (after an interim 1xx or a proxy's CONNECT answer).
+      p.RawHeaders.clear();
+      p.HeaderBytes = 0;
+      p.HeaderLines = 0;
+      std::string_view status = line.substr(0, line.find_first_of("\r\n"));
+      ParseStatusLine(status, p.StatusCode, p.StatusText, p.Version);
+      if (p.RequestGone && p.StatusCode >= 200) p.Answered = true;
+    }
+    p.HeaderBytes += len;
+    if (++p.HeaderLines > TCurlHTTPClient::MaxHeaderLines ||
+        p.HeaderBytes > TCurlHTTPClient::MaxHeaderBlock) {
+      p.HeaderTooLarge = true;
+      return 0;
+    }
+    p.RawHeaders.append(buffer, len);
+    return len;
+  } catch (...) {
+    p.Error = std::current_exception();
     return 0;
   }
-  p.RawHeaders.append(buffer, len);
-  return len;
 }
 
 size_t OnWrite(char *buffer, size_t size, size_t nitems, void *user) {
@@ -362,6 +369,40 @@ std::string CurlURL(const TURI &u) {
   std::string s = u.Scheme + "://" + u.Host;
   if (u.Port > 0) s += ":" + IntToStr(u.Port);
   return s + u.PathAndQuery();
+}
+
+// The header list of one pass: freed whatever ends the pass (out of
+// memory included), after the handle has let go of it.
+class THeaderList {
+public:
+  explicit THeaderList(CURL *curl) : FCurl(curl) {}
+  ~THeaderList() {
+    SetPtr(FCurl, CURLOPT_HTTPHEADER, nullptr); // the handle outlives the list
+    if (FList) CurlApi().slist_free_all(FList);
+  }
+  THeaderList(const THeaderList &) = delete;
+  THeaderList &operator=(const THeaderList &) = delete;
+  curl_slist *Get() const { return FList; }
+  void Add(const std::string &line) {
+    curl_slist *next = CurlApi().slist_append(FList, line.c_str());
+    if (!next)
+      throw ENetHTTPRequestException(
+          "Error adding header: (%d) %s",
+          {int(CURLE_OUT_OF_MEMORY), CurlErrorText(CURLE_OUT_OF_MEMORY)});
+    FList = next;
+  }
+
+private:
+  CURL *FCurl;
+  curl_slist *FList = nullptr;
+};
+
+void BuildHeaders(const THTTPRequest &r, THeaderList &list) {
+  for (const TNameValuePair &h : r.GetHeaders())
+    list.Add(h.Value.empty() ? h.Name + ";" : h.Name + ": " + h.Value);
+  // libcurl would add these on its own; the request carries what it carries.
+  for (const char *name : {"Accept", "Content-Type", "Expect"})
+    if (r.GetHeaderValue(name).empty()) list.Add(std::string(name) + ":");
 }
 
 } // namespace
@@ -543,27 +584,6 @@ bool TCurlHTTPClient::CheckServerCertificate(TCurlHTTPRequest &r, bool https, bo
   }
 }
 
-curl_slist *TCurlHTTPClient::BuildHeaders(TCurlHTTPRequest &r) {
-  const TCurlApi &api = CurlApi();
-  curl_slist *list = nullptr;
-  auto add = [&](const std::string &line) {
-    curl_slist *next = api.slist_append(list, line.c_str());
-    if (!next) {
-      api.slist_free_all(list);
-      throw ENetHTTPRequestException(
-          "Error adding header: (%d) %s",
-          {int(CURLE_OUT_OF_MEMORY), CurlErrorText(CURLE_OUT_OF_MEMORY)});
-    }
-    list = next;
-  };
-  for (const TNameValuePair &h : r.GetHeaders())
-    add(h.Value.empty() ? h.Name + ";" : h.Name + ": " + h.Value);
-  // libcurl would add these on its own; the request carries what it carries.
-  for (const char *name : {"Accept", "Content-Type", "Expect"})
-    if (r.GetHeaderValue(name).empty()) add(std::string(name) + ":");
-  return list;
-}
-
 void TCurlHTTPClient::ApplyConnectionOptions(TCurlHTTPRequest &r, CURL *c) {
   const TCurlApi &api = CurlApi();
   Set(c, CURLOPT_URL, CurlURL(r.URL()));
@@ -695,31 +715,24 @@ THTTPClient::TExecutionResult TCurlHTTPClient::DoExecuteRequest(THTTPRequest &re
     throw ENetHTTPClientException(
         "Error sending data: (%d) %s",
         {int(CURLE_UNSUPPORTED_PROTOCOL), CurlErrorText(CURLE_UNSUPPORTED_PROTOCOL)});
-  curl_slist *headers = nullptr;
+  THeaderList headers(r.FCurl);
   {
     std::lock_guard<std::mutex> guard(r.FLock);
     if (r.IsCancelled()) return TExecutionResult::Success;
     p.Body = r.SourceStream();
     p.BodyStart = p.Body ? p.Body->Position() : 0;
     p.Total = p.Body ? std::max<int64_t>(0, p.Body->Size() - p.BodyStart) : 0;
-    headers = BuildHeaders(r);
-    ApplyOptions(r, &p, headers);
+    BuildHeaders(r, headers);
+    ApplyOptions(r, &p, headers.Get());
   }
   if (p.Total > 0 && r.OnSendData) {
     bool abort = false;
-    try {
-      r.OnSendData(r, p.Total, 0, abort);
-    } catch (...) {
-      CurlApi().slist_free_all(headers);
-      throw;
-    }
+    r.OnSendData(r, p.Total, 0, abort);
     if (abort) r.Cancel();
   }
   GCurrentPass = &p;
   CURLcode rc = r.IsCancelled() ? CURLE_ABORTED_BY_CALLBACK : CurlApi().easy_perform(r.FCurl);
   GCurrentPass = nullptr;
-  SetPtr(r.FCurl, CURLOPT_HTTPHEADER, nullptr); // the handle outlives the list
-  CurlApi().slist_free_all(headers);
   return FinishPass(r, response, rc, &p);
 }
 

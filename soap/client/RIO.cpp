@@ -122,14 +122,20 @@ int32_t TRIO::QueryInterface(const TGUID &iid, void **obj) {
   else if (FInterface && iid == FIID)
     *obj = FInterface->Intf();
   if (!*obj) return E_NOINTERFACE;
-  _AddRef();
   // Only a cast to the served interface re-derives the settings: a cast to
   // the RIO's own interfaces, whose options are empty, would otherwise turn
-  // a document-style binding back into rpc style.
+  // a document-style binding back into rpc style. They come before the
+  // reference: a cast that fails (out of memory) must leave none behind.
   if (FInterface && iid == FIID) {
-    DeriveConverterOptions(iid);
-    AfterServedCast(iid);
+    try {
+      DeriveConverterOptions(iid);
+      AfterServedCast(iid);
+    } catch (...) {
+      *obj = nullptr;
+      throw;
+    }
   }
+  _AddRef();
   return S_OK;
 }
 

@@ -230,7 +230,7 @@ TEST_F(IniFile, FromTextMatchesTheFile) {
       "[S]\nk = 'v'\n",
       "\xEF\xBB\xBF[s]\r\nK=\"a b\"\r\n[S]\nk=second\n",
       "k=outside\n[S\nk=unclosed section\n",
-      std::string("[S]\nk=nul\0inside\n", 20),
+      std::string("[S]\nk=nul\0inside\n", 17),
   };
   for (const std::string &t : texts) {
     Write(t);
