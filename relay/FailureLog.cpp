@@ -186,11 +186,10 @@ std::string MaskPassword(std::string_view text, std::string_view user, std::stri
 }
 
 std::string HideSecrets(std::string_view text, std::string_view user, std::string_view password) {
-  std::string out = HideUserInfo(MaskPassword(text, user, password));
-  // One line, whatever the text holds.
-  for (char &c : out)
+  std::string line = HideUserInfo(MaskPassword(text, user, password));
+  for (char &c : line)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  return out;
+  return line;
 }
 
 std::string FailureText(const std::exception &E, std::string_view address, std::string_view user,
@@ -198,10 +197,11 @@ std::string FailureText(const std::exception &E, std::string_view address, std::
   bool noMemory = dynamic_cast<const std::bad_alloc *>(&E) != nullptr;
   std::string cls = noMemory ? "EOutOfMemory" : ErrorClassName(E);
   std::string msg = noMemory ? "Out of memory" : ErrorMessage(E);
-  // Masked before it is cut: a cut could leave a piece of the password.
-  std::string text = cls + ": " + CutUtf8(MaskPassword(msg, user, password), MaxFailureMessage);
-  if (!address.empty()) text += " (upstream " + std::string(address) + ")";
-  return HideSecrets(text, user, password);
+  // The password goes before the cut: a cut form would no longer match.
+  msg = CutUtf8(MaskPassword(msg, user, password), MaxFailureMessage);
+  std::string line = cls + ": " + msg;
+  if (!address.empty()) line += " (upstream " + std::string(address) + ")";
+  return HideSecrets(line, user, password);
 }
 
 std::string FailureLine(const std::exception &E, std::string_view address, std::string_view user,

@@ -1,6 +1,7 @@
-// The program's entry. Started by a web server it serves one CGI request;
-// started from a shell it also takes the operator's options (--check,
-// --help, --version). A web server's arguments are never read as options.
+// The program's entry. Started by a web server it serves one CGI request,
+// or, started by a FastCGI process manager, request after request; started
+// from a shell it also takes the operator's options (--check, --help,
+// --version, --fastcgi). A web server's arguments are never read as options.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -12,9 +13,11 @@
 #include "relay/uDRUXIntf.h"
 #include "relay/uOstrel.h"
 #include "relay/uws.h"
+#include "soap/client/CurlConnectionPool.h"
 #include "soap/publish/WSDLPublishUnit.h"
 #include "soap/server/InvokeRegistry.h"
 #include "web/CGIApp.h"
+#include "web/FastCGIHost.h"
 #include "web/ServerLaunch.h"
 
 #ifndef VEVUDE_VERSION
@@ -39,17 +42,42 @@ void InitUnits() {
   InitDRUXImplUnit();
 }
 
-int ServeCGI() {
+// Exit status of a command line that names no option correctly.
+constexpr int UsageStatus = 2;
+
+// Serves one CGI request, or, as a FastCGI worker (a process manager's
+// listening socket on standard input, or `address` to listen on), request
+// after request until it is told to stop.
+int Serve(const std::string &address) {
   try {
     InitUnits();
     Application().Initialize();
     Application().CreateForm<TWebModule1>();
+    if (!address.empty() || StartedByFastCGIManager()) {
+      TFastCGIOptions options;
+      options.Address = address;
+      options.MaxRequests = MaxRequestsFromEnvironment();
+      // A worker's next call may go out over the connection of this one
+      // (only to the same upstream with the same settings).
+      SetKeepConnections(true);
+      int status = RunFastCGI(Application(), options);
+      CloseKeptConnections();
+      return status;
+    }
     Application().Run();
   } catch (const std::exception &e) {
     std::fprintf(stderr, "%s: %s\n", ErrorClassName(e), ErrorMessage(e).c_str());
     return 1;
   }
   return 0;
+}
+
+int FastCGI(const TArgs &args) {
+  if (args[0].empty()) {
+    std::fprintf(stderr, "VEVUDE: --fastcgi needs an address; see VEVUDE --help\n");
+    return UsageStatus;
+  }
+  return Serve(args[0]);
 }
 
 int Check(const TArgs &args) {
@@ -81,12 +109,13 @@ const TOption Options[] = {
      "(default: empty) and print the number of records or\n"
      "the error; exit status 0 when the upstream answered,\n"
      "1 otherwise"},
+    {"--fastcgi", "ADDRESS", 1, 1, FastCGI,
+     "serve FastCGI requests on ADDRESS (host:port, :port\n"
+     "or a Unix socket path) until SIGTERM; config.ini is\n"
+     "read from the current folder on every call"},
     {"--help", "", 0, 0, Help, "show this text"},
     {"--version", "", 0, 0, Version, "show the version and the upstream namespace"},
 };
-
-// Exit status of a command line that names no option correctly.
-constexpr int UsageStatus = 2;
 
 int Help(const TArgs &) {
   std::printf("Usage: VEVUDE [OPTION]\n\n"
@@ -119,5 +148,5 @@ int RunOption(int argc, char **argv) {
 
 int main(int argc, char **argv) {
   if (argc > 1 && !StartedByWebServer()) return RunOption(argc, argv);
-  return ServeCGI();
+  return Serve("");
 }

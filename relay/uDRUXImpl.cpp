@@ -67,7 +67,7 @@ void TDRUX::HTTPWebNodeBeforePost(THTTPReqResp &HTTPReqResp, THTTPClient &Client
   }
 }
 
-std::string TDRUX::HideSecrets(std::string Text) const {
+std::string TDRUX::HideSecrets(const std::string &Text) const {
   return vv::HideSecrets(Text, Username, Password);
 }
 
@@ -81,7 +81,7 @@ void TDRUX::LogFailure(const std::exception &E, const std::string &Address) cons
 
 ArrayOfFlightOp TDRUX::GetFlightsOpSoap(const std::string &Airport) {
   if (!LoadConfig()) return {};
-  std::string address;
+  std::string address; // made inside: nothing in the failure path may allocate
   try {
     address = UpstreamAddress();
     return CallUpstream(Airport);
@@ -119,8 +119,7 @@ ArrayOfFlightOp TDRUX::CallUpstream(const std::string &Airport) {
   node.Reset();
   IPtr<FlightsOpSoap> service = GetFlightsOpSoapBinding(false, Protocol, IPAddress, Path, ProxyIP,
                                                         IntToStr(ProxyPort), binding);
-  ArrayOfFlightOp got = service->GetFlightsOp(Airport);
-  return got;
+  return service->GetFlightsOp(Airport);
 }
 
 void InitDRUXImplUnit() {

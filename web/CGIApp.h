@@ -34,6 +34,8 @@ class TCGIApplication : public TWebApplication {
   // refused with 413 unread.
   void Run() override;
   const TCGIHost &Host() const { return FHost; }
+  // The host the next Run serves (a persistent process sets one per request).
+  void SetHost(TCGIHost host) { FHost = std::move(host); }
   // Writes the answer for an error that escaped everything else.
   void WriteServerError(const char *className, const std::string &message);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,11 @@ namespace vv::xmltext {
 // (UTF-8, UTF-16, ISO-8859-1 and its aliases, US-ASCII, windows-1252);
 // none of these: UTF-8. Undecodable input raises EDOMParseError.
 std::string DecodeToUtf8(std::string_view bytes);
+// The document as DecodeToUtf8 gives it, when that needs no conversion (the
+// bytes are UTF-8, or declare a UTF-8 or UTF-16 name on 8-bit input): a view
+// of `bytes` without its byte-order mark. Empty when DecodeToUtf8 has to
+// convert the bytes (or refuses them).
+std::optional<std::string_view> Utf8Body(std::string_view bytes);
 
 // Checks that `text` is UTF-8 of characters allowed in XML 1.0 (tab, line
 // feed, carriage return, U+0020..U+D7FF, U+E000..U+FFFD, U+10000..U+10FFFF);
@@ -32,6 +38,16 @@ void CheckCharacters(std::string_view text);
 // `raw` when a reference is unknown, malformed or names a character XML
 // does not allow.
 bool ResolveReferences(std::string_view raw, std::string &out, size_t &badOffset);
+// Appends the character that the reference `ref` (the text between "&" and
+// ";") stands for; false when it is unknown, malformed or names a character
+// XML does not allow.
+bool AppendReference(std::string_view ref, std::string &out);
+// The value the parser and the DOM read from raw character data or a raw
+// attribute value: CR LF and lone CR become LF in character data; in an
+// attribute value CR LF, CR, LF and tab each become one space; then the
+// references are resolved. False (at the first bad reference) when a
+// reference cannot be resolved.
+bool DecodeValue(std::string_view raw, bool attribute, std::string &out);
 
 // The one escaping of the program's XML output, in three flavours. Every
 // flavour writes only characters XML 1.0 allows: a control character other

@@ -29,7 +29,7 @@ public:
   TValidator(pugi::xml_document &doc, std::string &text, std::string_view source)
       : FDoc(doc), FText(text), FSource(source), FSize(text.size()),
         FHasRefs(text.find('&') != std::string::npos),
-        FStartsWithDecl(text.compare(0, 5, "<?xml") == 0) {}
+        FStartsWithDecl(text.compare(0, 5, "<?xml") == 0), FPlainDecl(PlainDeclaration(text)) {}
 
   TDeclaration Run() {
     pugi::xml_parse_result r =
@@ -76,37 +76,20 @@ private:
     if (declNode) {
       decl.Version = declNode.attribute("version").value();
       decl.Encoding = declNode.attribute("encoding").value();
-      if (!ValidDeclaration(declNode)) Fail("Invalid xml declaration.", declNode);
+      if (!ValidDeclaration(declNode) || !FPlainDecl) Fail("Invalid xml declaration.", declNode);
       FDoc.remove_child(declNode);
     }
     return decl;
   }
 
-  // version="1.n" first, then optionally an encoding name and standalone,
-  // in that order, and nothing else.
   static bool ValidDeclaration(pugi::xml_node decl) {
-    pugi::xml_attribute a = decl.first_attribute();
-    if (!a || std::string_view(a.name()) != "version") return false;
-    std::string_view v = a.value();
-    if (v.size() < 3 || v.substr(0, 2) != "1." ||
-        v.substr(2).find_first_not_of("0123456789") != std::string_view::npos)
-      return false;
-    a = a.next_attribute();
-    if (a && std::string_view(a.name()) == "encoding") {
-      std::string_view e = a.value();
-      if (e.empty() || !std::isalpha((unsigned char)e[0]) ||
-          e.find_first_not_of(
-              "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") !=
-              std::string_view::npos)
-        return false;
-      a = a.next_attribute();
+    TPseudoAttr attrs[4];
+    size_t n = 0;
+    for (pugi::xml_attribute a = decl.first_attribute(); a; a = a.next_attribute()) {
+      if (n == std::size(attrs)) return false;
+      attrs[n++] = {a.name(), a.value()};
     }
-    if (a && std::string_view(a.name()) == "standalone") {
-      std::string_view sd = a.value();
-      if (sd != "yes" && sd != "no") return false;
-      a = a.next_attribute();
-    }
-    return !a;
+    return xmlvalidator::ValidDeclaration({attrs, n});
   }
 
   // Visits every node, parents first, with an explicit walk (no recursion).
@@ -246,6 +229,7 @@ private:
   // one scan of the input spares a scan of every value.
   const bool FHasRefs;
   const bool FStartsWithDecl;
+  const bool FPlainDecl; // read before parsing: the parser changes the text
   std::string FBuf;
   std::vector<size_t> FMarks;
   std::vector<std::string_view> FDeclared;
@@ -256,6 +240,34 @@ private:
 
 TDeclaration ParseAndValidate(pugi::xml_document &doc, std::string &text, std::string_view source) {
   return TValidator(doc, text, source).Run();
+}
+
+bool ValidDeclaration(std::span<const TPseudoAttr> attrs) {
+  size_t i = 0;
+  auto next = [&](std::string_view name) { return i < attrs.size() && attrs[i].Name == name; };
+  if (!next("version")) return false;
+  std::string_view v = attrs[i++].Value;
+  if (v.size() < 3 || v.substr(0, 2) != "1." ||
+      v.substr(2).find_first_not_of("0123456789") != std::string_view::npos)
+    return false;
+  if (next("encoding")) {
+    std::string_view e = attrs[i++].Value;
+    if (e.empty() || !std::isalpha((unsigned char)e[0]) ||
+        e.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") !=
+            std::string_view::npos)
+      return false;
+  }
+  if (next("standalone")) {
+    std::string_view sd = attrs[i++].Value;
+    if (sd != "yes" && sd != "no") return false;
+  }
+  return i == attrs.size();
+}
+
+bool PlainDeclaration(std::string_view text) {
+  if (text.substr(0, 5) != "<?xml") return true;
+  std::string_view head = text.substr(0, text.find("?>", 2));
+  return head.find_first_of("/>") == std::string_view::npos;
 }
 
 } // namespace vv::xmlvalidator

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <pugixml.hpp>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,5 +24,20 @@ struct TDeclaration {
 // `text` was decoded from; an error decodes it again to quote the line as it
 // was, since parsing changes the text.
 TDeclaration ParseAndValidate(pugi::xml_document &doc, std::string &text, std::string_view source);
+
+// A pseudo-attribute of the XML declaration, its value as the parser read it.
+struct TPseudoAttr {
+  std::string_view Name, Value;
+};
+// True for the pseudo-attributes of a valid declaration: version="1.n"
+// first, then optionally an encoding name and standalone, in that order, and
+// nothing else.
+bool ValidDeclaration(std::span<const TPseudoAttr> attrs);
+// False when the declaration that starts `text` holds a "/" or ">" before
+// its first "?>". The parser reads the pseudo-attributes as those of an
+// element, so either would end the declaration early, or let it hold nodes,
+// and the "?" of that "?>" would then be read as "/" wherever it lies: no
+// valid declaration holds one.
+bool PlainDeclaration(std::string_view text);
 
 } // namespace vv::xmlvalidator

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 
 #include "rtl/StrUtils.h"
 #include "rtl/Stream.h"
@@ -731,9 +732,40 @@ THTTPClient::TExecutionResult TCurlHTTPClient::DoExecuteRequest(THTTPRequest &re
     if (abort) r.Cancel();
   }
   GCurrentPass = &p;
-  CURLcode rc = r.IsCancelled() ? CURLE_ABORTED_BY_CALLBACK : CurlApi().easy_perform(r.FCurl);
+  CURLcode rc = r.IsCancelled() ? CURLE_ABORTED_BY_CALLBACK : Perform(r);
   GCurrentPass = nullptr;
   return FinishPass(r, response, rc, &p);
+}
+
+CURLcode TCurlHTTPClient::Perform(TCurlHTTPRequest &r) {
+  TCurlConnectionProfile profile;
+  std::optional<TCurlConnectionLease> lease;
+  if (KeepConnections() && ConnectionProfile(r, profile)) lease.emplace(r.FCurl, profile);
+  return CurlApi().easy_perform(r.FCurl);
+}
+
+bool TCurlHTTPClient::ConnectionProfile(const TCurlHTTPRequest &r,
+                                        TCurlConnectionProfile &profile) const {
+  // A certificate accepted without its text cannot be told from another.
+  if (r.FServerCertificateAccepted && r.FProbedCertificate.empty()) return false;
+  const TURI &u = r.URL();
+  profile.Origin = u.Scheme + "://" + u.Host + ":" + IntToStr(u.Port);
+  profile.Proxy = r.FProxy;
+  profile.NoProxy = r.FNoProxy;
+  profile.ServerUser = r.FServerUser;
+  profile.ServerPassword = r.FServerPassword;
+  profile.ProxyUser = r.FProxyUser;
+  profile.ProxyPassword = r.FProxyPassword;
+  profile.SSLVersion = r.FSSLVersion;
+  profile.HTTP2 = r.FHTTP2;
+  profile.CAFile = FCAFile;
+  profile.CAPath = DefaultCADirectory;
+  profile.ClientCertPath = r.ClientCertPath();
+  profile.ClientCertData = r.ClientCertData();
+  profile.ClientCertPassword = r.ClientCertPassword();
+  if (r.FServerCertificateAccepted) profile.AcceptedCertificate = r.FProbedCertificate;
+  profile.Scope = FReuseScope;
+  return true;
 }
 
 THTTPClient::TExecutionResult

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "soap/client/CurlConnectionPool.h"
 #include "soap/client/HTTPClient.h"
 
 namespace vv {
@@ -35,6 +36,13 @@ public:
   // empty for the directory alone.
   void SetCAFile(const std::string &path) { FCAFile = path; }
   const std::string &CAFile() const { return FCAFile; }
+  // Where connections are kept between requests (see CurlConnectionPool.h),
+  // requests of different scopes never share one, even to the same server
+  // with the same settings. The SOAP transport names its certificate
+  // policy, so that a connection made under a lenient policy never serves
+  // a strict one. Empty by default.
+  void SetReuseScope(const std::string &scope) { FReuseScope = scope; }
+  const std::string &ReuseScope() const { return FReuseScope; }
 
 protected:
   std::unique_ptr<THTTPRequest> DoGetHTTPRequestInstance(const std::string &method,
@@ -59,6 +67,12 @@ private:
   void CheckClientCertificate(TCurlHTTPRequest &r);
   void ApplyConnectionOptions(TCurlHTTPRequest &r, CURL *c);
   void ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *headers);
+  // The exchange of a pass, over a kept connection of the same profile
+  // when there is one (see CurlConnectionPool.h).
+  CURLcode Perform(TCurlHTTPRequest &r);
+  // What the connection of the next pass carries; false when it must not
+  // be kept for another request at all.
+  bool ConnectionProfile(const TCurlHTTPRequest &r, TCurlConnectionProfile &profile) const;
   TExecutionResult FinishPass(TCurlHTTPRequest &r, THTTPResponse &response, CURLcode rc,
                               void *pass);
 
@@ -70,6 +84,7 @@ public:
 
 private:
   std::string FCAFile;
+  std::string FReuseScope;
 };
 
 } // namespace vv

@@ -13,6 +13,7 @@ namespace {
 
 constexpr const char *CurlSoName = "libcurl.so.4";
 constexpr const char *SslSoName = "libssl.so.3";
+constexpr const char *CryptoSoName = "libcrypto.so.3";
 
 TCurlApi GApi;
 std::atomic<bool> GLoaded{false};
@@ -39,7 +40,10 @@ bool Load() {
             Bind(lib, "curl_easy_strerror", api.easy_strerror) &&
             Bind(lib, "curl_slist_append", api.slist_append) &&
             Bind(lib, "curl_slist_free_all", api.slist_free_all) &&
-            Bind(lib, "curl_version_info", api.version_info);
+            Bind(lib, "curl_version_info", api.version_info) &&
+            Bind(lib, "curl_share_init", api.share_init) &&
+            Bind(lib, "curl_share_setopt", api.share_setopt) &&
+            Bind(lib, "curl_share_cleanup", api.share_cleanup);
   if (!ok || api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     dlclose(lib);
     return false;
@@ -49,6 +53,11 @@ bool Load() {
     Bind(ssl, "SSL_CTX_set_client_cert_cb", api.ssl_ctx_set_client_cert_cb);
     Bind(ssl, "SSL_get_version", api.ssl_get_version);
   }
+  // Both or neither.
+  void *crypto = dlopen(CryptoSoName, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+  if (crypto &&
+      !(Bind(crypto, "EVP_MD_fetch", api.md_fetch) && Bind(crypto, "EVP_Digest", api.digest)))
+    api.md_fetch = nullptr;
   // The library stays loaded for the life of the process: connections and
   // TLS state hold pointers into it.
   GApi = api;

@@ -20,10 +20,19 @@ struct TCurlApi {
   curl_slist *(*slist_append)(curl_slist *, const char *);
   void (*slist_free_all)(curl_slist *);
   curl_version_info_data *(*version_info)(CURLversion);
+  CURLSH *(*share_init)();
+  CURLSHcode (*share_setopt)(CURLSH *, CURLSHoption, ...);
+  CURLSHcode (*share_cleanup)(CURLSH *);
   // From the TLS library behind libcurl, when it is OpenSSL (else null):
   // lets the binding learn that a server asked for a client certificate.
   void (*ssl_ctx_set_client_cert_cb)(void *ctx, int (*cb)(void *ssl, void **x509, void **pkey));
   const char *(*ssl_get_version)(const void *ssl);
+  // From the TLS library's crypto half, when it is OpenSSL 3 (else null):
+  // digests of what kept connections are filed under. An algorithm is
+  // fetched once; a digest by name would look it up on every call.
+  void *(*md_fetch)(void *libctx, const char *algorithm, const char *properties);
+  int (*digest)(const void *data, size_t size, unsigned char *md, unsigned int *mdSize,
+                const void *algorithm, void *engine);
 };
 
 // The loaded library; raises ENetHTTPClientException "Error obtaining

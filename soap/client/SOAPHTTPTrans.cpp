@@ -306,7 +306,12 @@ void THTTPReqResp::InstallHandlers() {
   FHTTP->OnReceiveData = [this](TURLRequest &, int64_t Total, int64_t Read, bool &) {
     if (OnReceivingData) OnReceivingData(int32_t(Read), int32_t(Total));
   };
-  if (auto *curl = dynamic_cast<TCurlHTTPClient *>(FHTTP.get())) curl->SetCAFile(FCAFile);
+  if (auto *curl = dynamic_cast<TCurlHTTPClient *>(FHTTP.get())) {
+    curl->SetCAFile(FCAFile);
+    // A connection made where any certificate would do never serves a call
+    // that checks, even when its certificate passed.
+    curl->SetReuseScope(FInvokeOptions.Contains(soIgnoreInvalidCerts) ? "any-certificate" : "");
+  }
 }
 
 void THTTPReqResp::ChooseClientCertificate(THTTPClient &Sender, THTTPRequest &Request,

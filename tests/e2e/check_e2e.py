@@ -194,7 +194,8 @@ class CheckTest(web_servers.PeersTestCase):
         cgi = {"GATEWAY_INTERFACE": "CGI/1.1", "SERVER_NAME": "127.0.0.1", "SERVER_PORT": "8080",
                "SERVER_PROTOCOL": "HTTP/1.1", "SCRIPT_NAME": "/VEVUDE"}
         page = dict(clean_env(), REQUEST_METHOD="GET", PATH_INFO="/", **cgi)
-        for args in (["--check"], ["--check", "N3"], ["--version"], ["--help"], ["--bogus"]):
+        for args in (["--check"], ["--check", "N3"], ["--version"], ["--help"], ["--bogus"],
+                     ["--fastcgi", "127.0.0.1:1"]):
             with self.subTest(args=args):
                 code, out, err, _ = run(args, self.cfg(self.plain.port), env=page)
                 self.assertEqual((code, err), (0, ""))

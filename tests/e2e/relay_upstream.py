@@ -170,6 +170,10 @@ CANNED = {
     "/fail/malformed": ("200 OK", [("Content-Type", "text/xml")], "<soap:Envelope><unclosed>"),
     "/fail/mustunderstand": ("200 OK", [("Content-Type", "text/xml")], MUST_UNDERSTAND),
     "/redirect": ("302 Found", [("Location", SOAP_PATH), ("Content-Type", "text/plain")], "moved"),
+    # A cookie on the way to the service: the client sends it back when it
+    # follows the redirect, within the same call only.
+    "/setcookie": ("302 Found", [("Location", SOAP_PATH), ("Set-Cookie", "visit=first; Path=/"),
+                                 ("Content-Type", "text/plain")], "moved"),
     "/auth401": ("401 Unauthorized", [("WWW-Authenticate", 'Basic realm="flights"'),
                                       ("Content-Type", "text/plain")], "who?"),
 }

@@ -117,10 +117,10 @@ class WebServer:
             f.write(text)
         return path
 
-    def spawn(self, cmd, **kw):
+    def spawn(self, cmd, stderr=subprocess.DEVNULL, **kw):
         """Starts a process in a process group of its own, so that closing
         stops its children too (fcgiwrap's, Apache's, nginx's workers)."""
-        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=stderr,
                                 start_new_session=True, **kw)
         self.procs.append(proc)
         return proc
@@ -188,10 +188,12 @@ class LighttpdCGI(WebServer):
     server, mode, example = "lighttpd", "cgi", "lighttpd/50-vevude.conf"
     DEBIAN_BREAKAGELOG = "/var/log/lighttpd/breakage.log"
 
+    def replacements(self):
+        return {self.DEBIAN_BREAKAGELOG: self.programlog}
+
     def launch(self):
         self.programlog = self.log_file("breakage.log")
-        include = self.write("50-vevude.conf", self.example_text(
-            **{self.DEBIAN_BREAKAGELOG: self.programlog}))
+        include = self.write("50-vevude.conf", self.example_text(**self.replacements()))
         lines = ['server.document-root = "%s"' % self.folder.docroot,
                  'server.bind = "127.0.0.1"', "server.port = %d" % self.port,
                  'server.pid-file = "%s/lighttpd.pid"' % self.work,
@@ -215,23 +217,45 @@ class LighttpdCGI(WebServer):
 APACHE_MODULES = "/usr/lib/apache2/modules"
 
 
+def server_owned_folder(parent, name):
+    """A folder the server's user may create sockets and files in."""
+    path = os.path.join(parent, name)
+    os.makedirs(path)
+    os.chown(path, server_user()[1], server_user()[2])
+    return path
+
+
+class LighttpdFastCGI(LighttpdCGI):
+    mode, example = "fastcgi", "lighttpd/50-vevude-fastcgi.conf"
+    DEBIAN_SOCKET = "/run/lighttpd/vevude.sock"
+
+    def replacements(self):
+        socket = os.path.join(server_owned_folder(self.work, "run"), "vevude.sock")
+        return dict(super().replacements(), **{self.DEBIAN_SOCKET: socket})
+
+
 class ApacheCGId(WebServer):
     server, mode, example = "apache", "cgi", "apache/vevude.conf"
+    modules = ["mpm_event", "authz_core", "alias", "env", "cgid"]
+
+    def extra_lines(self):
+        return (["ScriptSock %s/cgid.sock" % self.work] +
+                ["PassEnv %s" % k for k in sanitizer_env()])
 
     def launch(self):
         include = self.write("vevude.conf", self.example_text())
-        modules = ["mpm_event", "authz_core", "alias", "env", "cgid"]
+        modules = self.modules
         lines = ["ServerRoot %s" % self.work, "ServerName 127.0.0.1",
                  "Listen 127.0.0.1:%d" % self.port, "PidFile %s/apache.pid" % self.work,
-                 "DefaultRuntimeDir %s" % self.work, "ScriptSock %s/cgid.sock" % self.work,
-                 "ErrorLog %s" % self.errorlog, "LogLevel warn"]
+                 "DefaultRuntimeDir %s" % self.work, "ErrorLog %s" % self.errorlog,
+                 "LogLevel warn"]
         lines += ["LoadModule %s_module %s/mod_%s.so" % (m, APACHE_MODULES, m) for m in modules]
         if os.getuid() == 0:
             lines += ["User %s" % server_user()[0], "Group %s" % grp.getgrgid(server_user()[2])[0]]
         lines += ["DocumentRoot %s" % self.folder.docroot,
                   "<Directory />\n    Require all denied\n</Directory>",
                   "<Directory %s>\n    Require all granted\n</Directory>" % self.folder.docroot]
-        lines += ["PassEnv %s" % k for k in sanitizer_env()]
+        lines += self.extra_lines()
         lines.append("Include %s" % include)
         conf = self.write("apache2.conf", "\n".join(lines) + "\n")
         binary = shutil.which("apache2") or "/usr/sbin/apache2"
@@ -240,6 +264,40 @@ class ApacheCGId(WebServer):
     def relay_log_line(self, line):
         return line  # mod_cgid hands the program the log itself
 
+
+class ApacheFcgid(ApacheCGId):
+    mode, example = "fcgid", "apache/vevude-fcgid.conf"
+    modules = ["mpm_event", "authz_core", "alias", "fcgid"]
+
+    def extra_lines(self):
+        # mod_fcgid hands its workers no environment but what it is told to.
+        ipc = server_owned_folder(self.work, "fcgid")
+        return (["FcgidIPCDir %s" % ipc, "FcgidProcessTableFile %s/table" % ipc] +
+                ["FcgidInitialEnv %s %s" % kv for kv in sanitizer_env().items()])
+
+    def relay_log_line(self, line):
+        return line  # mod_fcgid hands its workers the error log itself
+
+
+
+def nginx_conf(site, server_include, http_include=None):
+    """The main nginx.conf of a row: one server on the row's port with the
+    example included in it (and `http_include`, if given, in the http
+    block). The example includes fastcgi_params beside it, as under
+    /etc/nginx."""
+    shutil.copy("/etc/nginx/fastcgi_params", site.work)
+    temp = " ".join("%s_temp_path %s/%s;" % (k, site.work, k)
+                    for k in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+    user = "user %s;\n" % server_user()[0] if os.getuid() == 0 else ""
+    http = "  include %s;\n" % http_include if http_include else ""
+    return site.write("nginx.conf", (
+        "%sworker_processes 1;\npid %s/nginx.pid;\nerror_log %s;\n"
+        "events { worker_connections 64; }\n"
+        "http {\n  access_log off;\n  %s\n%s"
+        "  server {\n    listen 127.0.0.1:%d;\n    server_name 127.0.0.1;\n"
+        "    root %s;\n    include %s;\n  }\n}\n"
+        % (user, site.work, site.errorlog, temp, http, site.port, site.folder.docroot,
+           server_include)))
 
 
 class NginxFcgiwrap(WebServer):
@@ -254,18 +312,7 @@ class NginxFcgiwrap(WebServer):
         socket = os.path.join(run, "fcgiwrap.sock")
         include = self.write("vevude.conf", self.example_text(
             **{self.DEBIAN_SOCKET: "unix:" + socket}))
-        # The snippet includes fastcgi_params beside it, as under /etc/nginx.
-        shutil.copy("/etc/nginx/fastcgi_params", self.work)
-        temp = " ".join("%s_temp_path %s/%s;" % (k, self.work, k)
-                        for k in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
-        user = "user %s;\n" % server_user()[0] if os.getuid() == 0 else ""
-        conf = self.write("nginx.conf", (
-            "%sworker_processes 1;\npid %s/nginx.pid;\nerror_log %s;\n"
-            "events { worker_connections 64; }\n"
-            "http {\n  access_log off;\n  %s\n"
-            "  server {\n    listen 127.0.0.1:%d;\n    server_name 127.0.0.1;\n"
-            "    root %s;\n    include %s;\n  }\n}\n"
-            % (user, self.work, self.errorlog, temp, self.port, self.folder.docroot, include)))
+        conf = nginx_conf(self, include)
         # fcgiwrap as Debian's service runs it: as the server's user, with
         # -f, so that the program's standard error travels to nginx.
         kw = {}
@@ -282,11 +329,51 @@ class NginxFcgiwrap(WebServer):
         return 'FastCGI sent in stderr: "%s"' % line
 
 
+class NginxSpawnFcgi(WebServer):
+    """nginx over two FastCGI workers started by the example's spawn-fcgi
+    script on two ports; the workers' standard error is the program log."""
+    server, mode, example = "nginx", "fastcgi", "nginx/vevude-fastcgi.conf"
+    UPSTREAM = "nginx/vevude-fastcgi-upstream.conf"
+    SCRIPT = "nginx/vevude-fastcgi.sh"
+    EXAMPLE_PORTS = ("127.0.0.1:9001", "127.0.0.1:9002")
+
+    def launch(self):
+        self.programlog = self.log_file("workers.log")
+        self.worker_ports = [e2e.free_port() for _ in self.EXAMPLE_PORTS]
+        with open(os.path.join(DEPLOY, self.UPSTREAM)) as f:
+            upstream = f.read()
+        for old, port in zip(self.EXAMPLE_PORTS, self.worker_ports):
+            assert old in upstream, old
+            upstream = upstream.replace(old, "127.0.0.1:%d" % port)
+        upstream = self.write("vevude-fastcgi-upstream.conf", upstream)
+        include = self.write("vevude-fastcgi.conf", self.example_text())
+        kw = {}
+        if os.getuid() == 0:  # the workers run as the server's user, as a service would
+            kw = {"user": server_user()[1], "group": server_user()[2], "extra_groups": []}
+        env = dict(os.environ, **sanitizer_env())
+        env["PATH"] = "/usr/bin:/bin:" + env.get("PATH", "")
+        with open(self.programlog, "ab") as log:
+            for port in self.worker_ports:
+                # Standard error goes where a service manager would put it.
+                proc = self.spawn(["/bin/sh", os.path.join(DEPLOY, self.SCRIPT), str(port),
+                                   self.folder.path], stderr=log, env=env, **kw)
+                e2e.wait_until(lambda: e2e.port_open(port), proc)
+        conf = nginx_conf(self, include, upstream)
+        binary = shutil.which("nginx") or "/usr/sbin/nginx"
+        self.spawn([binary, "-p", self.work, "-c", conf, "-g", "daemon off;"])
+
+    def relay_log_line(self, line):
+        return line  # the workers' own standard error
+
+
 # The table of (server, mode) configurations the deployment tests run.
 CONFIGURATIONS = [
     ("lighttpd", "cgi", LighttpdCGI),
     ("apache", "cgi", ApacheCGId),
     ("nginx", "cgi", NginxFcgiwrap),
+    ("lighttpd", "fastcgi", LighttpdFastCGI),
+    ("apache", "fcgid", ApacheFcgid),
+    ("nginx", "fastcgi", NginxSpawnFcgi),
 ]
 
 

@@ -47,6 +47,12 @@ TEST(XMLParse, ErrorMessages) {
        "Invalid xml declaration.\r\nLine: 1\r\n<?xml version=\"1&amp;0\"?><a/>"},
       {"declaration with an unknown pseudo-attribute", "<?xml version='1.0' x='1'?><a/>",
        "Invalid xml declaration.\r\nLine: 1\r\n<?xml version='1.0' x='1'?><a/>"},
+      // The parser reads a declaration's pseudo-attributes as an element's: a
+      // "/>" or ">" inside would end it early, and turn a later "?>" into "/>".
+      {"declaration ended by '/>'", "<?xml version=\"1.0\"/><a b=\"?>\"/>",
+       "Invalid xml declaration.\r\nLine: 1\r\n<?xml version=\"1.0\"/><a b=\"?>\"/>"},
+      {"declaration holding elements", "<?xml version=\"1.0\"><x/></xml><!--?>--><a/>",
+       "Invalid xml declaration.\r\nLine: 1\r\n<?xml version=\"1.0\"><x/></xml><!--?>--><"},
       {"declaration inside an element", "<a><?xml version='1.0'?></a>",
        "Error parsing document declaration/processing instruction\r\nLine: 1\r\n"
        "<a><?xml version='1.0'?></a>"},

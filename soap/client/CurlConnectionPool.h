@@ -1,0 +1,77 @@
+// Upstream connections kept from one request for the next, in a process
+// that serves many (persistent mode); a CGI process, which makes one call
+// and ends, never turns this on.
+//
+// Kept connections live in groups. A group is one libcurl share object
+// holding idle connections, the TLS sessions learnt on them and resolved
+// names; it is filed under a digest of everything that decides what a
+// connection may be used for: the address, the proxy, the credentials,
+// the TLS settings, the certificate decision and the caller's scope. An
+// exchange only ever sees the group of its own profile, so a connection is
+// reused only by a request that would have made the very same connection,
+// whatever libcurl itself would consider a match. Requests, credentials,
+// headers and cookies still belong to their request: only the sockets,
+// TLS sessions and resolved names of a group outlive it.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <string>
+
+namespace vv {
+
+// Every limit of the kept connections, in one place.
+struct TKeptConnectionLimits {
+  static constexpr size_t MaxGroups = 8;             // profiles kept at once; least recent goes
+  static constexpr long MaxConnectionsPerGroup = 2;  // idle connections of one profile
+  static constexpr long MaxIdleSeconds = 60;         // an idle connection older is not reused
+  static constexpr long MaxConnectionLifetime = 300; // seconds; then a fresh one (new certificate,
+                                                     // new address of the name)
+};
+
+// What a connection carries with it. Two exchanges share kept connections
+// only when every field is the same.
+struct TCurlConnectionProfile {
+  std::string Origin;         // "scheme://host:port" of the server
+  std::string Proxy, NoProxy; // as given to libcurl; empty: none
+  std::string ServerUser, ServerPassword;
+  std::string ProxyUser, ProxyPassword;
+  long SSLVersion = 0; // CURLOPT_SSLVERSION as set
+  bool HTTP2 = false;
+  std::string CAFile, CAPath;
+  std::string ClientCertPath, ClientCertData, ClientCertPassword;
+  // The certificate (PEM) the request accepted although it failed
+  // validation; empty while the connection must pass validation.
+  std::string AcceptedCertificate;
+  std::string Scope; // the caller's own distinction, e.g. its certificate policy
+};
+
+// Turns keeping on or off for the process (the entry turns it on for a
+// FastCGI worker). Off, every request closes its own connections.
+void SetKeepConnections(bool on);
+bool KeepConnections();
+
+// Closes every kept connection and forgets every group (a worker's end).
+void CloseKeptConnections();
+
+// One exchange's use of the group of a profile: attaches the group to a
+// libcurl handle for the exchange and detaches it at the end, leaving the
+// connection (if still good) with the group. A group serves one exchange
+// at a time; when keeping is off, the group is busy, or every slot is busy,
+// nothing is attached and the exchange keeps its connection to itself.
+class TCurlConnectionLease {
+public:
+  TCurlConnectionLease(CURL *handle, const TCurlConnectionProfile &profile);
+  ~TCurlConnectionLease();
+  TCurlConnectionLease(const TCurlConnectionLease &) = delete;
+  TCurlConnectionLease &operator=(const TCurlConnectionLease &) = delete;
+
+  bool Attached() const { return FShare != nullptr; }
+
+private:
+  CURL *FHandle;
+  CURLSH *FShare = nullptr;
+};
+
+} // namespace vv

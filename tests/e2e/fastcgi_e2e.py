@@ -1,0 +1,901 @@
+#!/usr/bin/python3
+"""Persistent mode end to end: the program as a FastCGI worker.
+
+  Slice      each web server of deploy/ serves the same requests through
+             its CGI example and its FastCGI one (lighttpd mod_fastcgi,
+             Apache mod_fcgid, nginx with spawn-fcgi): the same bytes.
+  Isolation  sequences of requests in one worker ("--fastcgi SOCKET") against
+             the spyne upstream (plain and TLS) and tinyproxy: nothing of one
+             request reaches the next, failures stay with their request, and
+             every answer is the CGI program's answer byte for byte.
+  Reuse      request sequences in one worker against upstreams and answering
+             proxies that keep connections and log which one each request
+             came on (keepalive_upstream.py): a connection or TLS session is
+             reused only under the same address, proxy, credentials and TLS
+             settings; an upstream closing a kept connection costs nothing.
+  Lifecycle  SIGTERM, VEVUDE_MAX_REQUESTS, a thousand requests without a leak.
+  ScaleOut   nginx (deploy/nginx/vevude-fastcgi*.conf) over two spawn-fcgi
+             workers; one is killed under load and the other carries on.
+
+Every server runs on loopback (free ports or Unix sockets in a temporary
+folder) and is stopped at the end; every wait is bounded.
+
+  fastcgi_e2e.py --vevude PATH [unittest arguments, e.g. a class name]
+"""
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import http.client
+import xml.etree.ElementTree as ET
+from xml.sax.saxutils import escape
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import fastcgi_client as fcgi  # noqa: E402
+import relay_e2e as relay  # noqa: E402  (upstream, proxy and certificate helpers)
+import web_servers  # noqa: E402  (the web servers of the deployment examples)
+
+VEVUDE = None
+TINYPROXY = shutil.which("tinyproxy") or "/usr/bin/tinyproxy"
+START_TIMEOUT = 15  # seconds for a server to come up
+STOP_TIMEOUT = 10  # seconds for a worker to end after SIGTERM
+SANITIZED = bool(os.environ.get("ASAN_OPTIONS"))
+SOAPACTION = '"urn:uDRUXIntf-IDRUX#GetFlightsOpSoap"'
+KEPT_GROUPS = 8  # settings whose connections a worker keeps at once
+
+
+def soap_body(airport):
+    return (relay.CGI_REQUEST % (relay.SOAP_ENV, escape(airport))).encode("utf-8")
+
+
+def soap_params(body, extra=None):
+    params = fcgi.cgi_params("POST", "/soap/IDRUX", body, {"HTTP_SOAPACTION": SOAPACTION})
+    params.update(extra or {})
+    return params
+
+
+def records_of(output):
+    """The records of a CGI-style SOAP answer; None for a fault."""
+    _, _, xml = output.partition(b"\r\n\r\n")
+    body = ET.fromstring(xml).find("{%s}Body" % relay.SOAP_ENV)
+    first = list(body)[0]
+    if first.tag.endswith("Fault"):
+        return None
+    ids = {e.get("id"): e for e in body.iter() if e.get("id")}
+    found = []
+    for item in list(list(first)[0]):
+        rec = ids[item.get("href")[1:]] if item.get("href") else item
+        found.append({c.tag.split("}")[-1]: c.text or "" for c in rec})
+    return found
+
+
+def run_cgi(cwd, params, body=b""):
+    """The CGI program's standard output for the same variables and body."""
+    env = {k: v for k, v in os.environ.items() if k.startswith(("ASAN", "UBSAN", "LSAN"))}
+    env.update(params)
+    p = subprocess.run([VEVUDE], cwd=cwd, env=env, input=body, capture_output=True, timeout=60)
+    return p.stdout
+
+
+def wait_until(ready, proc, what):
+    deadline = time.time() + START_TIMEOUT
+    while time.time() < deadline:
+        if proc is not None and proc.poll() is not None:
+            raise RuntimeError("%s exited early (%s)" % (what, proc.returncode))
+        value = ready()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise RuntimeError("%s did not start" % what)
+
+
+def can_connect(address):
+    try:
+        fcgi.connect(address).close()
+        return True
+    except OSError:
+        return False
+
+
+def tcp_connections(pid, port):
+    """The local ports of the process's established TCP connections to a
+    loopback port."""
+    inodes = set()
+    for fd in os.listdir("/proc/%d/fd" % pid):
+        try:
+            link = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+        except OSError:
+            continue
+        if link.startswith("socket:["):
+            inodes.add(link[8:-1])
+    found = []
+    for table in ("tcp", "tcp6"):
+        with open("/proc/%d/net/%s" % (pid, table)) as f:
+            for line in f.readlines()[1:]:
+                fields = line.split()
+                local, remote, state, inode = fields[1], fields[2], fields[3], fields[9]
+                if inode in inodes and state == "01" and int(remote.split(":")[1], 16) == port:
+                    found.append(int(local.split(":")[1], 16))
+    return sorted(found)
+
+
+def rss_kb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return int(re.search(r"VmRSS:\s*(\d+)", f.read()).group(1))
+
+
+class Worker:
+    """One "VEVUDE --fastcgi SOCKET" process in its own folder, which holds
+    the config.ini it reads."""
+
+    def __init__(self, folder, env=None, config=None, listen=None):
+        """`listen`: (argument, address to connect to); a Unix socket in
+        the folder by default."""
+        self.folder = folder
+        arg, self.address = listen or (os.path.join(folder, "worker.sock"),) * 2
+        self.errors = os.path.join(folder, "worker.err")
+        if config is not None:
+            self.set_config(config)
+        full = relay.clean_env()
+        full.update(env or {})
+        with open(self.errors, "ab") as err:
+            self.proc = subprocess.Popen([VEVUDE, "--fastcgi", arg], cwd=folder, env=full,
+                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                         stderr=err)
+        wait_until(lambda: can_connect(self.address), self.proc, "worker")
+
+    def set_config(self, text):
+        path = os.path.join(self.folder, "config.ini")
+        if text is None:
+            if os.path.exists(path):
+                os.remove(path)
+            return
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+
+    def call(self, params, body=b""):
+        return fcgi.call(self.address, params, body)[0]
+
+    def soap(self, airport):
+        body = soap_body(airport)
+        return self.call(soap_params(body), body)
+
+    def error_lines(self):
+        with open(self.errors, encoding="utf-8", errors="replace") as f:
+            return [l for l in f.read().splitlines() if l.strip()]
+
+    def stop(self):
+        """SIGTERM; the exit status."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+        try:
+            return self.proc.wait(STOP_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            return "hung"
+
+
+class WorkerCase(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="vevude-fcgi-")
+        self.addCleanup(shutil.rmtree, self.work, True)
+
+    def start_worker(self, env=None, config=None):
+        w = Worker(self.work, env, config)
+        self.addCleanup(w.stop)
+        return w
+
+    def assertNoComplaints(self, worker):
+        for line in worker.error_lines():
+            for word in ("Sanitizer", "runtime error", "ERROR"):
+                self.assertNotIn(word, line)
+
+    def assertSameAsCGI(self, worker, params, body=b""):
+        got = worker.call(params, body)
+        self.assertEqual(got, run_cgi(self.work, params, body))
+        return got
+
+
+class Isolation(WorkerCase):
+    """Request sequences in one worker: each step's answer and what reached
+    the upstream depend on that step alone."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.peers = tempfile.mkdtemp(prefix="vevude-fcgi-peers-")
+        cls.up = relay.Upstream(cls.peers, "plain")
+        cert, key = relay.make_certificate(cls.peers)
+        cls.ca = cert
+        cls.tls = relay.Upstream(cls.peers, "tls", cert, key)
+        cls.proxy_port = relay.free_port()
+        conf = os.path.join(cls.peers, "tinyproxy.conf")
+        with open(conf, "w") as f:
+            f.write("Port %d\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nMaxClients 10\n"
+                    "LogLevel Error\nPidFile \"%s/tinyproxy.pid\"\nBasicAuth proxyuser proxypw\n"
+                    % (cls.proxy_port, cls.peers))
+        cls.proxy = subprocess.Popen([TINYPROXY, "-d", "-c", conf], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        relay.wait_for_port(cls.proxy_port, cls.proxy)
+
+    @classmethod
+    def tearDownClass(cls):
+        relay.stop(cls.proxy)
+        cls.tls.close()
+        cls.up.close()
+        shutil.rmtree(cls.peers, ignore_errors=True)
+
+    def plain(self, path=relay.PATH, auth=(relay.USER, relay.PASSWORD), **extra):
+        return relay.config(auth=auth, protocol="http", ipaddress="127.0.0.1:%d" % self.up.port,
+                            path=path, **extra)
+
+    def test_credentials_cookies_and_proxy_stay_with_their_request(self):
+        via_proxy = dict(proxyip="http://127.0.0.1", proxyport=str(self.proxy_port))
+        cases = [
+            # (step, config.ini, upstream requests: (authorization?, cookie?, through proxy?))
+            ("credentials, a cookie set on the way",
+             self.plain("setcookie"), [(True, False, False), (True, True, False)]),
+            ("no credentials", self.plain(auth=None), [(False, False, False)]),
+            ("credentials for the proxy only",
+             self.plain(auth=("proxyuser", "proxypw"), **via_proxy), [(False, False, True)]),
+            ("no proxy, no credentials", self.plain(auth=None), [(False, False, False)]),
+            ("credentials again", self.plain(), [(True, False, False)]),
+        ]
+        w = self.start_worker()
+        for step, cfg, sent in cases:
+            with self.subTest(step):
+                self.up.clear()
+                w.set_config(cfg)
+                self.assertEqual(records_of(w.soap("N3")), relay.expected("N3"))
+                got = []
+                for r in self.up.requests():
+                    names = [k.lower() for k, _ in r["headers"]]
+                    got.append(("authorization" in names, "cookie" in names, "via" in names))
+                self.assertEqual(got, sent)
+        self.assertNoComplaints(w)
+
+    def test_certificate_decisions_stay_with_their_request(self):
+        def tls(**extra):
+            return relay.config(auth=(relay.USER, relay.PASSWORD), protocol="https",
+                                ipaddress="127.0.0.1:%d" % self.tls.port, path=relay.PATH, **extra)
+        cases = [
+            # (step, config.ini, records expected, requests that reached the upstream)
+            ("accepted: ignoreinvalidcerts=1", tls(ignoreinvalidcerts="1"), True, 1),
+            ("validated: refused", tls(), False, 0),
+            ("accepted again", tls(ignoreinvalidcerts="1"), True, 1),
+            ("validated with ignoreinvalidcerts=0: refused", tls(ignoreinvalidcerts="0"), False, 0),
+            ("validated against its CA: accepted", tls(cafile=self.ca), True, 1),
+            ("validated without the CA: refused", tls(), False, 0),
+        ]
+        w = self.start_worker()
+        for step, cfg, accepted, reached in cases:
+            with self.subTest(step):
+                self.tls.clear()
+                w.set_config(cfg)
+                self.assertEqual(records_of(w.soap("N3")),
+                                 relay.expected("N3") if accepted else [])
+                self.assertEqual(len(self.tls.requests()), reached)
+        refusals = [l for l in w.error_lines() if "VEVUDE relay" in l]
+        self.assertEqual(len(refusals), 3, refusals)
+        for line in refusals:
+            self.assertNotIn(relay.PASSWORD, line)
+
+    def test_each_request_reads_config_ini_afresh(self):
+        closed = relay.free_port()
+        cases = [
+            # (step, config.ini or None, airport, records)
+            ("no config.ini", None, "N3", []),
+            ("written", self.plain(), "N3", relay.expected("N3")),
+            ("path changed to a failing one", self.plain("fail/404"), "N3", []),
+            ("path back", self.plain(), "MAD", relay.expected("MAD")),
+            ("address changed to a closed port",
+             relay.config(protocol="http", ipaddress="127.0.0.1:%d" % closed, path=relay.PATH),
+             "N3", []),
+            ("removed", None, "N3", []),
+            ("written again", self.plain(), "N0", []),
+        ]
+        w = self.start_worker()
+        for step, cfg, airport, want in cases:
+            with self.subTest(step):
+                w.set_config(cfg)
+                self.assertEqual(records_of(w.soap(airport)), want)
+
+    def test_a_request_that_fails_leaves_the_next_one_untouched(self):
+        big = soap_body("N1000")
+        short = soap_body("N3")
+        cases = [
+            # (what happens, raw bytes sent, answer read?) - the connection is
+            # closed right after sending when the answer is not read.
+            ("connection closed after the variables",
+             fcgi.request_bytes(soap_params(short), close_stdin=False), False),
+            ("connection closed inside the body",
+             fcgi.request_bytes(soap_params(short), short[:40], close_stdin=False), False),
+            ("client gone before a large answer", fcgi.request_bytes(soap_params(big), big), False),
+            ("not a FastCGI record at all", b"GET / HTTP/1.0\r\n\r\n", False),
+            ("variables above the limit",
+             fcgi.request_bytes(fcgi.cgi_params("GET", "/", extra={"HTTP_X": "x" * 140000})),
+             True),
+        ]
+        w = self.start_worker(config=self.plain())
+        normal = w.soap("N3")
+        self.assertEqual(records_of(normal), relay.expected("N3"))
+        for what, raw, read in cases:
+            with self.subTest(what):
+                with fcgi.connect(w.address) as s:
+                    s.sendall(raw)
+                    if read:
+                        out = fcgi.read_answer(s)[0]
+                        self.assertTrue(out.startswith(b"Status: 400 Bad Request\r\n"), out[:80])
+                self.assertEqual(w.soap("N3"), normal)
+                self.assertIsNone(w.proc.poll())
+        self.assertNoComplaints(w)
+
+    def test_answers_are_the_cgi_programs_bytes(self):
+        # Errors included: each is answered exactly as the CGI program
+        # answers it, and the worker goes on with the next.
+        body = soap_body("N3")
+        cut = dict(soap_params(body), CONTENT_LENGTH=str(len(body) + 50))
+        cases = [
+            ("records", soap_params(body), body),
+            ("unknown SOAPAction: fault",
+             soap_params(body, {"HTTP_SOAPACTION": '"urn:nothing#here"'}), body),
+            ("not XML: fault", soap_params(b"<oops"), b"<oops"),
+            ("body shorter than announced", cut, body),
+            ("service page", fcgi.cgi_params("GET", "/"), b""),
+            ("WSDL", fcgi.cgi_params("GET", "/wsdl/IDRUX"), b""),
+            ("WSDL listing", fcgi.cgi_params("GET", "/wsdl"), b""),
+            ("WS-Inspection", fcgi.cgi_params("GET", "/inspection.wsil"), b""),
+            ("bad query encoding: error page",
+             fcgi.cgi_params("GET", "/wsdl/IDRUX", extra={"QUERY_STRING": "intf=%zz"}), b""),
+            ("body above the limit: refused unread",
+             dict(soap_params(body), CONTENT_LENGTH=str(64 * 1024 * 1024)), body),
+            ("no variables at all", {}, b""),
+            ("records again", soap_params(body), body),
+        ]
+        w = self.start_worker(config=self.plain())
+        for what, params, data in cases:
+            with self.subTest(what):
+                got = self.assertSameAsCGI(w, params, data)
+                self.assertTrue(got)
+        self.assertNoComplaints(w)
+
+
+class KeptUpstream(relay.Upstream):
+    """One keepalive_upstream.py process (the spyne upstream with kept
+    connections, or with --proxy-credentials an answering proxy); each
+    logged request names the connection it came on."""
+
+    def __init__(self, workdir, name, *args):
+        self.port_file = os.path.join(workdir, name + ".port")
+        self.log = os.path.join(workdir, name + ".log")
+        self.proc = subprocess.Popen(
+            [sys.executable, os.path.join(HERE, "keepalive_upstream.py"),
+             "--port-file", self.port_file, "--log", self.log] + list(args), env=relay.clean_env())
+        self.port = int(relay.wait_for_file(self.port_file, self.proc))
+
+    def answered(self):
+        """The log entries of the requests it answered (not dropped)."""
+        return [r for r in self.requests() if not r["dropped"]]
+
+
+class Reuse(WorkerCase):
+    """Request sequences in one worker against peers that keep connections
+    and log which one each request came on. A label names a connection: the
+    first row with a label must come on a connection never seen before,
+    every later row with it on that same connection."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.peers = tempfile.mkdtemp(prefix="vevude-fcgi-reuse-")
+        cls.ca, key = relay.make_certificate(cls.peers)
+        cls.ca_copy = os.path.join(cls.peers, "ca-copy.pem")
+        shutil.copy(cls.ca, cls.ca_copy)
+        proxy_users = "proxyuser:proxypw,proxyother:otherpw"
+        cls.servers = {
+            "up": KeptUpstream(cls.peers, "up"),
+            "tls": KeptUpstream(cls.peers, "tls", "--cert", cls.ca, "--key", key),
+            "proxy1": KeptUpstream(cls.peers, "proxy1", "--proxy-credentials", proxy_users),
+            "proxy2": KeptUpstream(cls.peers, "proxy2", "--proxy-credentials", proxy_users),
+        }
+
+    @classmethod
+    def tearDownClass(cls):
+        for s in cls.servers.values():
+            s.close()
+        shutil.rmtree(cls.peers, ignore_errors=True)
+
+    def direct(self, query="", auth=(relay.USER, relay.PASSWORD), host="127.0.0.1"):
+        return relay.config(auth=auth, protocol="http",
+                            ipaddress="%s:%d" % (host, self.servers["up"].port),
+                            path=relay.PATH + query)
+
+    def proxied(self, proxy, user, password):
+        return relay.config(auth=(user, password), protocol="http",
+                            ipaddress="127.0.0.1:%d" % self.servers["up"].port, path=relay.PATH,
+                            proxyip="http://127.0.0.1", proxyport=str(self.servers[proxy].port))
+
+    def tls(self, query="", **extra):
+        return relay.config(auth=(relay.USER, relay.PASSWORD), protocol="https",
+                            ipaddress="127.0.0.1:%d" % self.servers["tls"].port,
+                            path=relay.PATH + query, **extra)
+
+    def run_sequence(self, worker, cases):
+        """Runs (step, config.ini, server, label, TLS session resumed?) rows;
+        a None server: refused, nothing reaches any peer."""
+        seen = {}  # (server, label) -> connection number
+        for step, cfg, server, label, resumed in cases:
+            with self.subTest(step):
+                before = {name: len(s.requests()) for name, s in self.servers.items()}
+                worker.set_config(cfg)
+                got = records_of(worker.soap("N3"))
+                after = {name: s.requests()[before[name]:] for name, s in self.servers.items()}
+                if server is None:
+                    self.assertEqual(got, [])
+                    self.assertEqual([r for new in after.values() for r in new], [])
+                    continue
+                self.assertEqual(got, relay.expected("N3"))
+                answered = [r for r in after[server] if not r["dropped"]]
+                self.assertEqual(len(answered), 1, after[server])
+                conn = answered[0]["conn"]
+                older = [n for (srv, _), n in seen.items() if srv == server]
+                if (server, label) in seen:
+                    self.assertEqual(conn, seen[(server, label)], "not reused")
+                else:
+                    self.assertNotIn(conn, older, "an earlier connection reused")
+                    seen[(server, label)] = conn
+                if resumed is not None:
+                    self.assertEqual(answered[0]["resumed"], resumed)
+                for other, new in after.items():
+                    if other != server:
+                        self.assertEqual(new, [], other)
+
+    def test_connections_are_reused_only_under_the_same_address_proxy_and_credentials(self):
+        cases = [
+            # (step, config.ini, the peer that answers, its connection, TLS session resumed)
+            ("first call", self.direct(), "up", "a", None),
+            ("the same settings", self.direct(), "up", "a", None),
+            ("another path on the same server", self.direct("?x=1"), "up", "a", None),
+            ("another user", self.direct(auth=("other-user", relay.PASSWORD)), "up", "b", None),
+            ("another password", self.direct(auth=(relay.USER, "other-pw")), "up", "c", None),
+            ("no credentials", self.direct(auth=None), "up", "d", None),
+            ("the first settings again", self.direct(), "up", "a", None),
+            ("another address of the same server", self.direct(host="localhost"), "up", "e", None),
+            ("through a proxy", self.proxied("proxy1", "proxyuser", "proxypw"), "proxy1", "p", None),
+            ("the same proxy and user", self.proxied("proxy1", "proxyuser", "proxypw"),
+             "proxy1", "p", None),
+            ("another proxy user", self.proxied("proxy1", "proxyother", "otherpw"),
+             "proxy1", "q", None),
+            ("another proxy", self.proxied("proxy2", "proxyuser", "proxypw"), "proxy2", "r", None),
+            ("the first settings again", self.direct(), "up", "a", None),
+        ]
+        w = self.start_worker()
+        self.run_sequence(w, cases)
+        self.assertNoComplaints(w)
+
+    def test_tls_connections_and_sessions_are_reused_only_under_the_same_tls_settings(self):
+        cases = [
+            # (step, config.ini, the peer that answers, its connection, TLS session resumed)
+            ("validated against its CA", self.tls(cafile=self.ca), "tls", "a", False),
+            ("the same settings", self.tls(cafile=self.ca), "tls", "a", False),
+            ("the upstream closes the connection after its answer",
+             self.tls("?conn=close", cafile=self.ca), "tls", "a", False),
+            ("the same settings: a new connection resumes the TLS session",
+             self.tls(cafile=self.ca), "tls", "b", True),
+            ("the same CA at another path", self.tls(cafile=self.ca_copy), "tls", "c", False),
+            ("ignoreinvalidcerts=1 with a certificate that passes",
+             self.tls(cafile=self.ca, ignoreinvalidcerts="1"), "tls", "d", False),
+            ("accepted only because of ignoreinvalidcerts=1", self.tls(ignoreinvalidcerts="1"),
+             "tls", "e", False),
+            ("accepted again", self.tls(ignoreinvalidcerts="1"), "tls", "e", False),
+            ("validated: refused, nothing sent", self.tls(), None, None, None),
+            ("validated with ignoreinvalidcerts=0: refused, nothing sent",
+             self.tls(ignoreinvalidcerts="0"), None, None, None),
+            ("validated against its CA again", self.tls(cafile=self.ca), "tls", "b", True),
+        ]
+        w = self.start_worker()
+        self.run_sequence(w, cases)
+        refusals = [l for l in w.error_lines() if "VEVUDE relay" in l]
+        self.assertEqual(len(refusals), 2, refusals)
+        for line in refusals:
+            self.assertIn("Server Certificate not accepted", line)
+            self.assertNotIn(relay.PASSWORD, line)
+
+    def test_an_upstream_that_closes_a_kept_connection(self):
+        up = self.servers["up"]
+        cases = [
+            # (step, config.ini, the peer that answers, its connection, TLS session resumed)
+            ("kept", self.direct(), "up", "a", None),
+            ("the upstream closes it after its answer", self.direct("?conn=close"), "up", "a", None),
+            ("the next call: a fresh connection", self.direct(), "up", "b", None),
+            ("the upstream will drop the next request on it", self.direct("?conn=drop-next"),
+             "up", "b", None),
+            ("the next call: dropped on the kept connection, sent again on a fresh one",
+             self.direct(), "up", "c", None),
+            ("the fresh connection is kept", self.direct(), "up", "c", None),
+        ]
+        w = self.start_worker()
+        self.run_sequence(w, cases)
+        dropped = [r for r in up.requests() if r["dropped"]]
+        self.assertEqual(len(dropped), 1)
+        resent = [r for r in up.answered() if r["conn"] != dropped[0]["conn"]][-2]
+        self.assertEqual((resent["line"], resent["body"]), (dropped[0]["line"], dropped[0]["body"]))
+        self.assertNoComplaints(w)
+
+    def test_an_upstream_that_drops_every_request_fails_the_call_as_under_cgi(self):
+        w = self.start_worker(config=self.direct())
+        self.assertEqual(records_of(w.soap("N3")), relay.expected("N3"))
+        w.set_config(self.direct("?conn=drop"))
+        before = len(self.servers["up"].requests())
+        self.assertEqual(records_of(w.soap("N3")), [])
+        sent = self.servers["up"].requests()[before:]
+        # The kept connection first, then once on a fresh one, like a CGI call.
+        self.assertEqual([r["dropped"] for r in sent], [True, True])
+        self.assertNotEqual(sent[0]["conn"], sent[1]["conn"])
+        body = soap_body("N3")
+        env = {k: v for k, v in os.environ.items() if k.startswith(("ASAN", "UBSAN", "LSAN"))}
+        env.update(relay.clean_env(), **soap_params(body))
+        cgi = subprocess.run([VEVUDE], cwd=self.work, env=env, input=body, capture_output=True,
+                             timeout=60)
+        cgi_line = [l for l in cgi.stderr.decode().splitlines() if "VEVUDE relay" in l]
+        self.assertEqual([l for l in w.error_lines() if "VEVUDE relay" in l], cgi_line)
+        self.assertEqual(len(cgi_line), 1)
+
+    def test_kept_connections_stay_bounded(self):
+        up = self.servers["up"]
+        w = self.start_worker()
+        with self.subTest("one setting, many calls: one connection"):
+            before = len(up.requests())
+            w.set_config(self.direct())
+            for _ in range(100):
+                self.assertEqual(records_of(w.soap("N3")), relay.expected("N3"))
+            conns = {r["conn"] for r in up.requests()[before:]}
+            self.assertEqual(len(conns), 1)
+            self.assertEqual(len(tcp_connections(w.proc.pid, up.port)), 1)
+        with self.subTest("more settings than are kept, in turn"):
+            users = ["user%d" % i for i in range(KEPT_GROUPS + 4)]
+            for _ in range(5):
+                for user in users:
+                    w.set_config(self.direct(auth=(user, relay.PASSWORD)))
+                    self.assertEqual(records_of(w.soap("N3")), relay.expected("N3"))
+                    self.assertLessEqual(len(tcp_connections(w.proc.pid, up.port)), KEPT_GROUPS)
+        # The kept connections go with the worker; a sanitizer build's leak
+        # check at exit sees nothing lost.
+        self.assertEqual(w.stop(), 0)
+        self.assertNoComplaints(w)
+
+
+class Lifecycle(WorkerCase):
+    def test_sigterm_finishes_the_request_in_progress_then_exits(self):
+        w = self.start_worker()
+        body = soap_body("MAD")
+        params = soap_params(body)
+        with fcgi.connect(w.address) as s:
+            s.sendall(fcgi.request_bytes(params, body[:30], close_stdin=False))
+            time.sleep(0.3)  # the worker is reading the body now
+            w.proc.send_signal(signal.SIGTERM)
+            time.sleep(0.3)
+            self.assertIsNone(w.proc.poll())
+            s.sendall(fcgi.record(fcgi.STDIN, body[30:]) + fcgi.record(fcgi.STDIN))
+            out = fcgi.read_answer(s)[0]
+        self.assertEqual(out, run_cgi(self.work, params, body))
+        self.assertEqual(w.proc.wait(STOP_TIMEOUT), 0)
+        self.assertFalse(os.path.exists(w.address))
+
+    def test_standard_input_decides_the_mode(self):
+        # A process manager passes a listening socket; a web server starting
+        # a CGI program passes a pipe, a file or a connected socket.
+        params = fcgi.cgi_params("GET", "/wsdl/IDRUX")
+        cgi_answer = run_cgi(self.work, params)
+        env = dict(relay.clean_env(), **params)
+        for kind in ("pipe", "connected socket"):
+            with self.subTest(kind):
+                if kind == "pipe":
+                    p = subprocess.run([VEVUDE], cwd=self.work, env=env, input=b"",
+                                       capture_output=True, timeout=60)
+                else:
+                    a, b = socket.socketpair()
+                    with a, b:
+                        p = subprocess.run([VEVUDE], cwd=self.work, env=env, stdin=b,
+                                           capture_output=True, timeout=60)
+                self.assertEqual((p.returncode, p.stdout), (0, cgi_answer))
+        with self.subTest("listening socket"):
+            address = os.path.join(self.work, "manager.sock")
+            listener = socket.socket(socket.AF_UNIX)
+            listener.bind(address)
+            listener.listen(8)
+            with listener:
+                # A manager's environment has no CGI variables.
+                p = subprocess.Popen([VEVUDE], cwd=self.work, env=relay.clean_env(),
+                                     stdin=listener, stdout=subprocess.DEVNULL)
+            try:
+                self.assertEqual(fcgi.call(address, params)[0], cgi_answer)
+                p.send_signal(signal.SIGTERM)
+                self.assertEqual(p.wait(STOP_TIMEOUT), 0)
+            finally:
+                relay.stop(p)
+
+    def test_command_line(self):
+        busy = socket.socket()
+        busy.bind(("127.0.0.1", 0))
+        busy.listen(1)
+        cgi = dict(fcgi.cgi_params("GET", "/wsdl/IDRUX"), **relay.clean_env())
+        cases = [
+            # (arguments, environment, exit status, standard error contains, output starts)
+            (["--fastcgi"], None, 2, "wrong number of arguments for --fastcgi", b""),
+            (["--fastcgi", ""], None, 2, "--fastcgi needs an address", b""),
+            (["--fastcgi", "a", "b"], None, 2, "wrong number of arguments for --fastcgi", b""),
+            (["--fastcgi", "127.0.0.1:%d" % busy.getsockname()[1]], None, 1, "cannot listen on",
+             b""),
+            (["--fastcgi", "/nonexistent/dir/w.sock"], None, 1, "cannot listen on", b""),
+            # A CGI request never reads its command line: a query without
+            # "=" reaches a CGI program as arguments.
+            (["--fastcgi", "127.0.0.1:1"], cgi, 0, "", b"Status: 200 OK\r\n"),
+        ]
+        with busy:
+            for args, env, status, message, output in cases:
+                with self.subTest(args=args, cgi=env is not None):
+                    p = subprocess.run([VEVUDE] + args, cwd=self.work, env=env or relay.clean_env(),
+                                       input=b"", capture_output=True, timeout=60)
+                    self.assertEqual(p.returncode, status)
+                    self.assertIn(message, p.stderr.decode())
+                    self.assertTrue(p.stdout.startswith(output), p.stdout[:60])
+
+    def test_listens_on_tcp_by_itself(self):
+        for form in ("127.0.0.1:%d", ":%d"):
+            with self.subTest(form):
+                port = relay.free_port()
+                w = Worker(self.work, listen=(form % port, ("127.0.0.1", port)))
+                try:
+                    self.assertEqual(records_of(w.soap("MAD")), [])
+                finally:
+                    self.assertEqual(w.stop(), 0)
+
+    def test_a_socket_file_left_behind_is_replaced_a_live_one_is_not(self):
+        stale = socket.socket(socket.AF_UNIX)
+        stale.bind(os.path.join(self.work, "worker.sock"))  # bound, never listening
+        stale.close()
+        w = self.start_worker()
+        self.assertEqual(records_of(w.soap("MAD")), [])
+        p = subprocess.run([VEVUDE, "--fastcgi", w.address], cwd=self.work, env=relay.clean_env(),
+                           capture_output=True, timeout=60)
+        self.assertEqual(p.returncode, 1)
+        self.assertIn("cannot listen on %s: Address already in use" % w.address, p.stderr.decode())
+        self.assertEqual(records_of(w.soap("MAD")), [])
+
+    def test_a_kept_connection_carries_request_after_request(self):
+        # A web server may keep its connection to the worker (nginx with
+        # fastcgi_keep_conn): the next request arrives on it, and a stop
+        # signal still ends a worker that waits on it.
+        w = self.start_worker()
+        cases = [
+            ("service page", fcgi.cgi_params("GET", "/"), b""),
+            ("SOAP call", soap_params(soap_body("MAD")), soap_body("MAD")),
+            ("WSDL", fcgi.cgi_params("GET", "/wsdl/IDRUX"), b""),
+        ]
+        with fcgi.connect(w.address) as s:
+            for what, params, body in cases:
+                with self.subTest(what):
+                    s.sendall(fcgi.request_bytes(params, body, keep=True))
+                    self.assertEqual(fcgi.read_answer(s)[0], run_cgi(self.work, params, body))
+            w.proc.send_signal(signal.SIGTERM)
+            self.assertEqual(w.proc.wait(STOP_TIMEOUT), 0)
+
+    def test_sigterm_while_idle_exits_at_once(self):
+        w = self.start_worker()
+        self.assertEqual(records_of(w.soap("MAD")), [])
+        self.assertEqual(w.stop(), 0)
+
+    def test_max_requests_then_a_clean_exit(self):
+        cases = [
+            # (VEVUDE_MAX_REQUESTS, requests answered before the worker ends or None)
+            ("3", 3),
+            ("1", 1),
+            ("", None),
+            ("0", None),
+            ("many", None),
+        ]
+        for value, limit in cases:
+            with self.subTest(value=value):
+                w = Worker(self.work, {"VEVUDE_MAX_REQUESTS": value})
+                try:
+                    for _ in range(limit or 4):
+                        self.assertEqual(records_of(w.soap("MAD")), [])
+                    if limit:
+                        self.assertEqual(w.proc.wait(STOP_TIMEOUT), 0)
+                        self.assertFalse(can_connect(w.address))
+                    else:
+                        self.assertIsNone(w.proc.poll())
+                    warned = any("VEVUDE_MAX_REQUESTS" in l for l in w.error_lines())
+                    self.assertEqual(warned, value == "many")
+                finally:
+                    self.assertEqual(w.stop(), 0)
+                    os.remove(w.errors)
+
+    def test_a_thousand_requests_leave_no_leak_and_no_growth(self):
+        peers = tempfile.mkdtemp(prefix="vevude-fcgi-up-")
+        self.addCleanup(shutil.rmtree, peers, True)
+        up = relay.Upstream(peers, "plain")
+        self.addCleanup(up.close)
+        cfg = relay.config(auth=(relay.USER, relay.PASSWORD), protocol="http",
+                           ipaddress="127.0.0.1:%d" % up.port, path=relay.PATH)
+        w = self.start_worker(env={"VEVUDE_MAX_REQUESTS": "1000"}, config=cfg)
+        body = soap_body("N3")
+        mix = [
+            (soap_params(body), body, relay.expected("N3")),
+            (fcgi.cgi_params("GET", "/wsdl/IDRUX"), b"", None),
+            (soap_params(b"<oops"), b"<oops", None),
+            (fcgi.cgi_params("GET", "/"), b"", None),
+        ]
+        first = {}
+        baseline = None
+        for i in range(1000):
+            params, data, want = mix[i % len(mix)]
+            out = w.call(params, data)
+            if want is not None:
+                self.assertEqual(records_of(out), want)
+            self.assertEqual(out, first.setdefault(i % len(mix), out))
+            if i == 199:
+                baseline = rss_kb(w.proc.pid)
+            if i == 998:
+                last = rss_kb(w.proc.pid)
+        # The worker exits by itself after the thousandth; the leak checker
+        # of a sanitizer build makes that exit fail if anything was lost.
+        self.assertEqual(w.proc.wait(60), 0)
+        self.assertNoComplaints(w)
+        if not SANITIZED:
+            self.assertLessEqual(last, baseline * 1.05 + 256, (baseline, last))
+
+
+class Slice(unittest.TestCase):
+    """Each web server of the deployment examples (deploy/, started through
+    web_servers.py) serves the same requests once through its CGI example
+    and once through its FastCGI one, on the same port one after the
+    other: the answers are the same bytes."""
+
+    PAIRS = [("lighttpd", "cgi", "fastcgi"), ("apache", "cgi", "fcgid"),
+             ("nginx", "cgi", "fastcgi")]
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="vevude-fcgi-slice-")
+        os.chmod(cls.work, 0o755)
+        cls.up = relay.Upstream(cls.work, "plain")
+        cls.config = relay.config(auth=(relay.USER, relay.PASSWORD), protocol="http",
+                                  ipaddress="127.0.0.1:%d" % cls.up.port, path=relay.PATH)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.up.close()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def answers(self, row, port, requests):
+        work = os.path.join(self.work, row)
+        os.makedirs(work)
+        os.chmod(work, 0o755)
+        folder = web_servers.ServiceFolder(work, VEVUDE, self.config)
+        site = web_servers.configuration(row)(work, folder)
+        site.port = port
+        site.start()
+        try:
+            got = [site.request(*r) for r in requests]
+        finally:
+            site.close()
+        return got, site.errors()
+
+    def test_cgi_and_fastcgi_answer_the_same_bytes(self):
+        soap = {"Content-Type": "text/xml", "SOAPAction": SOAPACTION}
+        requests = [
+            ("POST", "/VEVUDE/soap/IDRUX", soap_body("N3"), soap),
+            ("POST", "/VEVUDE/soap/IDRUX", soap_body("N1000"), soap),
+            ("POST", "/VEVUDE/soap/IDRUX", soap_body("N3"), dict(soap, SOAPAction='"urn:no#such"')),
+            ("POST", "/VEVUDE/soap/IDRUX", b"<not-soap/>", soap),
+            ("GET", "/VEVUDE/", None, {}),
+            ("GET", "/VEVUDE/wsdl/IDRUX", None, {}),
+            ("GET", "/VEVUDE/wsdl", None, {}),
+        ]
+        port = relay.free_port()
+        for server, cgi_mode, fastcgi_mode in self.PAIRS:
+            with self.subTest(server=server):
+                cgi, _ = self.answers("%s-%s" % (server, cgi_mode), port, requests)
+                fast, log = self.answers("%s-%s" % (server, fastcgi_mode), port, requests)
+                self.assertEqual(cgi[0][:2], (200, "text/xml"))
+                self.assertEqual(records_of(b"\r\n\r\n" + cgi[0][2]), relay.expected("N3"))
+                for req, a, b in zip(requests, cgi, fast):
+                    with self.subTest(request=req[:2], body=(req[2] or b"")[-60:]):
+                        self.assertEqual(a, b)
+                for word in ("Sanitizer", "runtime error"):
+                    self.assertNotIn(word, log)
+
+
+class ScaleOut(unittest.TestCase):
+    """nginx spreads requests over two workers started by spawn-fcgi on two
+    ports (the nginx FastCGI example of deploy/); one is killed under load
+    and the other carries on."""
+
+    CLIENTS = 6
+    RUN_SECONDS = 6
+    KILL_AFTER = 2
+    MAX_REQUESTS = 20000  # a bound on the whole run
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="vevude-fcgi-scale-")
+        os.chmod(self.work, 0o755)
+        self.addCleanup(shutil.rmtree, self.work, True)
+        # No upstream: every call answers the empty list at once.
+        folder = web_servers.ServiceFolder(self.work, VEVUDE, "[WEBSERVICE]\n")
+        self.site = web_servers.NginxSpawnFcgi(self.work, folder).start()
+        self.addCleanup(self.site.close)
+
+    def test_one_worker_killed_under_load_the_other_carries_on(self):
+        workers = self.site.procs[:2]  # each the worker itself (the script execs it)
+        web = self.site.port
+        body = soap_body("MAD")
+        headers = {"Content-Type": "text/xml", "SOAPAction": SOAPACTION}
+        status, _, expected = self.site.request("POST", "/VEVUDE/soap/IDRUX", body, headers)
+        self.assertEqual(status, 200)
+        self.assertEqual(records_of(b"\r\n\r\n" + expected), [])
+
+        results = []  # (start, ok)
+        lock = threading.Lock()
+        stop_at = time.time() + self.RUN_SECONDS
+
+        def client():
+            conn = None
+            while time.time() < stop_at:
+                with lock:
+                    if len(results) >= self.MAX_REQUESTS:
+                        break
+                t0 = time.time()
+                try:
+                    conn = conn or http.client.HTTPConnection("127.0.0.1", web, timeout=30)
+                    conn.request("POST", "/VEVUDE/soap/IDRUX", body, headers)
+                    r = conn.getresponse()
+                    ok = r.status == 200 and r.read() == expected
+                except (OSError, http.client.HTTPException):
+                    ok = False
+                if not ok and conn:
+                    conn.close()
+                    conn = None
+                with lock:
+                    results.append((t0, ok))
+            if conn:
+                conn.close()
+
+        threads = [threading.Thread(target=client) for _ in range(self.CLIENTS)]
+        for t in threads:
+            t.start()
+        time.sleep(self.KILL_AFTER)
+        killed_at = time.time()
+        workers[0].kill()
+        for t in threads:
+            t.join(self.RUN_SECONDS + 60)
+        failed = [t0 for t0, ok in results if not ok]
+        after = [ok for t0, ok in results if t0 > killed_at + 0.5]
+        # Only requests in flight on the killed worker may fail: at most one
+        # per client, all started before the kill.
+        self.assertLessEqual(len(failed), self.CLIENTS, failed)
+        for t0 in failed:
+            self.assertLess(t0, killed_at + 0.5)
+        self.assertGreater(len(after), 20)
+        self.assertTrue(all(after))
+        self.assertIsNone(workers[1].poll())
+        print("scale-out: %d requests, %d failed, %d after the kill"
+              % (len(results), len(failed), len(after)), file=sys.stderr)
+
+
+if __name__ == "__main__":
+    args = sys.argv[1:]
+    if "--vevude" in args:
+        VEVUDE = os.path.abspath(args[args.index("--vevude") + 1])
+        del args[args.index("--vevude"):args.index("--vevude") + 2]
+    if not VEVUDE:
+        sys.exit("usage: fastcgi_e2e.py --vevude PATH [unittest arguments]")
+    unittest.main(argv=[sys.argv[0], "-v"] + args)
