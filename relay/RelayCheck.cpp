@@ -2,7 +2,9 @@
 
 #include <filesystem>
 
+#include "relay/IniFile.h"
 #include "relay/uDRUXImpl.h"
+#include "rtl/SettingsFile.h"
 #include "rtl/StrUtils.h"
 #include "soap/server/DataContext.h"
 
@@ -28,9 +30,16 @@ std::string SettingsFile() {
   std::error_code ec;
   std::string path = fs::absolute(ConfigFileName, ec).lexically_normal().string();
   if (!fs::exists(ConfigFileName, ec)) return path + " (missing: every setting is empty)";
-  if (std::FILE *f = std::fopen(ConfigFileName, "rb")) {
-    std::fclose(f);
+  // Never opened for reading unless it is a regular file (a FIFO would block).
+  std::string bytes;
+  bool truncated = false;
+  switch (ReadSettingsFile(ConfigFileName, MaxIniFileSize, bytes, truncated)) {
+  case TSettingsFileState::Read:
     return path;
+  case TSettingsFileState::NotRegular:
+    return path + " (not a regular file: every setting is empty)";
+  case TSettingsFileState::Missing:
+    break;
   }
   return path + " (not readable by this user: every setting is empty)";
 }

@@ -81,6 +81,23 @@ struct TXMLDocument::TImpl {
 
 namespace {
 
+// Stores a value: pugixml keeps C strings, so a NUL would cut the value
+// short; XML has no such character, and it is written as U+FFFD instead.
+template <typename TTarget> void StoreValue(TTarget target, std::string_view v) {
+  if (v.find('\0') == std::string_view::npos) {
+    target.set_value(v.data(), v.size());
+    return;
+  }
+  std::string clean;
+  clean.reserve(v.size() + 8);
+  for (char c : v)
+    if (c)
+      clean += c;
+    else
+      clean += "\xEF\xBF\xBD";
+  target.set_value(clean.data(), clean.size());
+}
+
 // Removes `n` with its subtree. pugixml frees a subtree recursively, so the
 // leaves are removed first, bottom-up, with a loop.
 void DestroySubtree(xml_node n) {
@@ -289,18 +306,18 @@ void IXMLNode::SetText(std::string_view value) {
   const std::string_view v = value;
   if (FAttr) {
     FDoc->FImpl->ForgetBindings();
-    xml_attribute(FAttr).set_value(v.data(), v.size());
+    StoreValue(xml_attribute(FAttr), v);
     return;
   }
   xml_node n(FNode);
   if (n.type() == pugi::node_document) throw EXMLDocError("SetText: not allowed on the document");
   if (n.type() != pugi::node_element) {
-    n.set_value(v.data(), v.size());
+    StoreValue(n, v);
     return;
   }
   if (n.first_child()) FDoc->FImpl->ForgetBindings();
   while (xml_node c = n.first_child()) DestroySubtree(c);
-  if (!v.empty()) n.append_child(pugi::node_pcdata).set_value(v.data(), v.size());
+  if (!v.empty()) StoreValue(n.append_child(pugi::node_pcdata), v);
 }
 
 std::string IXMLNode::XML() const {
@@ -367,13 +384,13 @@ void IXMLNode::SetAttribute(std::string_view name, std::string_view value) {
   RequireElement("SetAttribute");
   if (name.substr(0, 5) == "xmlns") FDoc->FImpl->ForgetBindings();
   if (IXMLNode a = AttributeNode(name)) {
-    xml_attribute(a.FAttr).set_value(value.data(), value.size());
+    StoreValue(xml_attribute(a.FAttr), value);
     return;
   }
   if (!xmltext::IsQName(name)) throw EXMLDocError("Invalid attribute name '%s'", {Str(name)});
   auto &im = *FDoc->FImpl;
   im.Touch();
-  xml_node(FNode).append_attribute(im.CName(name)).set_value(value.data(), value.size());
+  StoreValue(xml_node(FNode).append_attribute(im.CName(name)), value);
 }
 
 void IXMLNode::SetAttributeNS(std::string_view name, std::string_view namespaceURI,
@@ -503,7 +520,7 @@ IXMLNode IXMLNode::AddChild(std::string_view tagName, std::string_view namespace
   IXMLNode result(FDoc, child.internal_object());
   if (declare) {
     std::string attr = declPrefix.empty() ? std::string("xmlns") : "xmlns:" + Str(declPrefix);
-    child.append_attribute(attr.c_str()).set_value(namespaceURI.data(), namespaceURI.size());
+    StoreValue(child.append_attribute(attr.c_str()), namespaceURI);
   }
   return result;
 }
@@ -512,7 +529,7 @@ IXMLNode IXMLNode::AppendText(std::string_view value) {
   RequireElement("AppendText");
   FDoc->FImpl->Touch();
   xml_node c = xml_node(FNode).append_child(pugi::node_pcdata);
-  c.set_value(value.data(), value.size());
+  StoreValue(c, value);
   return IXMLNode(FDoc, c.internal_object());
 }
 
@@ -520,7 +537,7 @@ IXMLNode IXMLNode::AppendCData(std::string_view value) {
   RequireElement("AppendCData");
   FDoc->FImpl->Touch();
   xml_node c = xml_node(FNode).append_child(pugi::node_cdata);
-  c.set_value(value.data(), value.size());
+  StoreValue(c, value);
   return IXMLNode(FDoc, c.internal_object());
 }
 
@@ -528,7 +545,7 @@ IXMLNode IXMLNode::AppendComment(std::string_view value) {
   if (!FNode || FAttr) throw EXMLDocError("AppendComment: the node cannot have children");
   FDoc->FImpl->Touch();
   xml_node c = xml_node(FNode).append_child(pugi::node_comment);
-  c.set_value(value.data(), value.size());
+  StoreValue(c, value);
   return IXMLNode(FDoc, c.internal_object());
 }
 

@@ -360,6 +360,8 @@ namespace {
 // control character, '>' after "]]" in minimal text).
 enum TByteClass : uint8_t { kPlainByte, kAmp, kLt, kGt, kQuot, kTab, kLF, kCR, kCheck };
 
+constexpr unsigned B(char c) { return static_cast<unsigned char>(c); }
+
 struct TEscapeTables {
   uint8_t Class[4][256] = {};
   constexpr TEscapeTables() {
@@ -371,19 +373,19 @@ struct TEscapeTables {
     uint8_t *text = Class[int(TEscape::Text)], *attr = Class[int(TEscape::Attr)],
             *minimal = Class[int(TEscape::TextMinimal)], *verbatim = Class[int(TEscape::Verbatim)];
     for (uint8_t *t : {text, attr, minimal}) {
-      t['&'] = kAmp;
-      t['<'] = kLt;
+      t[B('&')] = kAmp;
+      t[B('<')] = kLt;
     }
-    verbatim['\t'] = verbatim['\n'] = verbatim['\r'] = kPlainByte;
-    text['>'] = attr['>'] = kGt;
-    minimal['>'] = kCheck;
-    attr['"'] = kQuot;
-    text['\t'] = text['\n'] = kPlainByte;
-    text['\r'] = kCR;  // survives end-of-line normalisation
-    attr['\t'] = kTab; // survive attribute-value normalisation
-    attr['\n'] = kLF;
-    attr['\r'] = kCR;
-    minimal['\t'] = minimal['\n'] = minimal['\r'] = kPlainByte;
+    verbatim[B('\t')] = verbatim[B('\n')] = verbatim[B('\r')] = kPlainByte;
+    text[B('>')] = attr[B('>')] = kGt;
+    minimal[B('>')] = kCheck;
+    attr[B('"')] = kQuot;
+    text[B('\t')] = text[B('\n')] = kPlainByte;
+    text[B('\r')] = kCR;  // survives end-of-line normalisation
+    attr[B('\t')] = kTab; // survive attribute-value normalisation
+    attr[B('\n')] = kLF;
+    attr[B('\r')] = kCR;
+    minimal[B('\t')] = minimal[B('\n')] = minimal[B('\r')] = kPlainByte;
   }
 };
 constexpr TEscapeTables kEscape;

@@ -12,6 +12,7 @@
 #include "rtl/Stream.h"
 #include "soap/client/CurlHTTPRequest.h"
 #include "soap/client/CurlLibrary.h"
+#include "soap/client/HTTPHeaderBlock.h"
 
 namespace vv {
 
@@ -74,57 +75,6 @@ bool ChallengeWantsUTF8(const std::string &challenge) {
   if (p == std::string::npos) return false;
   std::string v = lower.substr(p + 8, 7);
   return v.rfind("\"utf-8\"", 0) == 0 || v.rfind("utf-8", 0) == 0;
-}
-
-bool StartsWithMethod(std::string_view line) {
-  static const char *methods[] = {"GET",     "POST",    "PUT",   "DELETE", "HEAD",
-                                  "CONNECT", "OPTIONS", "TRACE", "MERGE",  "PATCH"};
-  for (const char *m : methods)
-    if (line.rfind(m, 0) == 0) return true;
-  return false;
-}
-
-void ParseStatusLine(std::string_view line, int32_t &code, std::string &text,
-                     THTTPProtocolVersion &version) {
-  size_t sp = line.find(' ');
-  std::string_view ver = line.substr(0, sp);
-  version = ver == "HTTP/1.0"   ? THTTPProtocolVersion::HTTP_1_0
-            : ver == "HTTP/1.1" ? THTTPProtocolVersion::HTTP_1_1
-            : ver == "HTTP/2"   ? THTTPProtocolVersion::HTTP_2_0
-                                : THTTPProtocolVersion::UNKNOWN_HTTP;
-  code = 0;
-  text.clear();
-  if (sp == std::string_view::npos) return;
-  std::string_view rest = line.substr(sp + 1);
-  size_t i = 0;
-  for (; i < rest.size() && i < 3 && rest[i] >= '0' && rest[i] <= '9'; ++i)
-    code = code * 10 + (rest[i] - '0');
-  if (i < rest.size()) text = Trim(rest.substr(i));
-}
-
-// Splits a raw header block into headers and cookies.
-void ParseHeaderBlock(const std::string &raw, TNetHeaders &headers,
-                      std::vector<std::string> &cookies) {
-  size_t pos = 0;
-  while (pos < raw.size()) {
-    size_t eol = raw.find("\r\n", pos);
-    std::string_view line(raw.data() + pos, (eol == std::string::npos ? raw.size() : eol) - pos);
-    pos = eol == std::string::npos ? raw.size() : eol + 2;
-    size_t colon = line.find(':');
-    if (colon == std::string_view::npos || StartsWithMethod(line) || line.rfind("HTTP/", 0) == 0)
-      continue;
-    std::string name = Trim(line.substr(0, colon)), value = Trim(line.substr(colon + 1));
-    if (SameText(name, "Set-Cookie")) {
-      cookies.push_back(value);
-      continue;
-    }
-    auto same = std::find_if(headers.begin(), headers.end(),
-                             [&](const TNameValuePair &h) { return SameText(h.Name, name); });
-    if (same != headers.end())
-      same->Value += ", " + value;
-    else
-      headers.push_back({name, value});
-  }
 }
 
 std::string CertField(curl_slist *fields, const char *name) {

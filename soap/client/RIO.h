@@ -37,7 +37,7 @@ protected:
 // The implementation of the served interface: the interface's proxy class,
 // whose methods all land in the RIO's invoke handler. Its references count
 // on the RIO; the back reference to the RIO counts nothing.
-class TRioVirtualInterface : public IProxyHandler {
+class TRioVirtualInterface final : public IProxyHandler {
 public:
   // Raises EIntfCastError when the interface declares no proxy class.
   TRioVirtualInterface(TRIO *Rio, const TTypeInfo *Info);

@@ -1,6 +1,7 @@
 #include "soap/client/URI.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "rtl/StrUtils.h"
@@ -87,6 +88,26 @@ std::string EncodeComponent(std::string_view s, bool isPath) {
     bool plain = c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '`' && c != '{' &&
                  c != '}' && c != '|' && c != '^' && c != '\\' && (isPath || c != '#');
     if (plain) {
+      out += ch;
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+// A user name or password as it stands in an address: every byte that
+// could end it, or that the parser would decode, percent-encoded.
+std::string EncodeUserInfo(std::string_view s) {
+  static const char *hex = "0123456789ABCDEF";
+  std::string out;
+  for (char ch : s) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                 std::strchr("-._~!$&'()*+,;=", ch) != nullptr;
+    if (plain && c != 0) {
       out += ch;
     } else {
       out += '%';
@@ -284,8 +305,8 @@ std::string TURI::ToString() const {
   if (Scheme == "news" || Scheme == "tel" || Scheme == "urn") return Scheme + ":" + Path;
   std::string s = Scheme + "://";
   if (!Username.empty() || !Password.empty()) {
-    s += Username;
-    if (!Password.empty()) s += ":" + Password;
+    s += EncodeUserInfo(Username);
+    if (!Password.empty()) s += ":" + EncodeUserInfo(Password);
     s += "@";
   }
   s += Host;

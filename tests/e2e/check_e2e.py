@@ -153,6 +153,21 @@ class CheckTest(web_servers.PeersTestCase):
         self.assertEqual(p.stdout.splitlines()[-1],
                          'result:       ENetURIException: Invalid URL: ":///"')
 
+    def test_config_ini_that_is_not_a_regular_file(self):
+        # A FIFO would block a reader forever: it counts as missing at once.
+        work = tempfile.mkdtemp(prefix="vevude-check-fifo-")
+        try:
+            os.mkfifo(os.path.join(work, "config.ini"))
+            p = subprocess.run([BINARY, "--check", "N3"], cwd=work, env=clean_env(),
+                               capture_output=True, text=True, timeout=RUN_TIMEOUT)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+        self.assertEqual(p.returncode, 1)
+        self.assertEqual(p.stdout.splitlines()[1], "settings:     %s/config.ini (not a regular "
+                         "file: every setting is empty)" % work)
+        self.assertEqual(p.stderr, "VEVUDE relay: ./config.ini is not a regular file: read as "
+                         "missing\n")
+
     def test_help_version_and_wrong_options(self):
         cases = [
             # arguments, exit status, start of stdout, stderr

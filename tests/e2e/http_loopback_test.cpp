@@ -188,6 +188,17 @@ TEST_F(HTTPLoopbackTest, HeadersJoinAndCookiesStandApart) {
   EXPECT_EQ(resp->GetHeaderValue("X-Missing"), "");
 }
 
+TEST_F(HTTPLoopbackTest, HeaderLinesEndedByLFAloneAreReadAsLines) {
+  Client->SetHandleRedirects(false);
+  auto resp = Run("GET", Http("/bare-lf"));
+  EXPECT_EQ(resp->StatusCode(), 302);
+  EXPECT_EQ(resp->GetMimeType(), "text/xml");
+  EXPECT_EQ(resp->GetHeaderValue("X-Two"), "2");
+  EXPECT_EQ(resp->GetHeaderValue("Location"), "/echo");
+  EXPECT_EQ(resp->GetContentLength(), 2);
+  EXPECT_EQ(resp->Cookies(), std::vector<std::string>{"c=1"});
+}
+
 TEST_F(HTTPLoopbackTest, PreemptiveBasicOnTheFirstPost) {
   Client->SetPreemptiveAuthentication(true);
   Client->CredentialsStorage().AddCredential(

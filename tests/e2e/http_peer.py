@@ -193,6 +193,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except OSError:
                 self.close_connection = True
             return
+        if path == "/bare-lf":  # header lines ended by LF alone, which clients accept
+            self.wfile.write(b"HTTP/1.1 302 Found\nContent-Type: text/xml\nX-Two: 2\n"
+                             b"Set-Cookie: c=1\nLocation: /echo\nContent-Length: 2\n\nok")
+            self.close_connection = True
+            return
         if path == "/huge":
             self.send_response(200)
             self.send_header("Content-Length", str(300 << 20))

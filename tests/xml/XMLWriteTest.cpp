@@ -81,6 +81,7 @@ TEST(XMLWrite, ForbiddenCharactersBecomeReplacementCharacters) {
        "a" + R + "b", "a" + R + "b"},
       {"every forbidden control", "\x02\x08\x0B\x0C\x1F", R + R + R + R + R, R + R + R + R + R},
       {"allowed controls", "\t\n\r", "\t\n&#13;", "&#9;&#10;&#13;"},
+      {"NUL, and what follows it", std::string("a\0b", 3), "a" + R + "b", "a" + R + "b"},
       {"U+FFFE and U+FFFF", "\xEF\xBF\xBE\xEF\xBF\xBF", R + R, R + R},
       {"lone lead byte", "x\xC3", "x" + R, "x" + R},
       {"stray continuation bytes", "\x80\xBFy", R + R + "y", R + R + "y"},
