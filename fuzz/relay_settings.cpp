@@ -15,7 +15,7 @@ using namespace vv;
 namespace {
 
 void Check(const std::string &value) {
-  if (Utf16Length(value) > MaxIniValueLength) __builtin_trap();
+  if (Utf16Length(value) > kMaxIniValueLength) __builtin_trap();
 }
 
 } // namespace

@@ -198,7 +198,7 @@ std::string FailureText(const std::exception &E, std::string_view address, std::
   std::string cls = noMemory ? "EOutOfMemory" : ErrorClassName(E);
   std::string msg = noMemory ? "Out of memory" : ErrorMessage(E);
   // The password goes before the cut: a cut form would no longer match.
-  msg = CutUtf8(MaskPassword(msg, user, password), MaxFailureMessage);
+  msg = CutUtf8(MaskPassword(msg, user, password), kMaxFailureMessage);
   std::string line = cls + ": " + msg;
   if (!address.empty()) line += " (upstream " + std::string(address) + ")";
   return HideSecrets(line, user, password);
@@ -220,9 +220,9 @@ void WriteFailureLine(const std::exception &E, std::string_view address, std::st
 
 void WriteRelayNote(std::string_view note) noexcept {
   // One write, so that lines of concurrent requests do not interleave.
-  char line[512];
+  char line[kMaxRelayNote + 112]; // room for the prefix and the line break
   int n = std::snprintf(line, sizeof line, "%.*s%.*s\n", int(LinePrefix.size()), LinePrefix.data(),
-                        int(std::min<size_t>(note.size(), 400)), note.data());
+                        int(std::min(note.size(), kMaxRelayNote)), note.data());
   if (n > 0) WriteRaw(std::string_view(line, std::min<size_t>(size_t(n), sizeof line - 1)));
 }
 

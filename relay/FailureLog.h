@@ -8,12 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "relay/RelayLimits.h"
+
 namespace vv {
 
-// ---- limits ----
-// Bytes of a message kept in the line (after masking); an upstream fault
-// may repeat megabytes.
-inline constexpr size_t MaxFailureMessage = 4096;
 // What stands for the password.
 inline constexpr std::string_view PasswordMask = "********";
 
@@ -29,7 +27,7 @@ std::string MaskPassword(std::string_view text, std::string_view user, std::stri
 std::string HideSecrets(std::string_view text, std::string_view user, std::string_view password);
 
 // "<class>: <message>[ (upstream <address>)]" with the secrets hidden as by
-// HideSecrets and the message cut to MaxFailureMessage bytes.
+// HideSecrets and the message cut to kMaxFailureMessage bytes.
 std::string FailureText(const std::exception &E, std::string_view address, std::string_view user,
                         std::string_view password);
 

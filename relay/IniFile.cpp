@@ -69,7 +69,7 @@ std::string_view Unquote(std::string_view v) {
 TMemIniFile::TMemIniFile(const std::string &FileName) {
   std::string bytes;
   bool truncated = false;
-  FState = ReadSettingsFile(FileName, MaxIniFileSize, bytes, truncated);
+  FState = ReadSettingsFile(FileName, kMaxIniFileSize, bytes, truncated);
   if (FState == TSettingsFileState::Read) Parse(bytes);
 }
 
@@ -113,8 +113,8 @@ std::string TMemIniFile::ReadString(std::string_view Section, std::string_view I
                                     std::string_view Default) const {
   for (const TEntry &e : FEntries)
     if (SameText(Text(e.Key), Ident) && SameText(Text(e.Section), Section))
-      return Utf16Left(Text(e.Value), MaxIniValueLength);
-  return Utf16Left(Default, MaxIniValueLength);
+      return Utf16Left(Text(e.Value), kMaxIniValueLength);
+  return Utf16Left(Default, kMaxIniValueLength);
 }
 
 int32_t TMemIniFile::ReadInteger(std::string_view Section, std::string_view Ident,

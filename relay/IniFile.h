@@ -4,7 +4,7 @@
 // value. Section and key names match without regard to letter case; the
 // value is the text after the first "=" without surrounding blanks, and a
 // value enclosed in a pair of single or double quotes loses them. The first
-// matching key counts. Values are cut to MaxIniValueLength UTF-16 units. A
+// matching key counts. Values are cut to kMaxIniValueLength UTF-16 units. A
 // missing file, section or key yields the default; so does a file that is
 // not a regular file (a FIFO, a directory, a device), which is never read.
 // Files are never written.
@@ -16,22 +16,16 @@
 #include <string_view>
 #include <vector>
 
+#include "relay/RelayLimits.h"
 #include "rtl/SettingsFile.h"
 
 namespace vv {
-
-// ---- limits ----
-// Longest value returned, in UTF-16 code units (the platform's 2048-unit
-// buffer less its terminator).
-inline constexpr size_t MaxIniValueLength = 2047;
-// A settings file is read no further than this.
-inline constexpr size_t MaxIniFileSize = 1024 * 1024;
 
 // The settings of one file, read and parsed once: a relay call reads its
 // file through one of these, so an edit takes effect with the next call.
 class TMemIniFile {
 public:
-  // Reads the file now (at most MaxIniFileSize bytes of it).
+  // Reads the file now (at most kMaxIniFileSize bytes of it).
   explicit TMemIniFile(const std::string &FileName);
   // Parses file contents already in memory (byte-order mark included).
   static TMemIniFile FromText(std::string_view Bytes);

@@ -33,7 +33,7 @@ std::string SettingsFile() {
   // Never opened for reading unless it is a regular file (a FIFO would block).
   std::string bytes;
   bool truncated = false;
-  switch (ReadSettingsFile(ConfigFileName, MaxIniFileSize, bytes, truncated)) {
+  switch (ReadSettingsFile(ConfigFileName, kMaxIniFileSize, bytes, truncated)) {
   case TSettingsFileState::Read:
     return path;
   case TSettingsFileState::NotRegular:

@@ -106,7 +106,7 @@ TEST(FailureLog, OneBoundedLineWithoutUserInformation) {
   EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
   EXPECT_EQ(line.find('\x1b'), std::string::npos);
   EXPECT_NE(line.find("first  second [31m xxx"), std::string::npos) << line.substr(0, 80);
-  EXPECT_LT(line.size(), MaxFailureMessage + 100);
+  EXPECT_LT(line.size(), kMaxFailureMessage + 100);
   EXPECT_NE(line.find("(upstream http://***@h:1/svc)"), std::string::npos) << line;
 }
 

@@ -179,7 +179,7 @@ TEST_F(IniFile, ByteOrderMarks) {
 TEST_F(IniFile, OversizedFileIsReadOnlyUpToTheLimit) {
   std::string text = "[S]\nfirst=yes\n";
   std::string filler = "; " + std::string(1000, 'x') + "\n";
-  while (text.size() < MaxIniFileSize) text += filler;
+  while (text.size() < kMaxIniFileSize) text += filler;
   text += "last=no\n";
   Write(text);
   EXPECT_EQ(Read("S", "first"), "yes");
