@@ -1,6 +1,7 @@
 #include "relay/uDRUXImpl.h"
 
 #include <cstdio>
+#include <mutex>
 
 #include "relay/FailureLog.h"
 #include "relay/IniFile.h"
@@ -123,10 +124,8 @@ ArrayOfFlightOp TDRUX::CallUpstream(const std::string &Airport) {
 }
 
 void InitDRUXImplUnit() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InvRegistry().RegisterInvokableClass(TDRUX::StaticClassInfo());
+  static std::once_flag once;
+  std::call_once(once, [] { InvRegistry().RegisterInvokableClass(TDRUX::StaticClassInfo()); });
 }
 
 } // namespace vv

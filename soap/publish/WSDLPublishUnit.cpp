@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <mutex>
 
 #include "soap/publish/PublishConsts.h"
 #include "soap/publish/WSDLPublish.h"
@@ -38,16 +39,16 @@ TPublishProcessValues PublishValuesFor(std::string_view exePath) {
 }
 
 void InitWSDLPublishUnit() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  TInvokableClassRegistry &reg = InvRegistry();
-  reg.RegisterInterface(IWSDLPublish::StaticTypeInfo(), SSoapTypesNameSpace, "", SWSDLPublishDoc,
-                        "");
-  reg.RegisterDefaultSOAPAction(IWSDLPublish::StaticTypeInfo(),
-                                std::string(SSoapTypesNameSpace) + "-IWSDLPublish");
-  reg.RegisterInvokableClass(TWSDLPublish::StaticClassInfo());
-  GValues = PublishValuesFor(OwnExecutablePath());
+  static std::once_flag once;
+  std::call_once(once, [] {
+    TInvokableClassRegistry &reg = InvRegistry();
+    reg.RegisterInterface(IWSDLPublish::StaticTypeInfo(), SSoapTypesNameSpace, "", SWSDLPublishDoc,
+                          "");
+    reg.RegisterDefaultSOAPAction(IWSDLPublish::StaticTypeInfo(),
+                                  std::string(SSoapTypesNameSpace) + "-IWSDLPublish");
+    reg.RegisterInvokableClass(TWSDLPublish::StaticClassInfo());
+    GValues = PublishValuesFor(OwnExecutablePath());
+  });
 }
 
 const TPublishProcessValues &PublishProcessValues() { return GValues; }
