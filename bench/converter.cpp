@@ -74,7 +74,7 @@ const TSetup &Setup() {
 
 IPtr<ISoapConvert> NewConverter(bool document) {
   IPtr<ISoapConvert> c(static_cast<ISoapConvert *>(new TSoapConverter()));
-  if (document) c->SetOptions(TSOAPConvertOptions(DefaultSOAPConvertOptions).Include(soDocument));
+  if (document) c->SetOptions(TSOAPConvertOptions(kDefaultSOAPConvertOptions).Include(soDocument));
   return c;
 }
 

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const TContract &c = Contract();
   const TIntfMethEntry &meth = c.MD.MDA[size_t(c.Meth)];
   IPtr<ISoapConvert> conv(static_cast<ISoapConvert *>(new TSoapConverter()));
-  conv->SetOptions(TSOAPConvertOptions(DefaultSOAPConvertOptions).Include(soDocument));
+  conv->SetOptions(TSOAPConvertOptions(kDefaultSOAPConvertOptions).Include(soDocument));
   TInvContext call;
   SetCurrentDataContext(&call);
   TInvContext ctx;

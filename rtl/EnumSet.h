@@ -1,5 +1,7 @@
-// A set of members of a small enumeration (at most 64 members), kept as
-// bits: option sets such as protocols or redirect rules.
+// A set of members of a small enumeration, kept as bits: option sets such as
+// protocols, redirect rules or converter options. A set holds members 0 to
+// Width - 1 (at most 64); a member beyond is never recorded, and including
+// or excluding it changes nothing.
 #pragma once
 
 #include <cstdint>
@@ -7,22 +9,32 @@
 
 namespace vv {
 
-template <typename E> class TEnumSet {
+template <typename E, unsigned Width = 64> class TEnumSet {
+  static_assert(Width > 0 && Width <= 64);
+
 public:
   constexpr TEnumSet() = default;
   constexpr TEnumSet(std::initializer_list<E> items) {
     for (E e : items) Include(e);
   }
   constexpr bool Contains(E e) const { return (FBits & Bit(e)) != 0; }
-  constexpr void Include(E e) { FBits |= Bit(e); }
-  constexpr void Exclude(E e) { FBits &= ~Bit(e); }
+  constexpr TEnumSet &Include(E e) {
+    FBits |= Bit(e);
+    return *this;
+  }
+  constexpr TEnumSet &Exclude(E e) {
+    FBits &= ~Bit(e);
+    return *this;
+  }
   constexpr bool Empty() const { return FBits == 0; }
   constexpr void Clear() { FBits = 0; }
   constexpr uint64_t Bits() const { return FBits; }
   constexpr bool operator==(const TEnumSet &) const = default;
 
 private:
-  static constexpr uint64_t Bit(E e) { return uint64_t(1) << unsigned(e); }
+  static constexpr uint64_t Bit(E e) {
+    return unsigned(e) < Width ? uint64_t(1) << unsigned(e) : 0;
+  }
   uint64_t FBits = 0;
 };
 

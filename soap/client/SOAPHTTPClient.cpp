@@ -15,7 +15,7 @@ THTTPRIO::THTTPRIO(TComponent *owner)
     : TRIO(owner), FDefaultConverter(new TSoapConverter(this)),
       FDefaultWebNode(new THTTPReqResp(this)) {
   FDefaultConverter->SetName("Converter1");
-  FDefaultConverter->SetOptions(DefaultSOAPConvertOptions);
+  FDefaultConverter->SetOptions(kDefaultSOAPConvertOptions);
   FDefaultWebNode->SetName("HTTPWebNode1");
   SetConverter(FDefaultConverter);
   SetHTTPWebNode(FDefaultWebNode);

@@ -6,6 +6,7 @@
 #include "rtl/Exception.h"
 #include "rtl/StrUtils.h"
 #include "soap/server/SOAPConst.h"
+#include "soap/server/ServerLimits.h"
 #include "web/WebDispatcher.h"
 #include "web/WebRequest.h"
 #include "web/WebResponse.h"
@@ -37,7 +38,7 @@ bool DispatcherOptions(IHTTPSoapDispatch *dispatcher, TSOAPConvertOptions &optio
 void CopyBody(TWebRequest &request, TStream &to) {
   const std::string &body = request.RawContent();
   for (size_t done = 0; done < body.size();) {
-    size_t n = std::min(body.size() - done, size_t(kSoapBodyCopyChunk));
+    size_t n = std::min(body.size() - done, size_t(kMaxBodyCopyChunk));
     to.WriteBuffer(body.data() + done, int64_t(n));
     done += n;
   }

@@ -19,10 +19,6 @@ namespace vv {
 class TWebRequest;
 class TWebResponse;
 
-// The request body is copied into the invoker's stream in pieces of at most
-// this many bytes.
-constexpr int64_t kSoapBodyCopyChunk = 1048576;
-
 // Holds the IHTTPSoapDispatch that requests go to, published as Dispatcher.
 // The reference is cleared when the invoker behind it is destroyed.
 class THTTPSoapDispatchNode : public TComponent {

@@ -4,6 +4,7 @@
 
 #include "rtl/StrUtils.h"
 #include "soap/server/InvokableClass.h"
+#include "soap/server/ServerLimits.h"
 
 namespace vv {
 
@@ -12,7 +13,6 @@ namespace {
 using TLock = std::lock_guard<std::recursive_mutex>;
 
 constexpr std::string_view OperationNameMacro = "%operationName%";
-constexpr const char *DefaultReturnParamNames = "Result;Return";
 
 // The interfaces a class declares, or its parent's when it declares none.
 const std::vector<TImplementedIntf> *OwnOrParentInterfaces(TClass cls) {
@@ -335,7 +335,7 @@ std::string TInvokableClassRegistry::GetReturnParamNames(const TTypeInfo *IntfIn
   TLock lock(FLock);
   const InterfaceMapItem *E = FindIntf(IntfInfo);
   if (E && E->InvokeOptions.Contains(ioHasReturnParamNames)) return E->ReturnParamNames;
-  return DefaultReturnParamNames;
+  return kDefaultReturnParamNames;
 }
 
 bool TInvokableClassRegistry::GetUDDIInfo(const TGUID &AGUID, std::string &Operator,

@@ -9,12 +9,12 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "rtl/EnumSet.h"
 #include "rtl/Interface.h"
 #include "rtl/TypeInfo.h"
 #include "soap/server/IntfMetaData.h"
@@ -22,45 +22,24 @@
 
 namespace vv {
 
-// Bit n of a TIntfInvokeOptions set is member n.
+// How an interface is called. Bit n of a TIntfInvokeOptions set is member n.
+// The registry sets the ioHas... members itself when the matching value is
+// registered.
 enum TIntfInvokeOption : uint8_t {
-  ioDefault,
+  ioDefault,  // no option: the first member carries no meaning
   ioDocument, // document style
   ioLiteral,  // literal parameters
   ioHasDefaultSOAPAction,
   ioHasReturnParamNames,
   ioHasNamespace,
-  ioIsAppServerSOAP,
-  ioHasUDDIInfo,
+  ioIsAppServerSOAP, // accepted and ignored
+  ioHasUDDIInfo,     // GetUDDIInfo answers only with it; nothing registers it here
   ioHasAllSOAPActions,
-  ioSOAP12,
+  ioSOAP12, // SOAP 1.2 messages on the client side
 };
 
 // A 16-bit set: members beyond bit 15 are not recorded.
-class TIntfInvokeOptions {
-public:
-  constexpr TIntfInvokeOptions() = default;
-  constexpr TIntfInvokeOptions(std::initializer_list<TIntfInvokeOption> members) {
-    for (TIntfInvokeOption m : members) Include(m);
-  }
-  constexpr uint16_t Bits() const { return FBits; }
-  constexpr bool Empty() const { return FBits == 0; }
-  constexpr bool Contains(TIntfInvokeOption m) const { return m < 16 && ((FBits >> m) & 1u); }
-  constexpr TIntfInvokeOptions &Include(TIntfInvokeOption m) {
-    if (m < 16) FBits = uint16_t(FBits | (1u << m));
-    return *this;
-  }
-  constexpr TIntfInvokeOptions &Exclude(TIntfInvokeOption m) {
-    if (m < 16) FBits = uint16_t(FBits & ~(1u << m));
-    return *this;
-  }
-  friend constexpr bool operator==(TIntfInvokeOptions a, TIntfInvokeOptions b) {
-    return a.FBits == b.FBits;
-  }
-
-private:
-  uint16_t FBits = 0;
-};
+using TIntfInvokeOptions = TEnumSet<TIntfInvokeOption, 16>;
 
 // Makes a new implementation object (reference count 0).
 using TCreateInstanceProc = std::function<TObject *()>;

@@ -6,8 +6,8 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 
+#include "rtl/EnumSet.h"
 #include "rtl/Object.h"
 
 namespace vv {
@@ -15,38 +15,23 @@ namespace vv {
 class TArena;
 class TDataContext;
 
-// Bit n of a TSerializationOptions set is member n.
+// How a registered type is written. Bit n of a TSerializationOptions set is
+// member n; members marked "accepted and ignored" are read nowhere (no type
+// of this framework needs them) and keep their bits for the later members.
 enum TSerializationOption : uint8_t {
+  // Accepted and ignored.
   xoHolderClass,
+  // Accepted and ignored: properties are always written as elements.
   xoAttributeOnLastMember,
-  xoInlineArrays, // arrays of this type are written as repeated elements, not wrapped
+  // Arrays of this type are written as repeated elements, not wrapped.
+  xoInlineArrays,
+  // Accepted and ignored: literal parameters follow the interface's options.
   xoLiteralParam,
+  // Objects of this type are never written as multi-reference elements.
   xoSimpleTypeWrapper,
 };
 
-class TSerializationOptions {
-public:
-  constexpr TSerializationOptions() = default;
-  constexpr TSerializationOptions(std::initializer_list<TSerializationOption> members) {
-    for (TSerializationOption m : members) Include(m);
-  }
-  constexpr uint32_t Bits() const { return FBits; }
-  constexpr bool Contains(TSerializationOption m) const { return (FBits >> m) & 1u; }
-  constexpr TSerializationOptions &Include(TSerializationOption m) {
-    FBits |= 1u << m;
-    return *this;
-  }
-  constexpr TSerializationOptions &Exclude(TSerializationOption m) {
-    FBits &= ~(1u << m);
-    return *this;
-  }
-  friend constexpr bool operator==(TSerializationOptions a, TSerializationOptions b) {
-    return a.FBits == b.FBits;
-  }
-
-private:
-  uint32_t FBits = 0;
-};
+using TSerializationOptions = TEnumSet<TSerializationOption>;
 
 class TRemotable : public TObject {
   VV_CLASS(TRemotable)

@@ -9,6 +9,9 @@ inline constexpr const char *SSoapEncodingNameSpace = "http://schemas.xmlsoap.or
 inline constexpr const char *SSoap12EncodingNameSpace = "http://www.w3.org/2003/05/soap-encoding";
 inline constexpr const char *SXMLSchemaNameSpace = "http://www.w3.org/2001/XMLSchema";
 inline constexpr const char *SXMLSchemaInstNameSpace = "http://www.w3.org/2001/XMLSchema-instance";
+// Older schema namespaces, whose types are the same as those of the 2001 one.
+inline constexpr const char *SXMLSchemaNS1999 = "http://www.w3.org/1999/XMLSchema";
+inline constexpr const char *SXMLSchemaNS2000 = "http://www.w3.org/2000/10/XMLSchema";
 // Older schema-instance namespaces, tried for a missing "type" with soTryAllSchema.
 inline constexpr const char *SXMLSchemaInstNameSpace1999 =
     "http://www.w3.org/1999/XMLSchema-instance";

@@ -1,64 +1,67 @@
 // The options that shape how the message converter writes and reads SOAP.
+// A new converter has kDefaultSOAPConvertOptions (soap/server/ServerLimits.h).
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
+
+#include "rtl/EnumSet.h"
 
 namespace vv {
 
 // Bit n of a TSOAPConvertOptions set is member n of this enumeration.
+//
+// Members marked "accepted and ignored" are read nowhere: this framework
+// never sends or receives what they would shape. They keep their names and
+// bits so that code written for the full option set builds and behaves as
+// before, and so that every later member keeps its bit.
 enum TSOAPConvertOption : uint8_t {
-  soSendUntyped,        // no "xsi:type" attributes and no "arrayType"
-  soSendMultiRefObj,    // objects written once, as separate elements referenced by "href"
-  soSendMultiRefArray,  // arrays written as multi-reference elements too
-  soTryAllSchema,       // a missing "type" is also looked for in the older schema namespaces
-  soRootRefNodesToBody, // multi-reference elements (and their declarations) go into the Body
-  soDocument,           // document style: qualified elements, no types, no href table
+  // rpc style: no "xsi:type" attributes and no "arrayType".
+  soSendUntyped,
+  // rpc style: objects written once, as separate elements referenced by
+  // "href" (not while a header object is written).
+  soSendMultiRefObj,
+  // Accepted and ignored: arrays are always written in place.
+  soSendMultiRefArray,
+  // A missing "type" is also looked for in the older schema namespaces.
+  soTryAllSchema,
+  // Multi-reference elements (and their declarations) go into the Body
+  // rather than into the method element.
+  soRootRefNodesToBody,
+  // Document style: qualified elements, no types, no href table.
+  soDocument,
+  // Read by the SOAP endpoint: a fault is answered with status 200, not 500.
   soReturnSuccessForFault,
+  // Read by the SOAP endpoint: its "Content-Type" names the charset
+  // ("text/xml; charset=utf-8" instead of "text/xml").
   soUTF8InHeader,
-  soDontSendEmptyNodes, // empty property elements and empty arrays are left out
+  // Empty property elements and empty arrays are left out.
+  soDontSendEmptyNodes,
+  // Accepted and ignored: no MIME response is ever received, so none is
+  // cached. Set by default, as callers that test for it expect.
   soCacheMimeResponse,
+  // Accepted and ignored: the remote-interface object clears the headers it
+  // sent after every call.
   soDontClearOutBoundHeaders,
+  // Accepted and ignored: faults are always written in the one fixed form.
   soCustomFaultAtDetailsNode,
-  soLiteralParams, // literal parameters: like soDocument for values
+  // Literal parameters: like soDocument for values.
+  soLiteralParams,
+  // Accepted and ignored: messages are always written in UTF-8. Set by
+  // default, as callers that test for it expect.
   soUTF8EncodeXML,
-  soXXXXHdr, // set by the converter itself while it writes a header object
+  // Set by the converter itself while it writes a header object: header
+  // objects are never multi-referenced.
+  soXXXXHdr,
+  // Accepted and ignored: whether elements are qualified follows soDocument
+  // alone.
   soFormElementUnqualifed,
-  soSOAP12, // SOAP 1.2 namespaces and the "ref"/"id" attributes of its encoding
+  // SOAP 1.2 namespaces and the "ref"/"id" attributes of its encoding.
+  soSOAP12,
+  // Accepted and ignored: whether "arrayType" is written follows
+  // soSendUntyped alone.
   soDontSendVarArrayType,
 };
 
-class TSOAPConvertOptions {
-public:
-  constexpr TSOAPConvertOptions() = default;
-  constexpr TSOAPConvertOptions(std::initializer_list<TSOAPConvertOption> members) {
-    for (TSOAPConvertOption m : members) Include(m);
-  }
-  static constexpr TSOAPConvertOptions FromBits(uint32_t bits) {
-    TSOAPConvertOptions o;
-    o.FBits = bits;
-    return o;
-  }
-  constexpr uint32_t Bits() const { return FBits; }
-  constexpr bool Contains(TSOAPConvertOption m) const { return (FBits >> m) & 1u; }
-  constexpr TSOAPConvertOptions &Include(TSOAPConvertOption m) {
-    FBits |= 1u << m;
-    return *this;
-  }
-  constexpr TSOAPConvertOptions &Exclude(TSOAPConvertOption m) {
-    FBits &= ~(1u << m);
-    return *this;
-  }
-  friend constexpr bool operator==(TSOAPConvertOptions a, TSOAPConvertOptions b) {
-    return a.FBits == b.FBits;
-  }
-
-private:
-  uint32_t FBits = 0;
-};
-
-// The options of a new converter (bits 0x221A).
-inline constexpr TSOAPConvertOptions DefaultSOAPConvertOptions = {
-    soSendMultiRefObj, soTryAllSchema, soRootRefNodesToBody, soCacheMimeResponse, soUTF8EncodeXML};
+using TSOAPConvertOptions = TEnumSet<TSOAPConvertOption>;
 
 } // namespace vv

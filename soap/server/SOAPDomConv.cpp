@@ -18,10 +18,6 @@ namespace vv {
 
 namespace {
 
-// A record's children are matched to its properties in a buffer on the
-// stack when it has this many properties or fewer.
-constexpr size_t kInlineProps = 16;
-
 // A constructed value slot of a given type, destroyed on scope exit.
 class TTempSlot {
 public:
@@ -41,7 +37,7 @@ public:
 private:
   const TTypeInfo *FInfo;
   void *FP;
-  alignas(std::max_align_t) unsigned char FLocal[64];
+  alignas(std::max_align_t) unsigned char FLocal[kMaxInlineSlotSize];
   std::unique_ptr<std::max_align_t[]> FHeap;
 };
 
@@ -495,8 +491,8 @@ TObject *TSOAPDomConv::ReadObject(TClass cls, TXMLCursor RootNode, TXMLCursor no
   // One pass over the children: each takes the property of its exact local
   // name unless an earlier child already did (the first of duplicates wins).
   const TPropNames &props = PropsOf(use);
-  TXMLCursor found[kInlineProps];
-  std::vector<TXMLCursor> more(props.List.size() > kInlineProps ? props.List.size() : 0);
+  TXMLCursor found[kMaxInlineProps];
+  std::vector<TXMLCursor> more(props.List.size() > kMaxInlineProps ? props.List.size() : 0);
   TXMLCursor *slot = more.empty() ? found : more.data();
   size_t next = 0; // children usually come in property order
   for (TXMLCursor c = node.FirstChildElement(); c; c = c.NextSiblingElement()) {

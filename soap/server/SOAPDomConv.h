@@ -20,6 +20,7 @@
 #include "rtl/TypeInfo.h"
 #include "soap/server/SOAPConvertOptions.h"
 #include "soap/server/SOAPDOMProcessor.h"
+#include "soap/server/ServerLimits.h"
 #include "xml/XMLReader.h"
 #include "xml/XMLStreamWriter.h"
 
@@ -29,9 +30,6 @@ class TDataContext;
 class TRemotable;
 
 VV_EXCEPTION(ESOAPDomConvertError, Exception);
-
-// Bounds that keep a hostile message from exhausting the stack.
-inline constexpr int kMaxValueNesting = 64; // nested arrays and objects read or written
 
 // The identifiers of the objects one message writes, by object. Records of
 // one call context (every record of an answer) are found by their place in
@@ -101,7 +99,7 @@ protected:
 
   uint32_t FIDs = 1; // next multi-reference identifier
   TRefCache FRefCache;
-  TSOAPConvertOptions FOptions = DefaultSOAPConvertOptions;
+  TSOAPConvertOptions FOptions = kDefaultSOAPConvertOptions;
   std::unordered_set<const TObject *> ObjsWriting;
   TXMLStreamWriter *FWriter = nullptr; // the message being written
 

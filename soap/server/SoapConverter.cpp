@@ -89,11 +89,6 @@ int32_t TSoapConverter::QueryInterface(const TGUID &iid, void **obj) {
   return TSOAPDOMProcessor::QueryInterface(iid, obj);
 }
 
-void TSoapConverter::SetTempDir(const std::string &value) {
-  FTempDir = value;
-  if (FTempDir.empty() || FTempDir.back() != '\\') FTempDir += '\\';
-}
-
 // ---- shared parts --------------------------------------------------------------
 
 void TSoapConverter::CheckEncodingStyle(TXMLCursor Node) const {
@@ -327,7 +322,7 @@ void TSoapConverter::MakeResponse(const TIntfMetaData &IntfMD, int MethNum, TInv
   PlanMessage(plan, compose);
   // A large answer is made while it is sent; headers are this call's only.
   auto *content = dynamic_cast<TContentStream *>(&Response);
-  if (content && int64_t(plan.Size) >= kStreamedResponseSize &&
+  if (content && int64_t(plan.Size) >= kMinStreamedResponseSize &&
       (!Headers || Headers->Count() == 0) && content->Position() == content->Size()) {
     int64_t size = int64_t(plan.Size);
     content->AppendProduced(size, std::make_unique<TResponseProducer>(FOptions, FEncoding,

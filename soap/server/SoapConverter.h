@@ -25,10 +25,6 @@
 
 namespace vv {
 
-// An answer at least this large is written while it is sent, not before,
-// when the stream it goes to allows it: below, the copy in memory is cheap.
-inline constexpr int64_t kStreamedResponseSize = 256 * 1024;
-
 struct TIntfMetaData;
 struct TIntfMethEntry;
 class TInvContext;
@@ -47,8 +43,6 @@ struct ISoapConvert : virtual IInterface {
   virtual void SetOptions(TSOAPConvertOptions value) = 0;
   virtual const TSOAPAttachments &GetAttachments() = 0;
   virtual void SetAttachments(const TSOAPAttachments &value) = 0;
-  virtual std::string GetTempDir() = 0;
-  virtual void SetTempDir(const std::string &value) = 0;
   virtual std::string GetEncoding() = 0;
   virtual void SetEncoding(const std::string &value) = 0;
 
@@ -97,8 +91,6 @@ class TSoapConverter : public TSOAPDomConv, public ISoapConvert {
   void SetOptions(TSOAPConvertOptions value) override { FOptions = value; }
   const TSOAPAttachments &GetAttachments() override { return FAttachments; }
   void SetAttachments(const TSOAPAttachments &value) override { FAttachments = value; }
-  std::string GetTempDir() override { return FTempDir; }
-  void SetTempDir(const std::string &value) override;
   std::string GetEncoding() override { return FEncoding; }
   void SetEncoding(const std::string &value) override { FEncoding = value; }
 
@@ -152,7 +144,6 @@ private:
   // The declaration, the Envelope with its headers and the Body, now current.
   THandle StartMessage(THeaderList *Headers);
 
-  std::string FTempDir;
   std::string FEncoding; // empty: no document carries an encoding declaration
   TSOAPAttachments FAttachments;
 };

@@ -147,7 +147,7 @@ void TSoapInvoker::Invoke(TClass AClass, const TTypeInfo *IntfInfo, const std::s
     // untouched by this call, writes the fault.
     FHeadersIn.Clear();
     auto *fresh = new TSoapConverter(nullptr);
-    fresh->SetOptions(DefaultSOAPConvertOptions);
+    fresh->SetOptions(kDefaultSOAPConvertOptions);
     FConverter = IPtr<ISoapConvert>(fresh);
     WriteFault(*FConverter.Get(), e, Response, start);
   }

@@ -82,7 +82,8 @@ protected:
 
 private:
   friend class THTTPSoapDispatchNode;
-  // Steps 8 to 12 of a call: instance, call, response.
+  // The second half of a call, once the request is read: a fresh
+  // implementation object, the call, the response.
   void CallAndRespond(TClass AClass, const TIntfMetaData &IntfMD, int MethNum, TInvContext &Context,
                       TStream &Request, TStream &Response, TWebServiceBindingType &BindingType,
                       const std::string &MethName);

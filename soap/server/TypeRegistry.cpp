@@ -33,11 +33,6 @@ bool EquivalentNames(std::string_view a, std::string_view b) {
   return false;
 }
 
-bool IsXMLSchemaNS(std::string_view uri) {
-  return uri == SXMLSchemaNameSpace || uri == "http://www.w3.org/2000/10/XMLSchema" ||
-         uri == "http://www.w3.org/1999/XMLSchema";
-}
-
 // Other names under which a schema type may arrive.
 constexpr std::array<std::array<const char *, 2>, 1> SchemaNameAliases = {{
     {"base64Binary", "base64"},
@@ -50,6 +45,10 @@ bool UnitScoped(const TTypeInfo *Info) {
 }
 
 } // namespace
+
+bool IsXMLSchemaNamespace(std::string_view uri) {
+  return uri == SXMLSchemaNameSpace || uri == SXMLSchemaNS2000 || uri == SXMLSchemaNS1999;
+}
 
 void TRemotableTypeRegistry::RegisterBuiltIns() {
   const char *xs = SXMLSchemaNameSpace;
@@ -222,7 +221,7 @@ const TTypeInfo *TRemotableTypeRegistry::XSDToTypeInfo(std::string_view URI,
   TLock lock(FLock);
   if (TClass cls = URIToClass(URI, TypeName)) return cls;
   if (const TTypeInfo *info = URIToInfo(URI, TypeName)) return info;
-  if (IsXMLSchemaNS(URI))
+  if (IsXMLSchemaNamespace(URI))
     for (const auto &pair : SchemaNameAliases)
       for (int i = 0; i < 2; ++i)
         if (TypeName == pair[i])

@@ -110,4 +110,7 @@ private:
   bool FAutoRegister = true;
 };
 
+// True for the 1999, 2000/10 and 2001 XML Schema namespaces.
+bool IsXMLSchemaNamespace(std::string_view uri);
+
 } // namespace vv

@@ -170,10 +170,10 @@ TEST_F(RIOTest, CastFixesInterfaceAndDerivesSettings) {
     std::string action;
   } cases[] = {
       {[](THTTPRIO *r) { return bool(Cast<ISampleRemote>(r)); },
-       TSOAPConvertOptions(DefaultSOAPConvertOptions).Include(soDocument), false,
+       TSOAPConvertOptions(kDefaultSOAPConvertOptions).Include(soDocument), false,
        std::string(SampleNS) + "Echo"},
       {[](THTTPRIO *r) { return bool(Cast<IOtherRemote>(r)); },
-       TSOAPConvertOptions(DefaultSOAPConvertOptions).Include(soLiteralParams).Include(soSOAP12),
+       TSOAPConvertOptions(kDefaultSOAPConvertOptions).Include(soLiteralParams).Include(soSOAP12),
        true, "urn:rio-other#"},
   };
   for (auto &c : cases) {

@@ -13,7 +13,7 @@ namespace {
 
 IPtr<ISoapConvert> ClientConverter() {
   IPtr<ISoapConvert> conv = NewConverter();
-  conv->SetOptions(TSOAPConvertOptions(DefaultSOAPConvertOptions).Include(soDocument));
+  conv->SetOptions(TSOAPConvertOptions(kDefaultSOAPConvertOptions).Include(soDocument));
   return conv;
 }
 

@@ -139,7 +139,7 @@ TEST(ConverterResponseStreamed, LargeAnswerIsMadeWhileSent) {
   IPtr<ISoapConvert> conv = NewConverter();
   TMemoryStream inMemory;
   conv->MakeResponse(md, m, ctx, inMemory, nullptr);
-  ASSERT_GE(inMemory.Size(), kStreamedResponseSize);
+  ASSERT_GE(inMemory.Size(), kMinStreamedResponseSize);
 
   TContentStream content;
   conv->MakeResponse(md, m, ctx, content, nullptr);

@@ -76,9 +76,9 @@ TExchange MakeExchange(std::vector<std::string> env, const std::string &body) {
 
 TEST(Dispatcher, HandsPathActionAndWholeBodyToTheInvoker) {
   // A body above one copy chunk, with bytes that are not text.
-  std::string big(kSoapBodyCopyChunk * 2 + 17, 'x');
+  std::string big(kMaxBodyCopyChunk * 2 + 17, 'x');
   big[0] = '\0';
-  big[kSoapBodyCopyChunk] = '\xff';
+  big[kMaxBodyCopyChunk] = '\xff';
   struct Case {
     std::vector<std::string> Env;
     std::string Body, Path, Action;

@@ -236,7 +236,7 @@ TEST_F(InvokerTest, AReadErrorReplacesTheConverterByAFreshDefaultOne) {
   EXPECT_EQ(Invoker.Converter(), own); // a good call keeps it
   Dispatch("/soap/ITestRecords", "", Envelope("<Foo/>"));
   ASSERT_NE(Invoker.Converter(), own);
-  EXPECT_EQ(Invoker.Converter()->GetOptions(), DefaultSOAPConvertOptions);
+  EXPECT_EQ(Invoker.Converter()->GetOptions(), kDefaultSOAPConvertOptions);
   // and the fresh converter serves the next call
   EXPECT_NE(Dispatch("/soap/ITestRecords", "", Call("three")).Response.find("GetRecordsResponse"),
             std::string::npos);
