@@ -7,6 +7,7 @@
 #include "rtl/StrUtils.h"
 #include "rtl/StringList.h"
 #include "soap/publish/PublishConsts.h"
+#include "soap/publish/PublishLimits.h"
 
 namespace vv {
 
@@ -16,7 +17,7 @@ namespace {
 // is never opened for reading, and noted on standard error).
 bool ReadSmallFile(const std::string &path, std::string &data) {
   bool truncated = false;
-  switch (ReadSettingsFile(path, size_t(MaxPortFileSize), data, truncated)) {
+  switch (ReadSettingsFile(path, size_t(kMaxPortFileSize), data, truncated)) {
   case TSettingsFileState::Missing:
     return false;
   case TSettingsFileState::NotRegular:
@@ -25,7 +26,7 @@ bool ReadSmallFile(const std::string &path, std::string &data) {
   case TSettingsFileState::Read:
     break;
   }
-  if (truncated) throw EReadError("Port file is larger than %d bytes", {int(MaxPortFileSize)});
+  if (truncated) throw EReadError("Port file is larger than %d bytes", {int(kMaxPortFileSize)});
   return true;
 }
 

@@ -18,7 +18,7 @@ struct TPortList {
 // Reads the entries of section `section` (compared without regard to case;
 // the first such section counts) from the file at `path` into `ports`.
 // Returns false, leaving `ports` empty, when the file is not there or has no
-// such section. A file larger than MaxPortFileSize raises EReadError.
+// such section. A file larger than kMaxPortFileSize raises EReadError.
 bool ReadPortSection(const std::string &path, std::string_view section, TPortList &ports);
 
 } // namespace vv

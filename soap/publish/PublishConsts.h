@@ -1,23 +1,19 @@
-// The fixed names and limits of the service-description publisher, in one
-// place: namespaces written into WSDL and WS-Inspection documents, the
-// placeholder target namespace, the port file's name, and size limits.
+// The fixed names of the service-description publisher, in one place:
+// namespaces written into WSDL and WS-Inspection documents, the placeholder
+// target namespace and the port file's name. Its limits are in
+// PublishLimits.h.
 #pragma once
-
-#include <cstdint>
 
 #include "soap/server/SOAPConst.h"
 
 namespace vv {
 
-// Namespaces of the description languages (the SOAP encoding and the 2001
-// XML Schema namespaces are the message layer's SSoapEncodingNameSpace and
-// SXMLSchemaNameSpace).
+// Namespaces of the description languages (the SOAP encoding and the XML
+// Schema namespaces are the message layer's, in soap/server/SOAPConst.h).
 inline constexpr const char *SWSDLNS = "http://schemas.xmlsoap.org/wsdl/";
 inline constexpr const char *SSOAPBindingNS = "http://schemas.xmlsoap.org/wsdl/soap/";
 inline constexpr const char *SMIMEBindingNS = "http://schemas.xmlsoap.org/wsdl/mime/";
 inline constexpr const char *SSOAPHTTPTransport = "http://schemas.xmlsoap.org/soap/http";
-inline constexpr const char *SXMLSchemaNS1999 = "http://www.w3.org/1999/XMLSchema";
-inline constexpr const char *SXMLSchemaNS2000 = "http://www.w3.org/2000/10/XMLSchema";
 inline constexpr const char *SWSILNS = "http://schemas.xmlsoap.org/ws/2001/10/inspection/";
 
 // The target namespace of a published WSDL when none was configured. It is
@@ -38,12 +34,5 @@ inline constexpr const char *SArrayTypePrefix = "n1";
 // The port file lies beside the program: its path without extension
 // followed by this suffix.
 inline constexpr const char *SPortFileSuffix = "_WSDLADMIN.INI";
-
-// Limits.
-// A port file larger than this is refused rather than read: it is meant to
-// hold a few port addresses, and a request must not make us read a huge file.
-inline constexpr int64_t MaxPortFileSize = 64 * 1024;
-// Generated namespace prefixes tried before giving up (ns1..nsN).
-inline constexpr int MaxGeneratedPrefixes = 10000;
 
 } // namespace vv

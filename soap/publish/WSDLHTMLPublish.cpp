@@ -57,12 +57,11 @@ std::string TWSDLHTMLPublish::GetTargetNamespace() const {
 }
 
 std::string TWSDLHTMLPublish::HTMLContentType() const {
-  return PublishOptions & PublishOptionBit(poUTF8ContentType) ? "text/html; charset=utf-8"
-                                                              : "text/html";
+  return PublishOptions.Contains(poUTF8ContentType) ? "text/html; charset=utf-8" : "text/html";
 }
 
 std::string TWSDLHTMLPublish::BaseAddress(TWebRequest *request) const {
-  const bool secure = PublishOptions & PublishOptionBit(poPublishLocationAsSecure);
+  const bool secure = PublishOptions.Contains(poPublishLocationAsSecure);
   std::string host = request->Host();
   int64_t port = request->ServerPort(); // -1 when the server did not say
   std::string base = secure ? "https://" : "http://";

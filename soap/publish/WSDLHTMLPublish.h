@@ -11,6 +11,7 @@
 #include <string>
 
 #include "rtl/Component.h"
+#include "rtl/EnumSet.h"
 #include "rtl/StringList.h"
 #include "soap/publish/WebServExp.h"
 #include "soap/server/InvokeRegistry.h"
@@ -20,9 +21,13 @@
 
 namespace vv {
 
-enum TSOAPPublishOption { poDefault, poPublishLocationAsSecure, poUTF8ContentType };
-using TSOAPPublishOptions = uint32_t; // bit n is member n
-constexpr TSOAPPublishOptions PublishOptionBit(TSOAPPublishOption o) { return 1u << unsigned(o); }
+// How the pages are published. Bit n of a TSOAPPublishOptions set is member n.
+enum TSOAPPublishOption {
+  poDefault,                 // no option: the first member carries no meaning
+  poPublishLocationAsSecure, // addresses in the pages use "https://" (default port 443)
+  poUTF8ContentType,         // the HTML pages' "Content-Type" names the charset
+};
+using TSOAPPublishOptions = TEnumSet<TSOAPPublishOption>;
 
 class TWSDLHTMLPublish : public TComponent, public IWebDispatch {
   VV_CLASS(TWSDLHTMLPublish)
@@ -53,7 +58,7 @@ class TWSDLHTMLPublish : public TComponent, public IWebDispatch {
   TWebDispatch &WebDispatch() { return *FWebDispatch; }
   bool AdminEnabled = false;
   std::string TargetNamespace;
-  TSOAPPublishOptions PublishOptions = 0;
+  TSOAPPublishOptions PublishOptions;
   TPublishEvents Events;
 
 private:

@@ -61,7 +61,7 @@ std::string TWSDLPublish::GetWSDLForPortType(const std::string &PortType) {
   TWebServExp exp;
   exp.TargetNamespace = FTargetNamespace;
   exp.BindingType = btSoap;
-  exp.WSDLElements = WSDLElementBit(weServiceIntf) | WSDLElementBit(weService);
+  exp.WSDLElements = {weServiceIntf, weService};
   exp.Events = Events;
   exp.GetWSDLForInterface(info, doc.Get(), PortNames, Locations);
   return doc->XML();
@@ -91,7 +91,7 @@ std::string TWSDLPublish::GetXSDForTypeSystem(const std::string &TypeSystem) {
   schema.DeclareNamespace("", TypeSystem);
   TWebServExp exp;
   exp.SetDefinition(schema);
-  for (const TTypeInfo *t : types) exp.GenerateXMLSchema(schema, t, nullptr, TypeSystem);
+  for (const TTypeInfo *t : types) exp.GenerateXMLSchema(schema, t, TypeSystem);
   return doc->XML();
 }
 

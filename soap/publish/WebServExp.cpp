@@ -3,6 +3,7 @@
 #include "rtl/Exception.h"
 #include "rtl/StrUtils.h"
 #include "soap/publish/PublishConsts.h"
+#include "soap/publish/PublishLimits.h"
 #include "soap/server/InvokeRegistry.h"
 
 namespace vv {
@@ -34,10 +35,6 @@ std::vector<TClass> DerivedRegisteredClasses(TClass cls) {
 
 } // namespace
 
-bool IsXMLSchemaNamespace(std::string_view uri) {
-  return uri == SXMLSchemaNS1999 || uri == SXMLSchemaNS2000 || uri == SXMLSchemaNameSpace;
-}
-
 void TWebServExp::GetWSDLForInterface(const TTypeInfo *intfTypeInfo, IXMLDocument *wsdlDoc,
                                       const std::vector<std::string> &portNames,
                                       const std::vector<std::string> &locations) {
@@ -53,7 +50,7 @@ void TWebServExp::GetWSDLForInterface(const TTypeInfo *intfTypeInfo, IXMLDocumen
   SchemaArray.clear();
   bHasComplexTypes = false;
   AddRootAttributes(intfTypeInfo, wsdlDoc);
-  if (WSDLElements & WSDLElementBit(weServiceIntf)) {
+  if (WSDLElements.Contains(weServiceIntf)) {
     if (Events.OnBeforePublishingTypes) Events.OnBeforePublishingTypes(intfTypeInfo);
     CollectTypes();
     WriteTypes();
@@ -61,7 +58,7 @@ void TWebServExp::GetWSDLForInterface(const TTypeInfo *intfTypeInfo, IXMLDocumen
     WritePortType(intfTypeInfo);
     WriteBinding(intfTypeInfo);
   }
-  if (WSDLElements & WSDLElementBit(weService)) WriteService(intfTypeInfo, portNames, locations);
+  if (WSDLElements.Contains(weService)) WriteService(intfTypeInfo, portNames, locations);
   if (Events.OnAfterPublishingWSDL) Events.OnAfterPublishingWSDL(wsdlDoc);
 }
 
@@ -122,7 +119,7 @@ void TWebServExp::WriteTypes() {
     schema.DeclareNamespace("", ns);
     // By index: generating a type may append the types it refers to.
     for (size_t i = 0; i < SchemaArray.size(); ++i)
-      GenerateXMLSchema(schema, SchemaArray[i].Info, nullptr, ns);
+      GenerateXMLSchema(schema, SchemaArray[i].Info, ns);
   }
 }
 
@@ -133,8 +130,7 @@ TSchemaInfo *TWebServExp::FindSchemaEntry(const TTypeInfo *t) {
 }
 
 void TWebServExp::GenerateXMLSchema(IXMLNode schemaDef, const TTypeInfo *typeInfo,
-                                    const TTypeInfo *parentInfo, std::string_view nameSpace) {
-  (void)parentInfo;
+                                    std::string_view nameSpace) {
   if (!typeInfo) return;
   TSchemaInfo *entry = FindSchemaEntry(typeInfo);
   if (!entry) {
@@ -174,9 +170,8 @@ void TWebServExp::WriteComplexType(IXMLNode schemaDef, TSchemaInfo &entry, std::
     el.SetAttribute("type", QualifiedXMLType(p.Type));
   }
   for (const TPropInfo &p : cls->Class->Props)
-    if (p.Type && IsDescribedKind(p.Type->Kind)) GenerateXMLSchema(schemaDef, p.Type, cls, ns);
-  for (TClass derived : DerivedRegisteredClasses(cls))
-    GenerateXMLSchema(schemaDef, derived, cls, ns);
+    if (p.Type && IsDescribedKind(p.Type->Kind)) GenerateXMLSchema(schemaDef, p.Type, ns);
+  for (TClass derived : DerivedRegisteredClasses(cls)) GenerateXMLSchema(schemaDef, derived, ns);
 }
 
 void TWebServExp::WriteArrayType(IXMLNode schemaDef, const TSchemaInfo &entry) {
@@ -219,7 +214,7 @@ std::string TWebServExp::PrefixFor(std::string_view uri) {
 }
 
 std::string TWebServExp::GenerateRootPrefix() {
-  for (int i = 0; i < MaxGeneratedPrefixes; ++i) {
+  for (int i = 0; i < kMaxGeneratedPrefixes; ++i) {
     std::string p = SGeneratedPrefixBase + IntToStr(++FPrefixCounter);
     if (Definition.FindNamespaceURI(p).empty()) return p;
   }

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rtl/EnumSet.h"
 #include "rtl/TypeInfo.h"
 #include "soap/server/IntfMetaData.h"
 #include "soap/server/WebServiceBindingType.h"
@@ -16,6 +17,9 @@
 
 namespace vv {
 
+// The parts of a WSDL document written. Bit n of a TWSDLElements set is
+// member n. Only weServiceIntf and weService are read: the other members are
+// accepted and ignored, the parts they name being written with weServiceIntf.
 enum TWSDLElement {
   weServiceIntf, // types, messages, port type and binding
   weServiceImpl,
@@ -28,8 +32,7 @@ enum TWSDLElement {
   weOperation,
   wePart
 };
-using TWSDLElements = uint32_t; // bit n is member n
-constexpr TWSDLElements WSDLElementBit(TWSDLElement e) { return 1u << unsigned(e); }
+using TWSDLElements = TEnumSet<TWSDLElement>;
 
 // Hooks around publishing; none is set by this program.
 // (PortType, var WSDL, var Handled): a handler may answer in place of the generator.
@@ -70,8 +73,7 @@ public:
   // Writes the definition of `typeInfo` into the schema element `schemaDef`
   // when the type belongs to `nameSpace` (any namespace when it is empty)
   // and was not written yet.
-  void GenerateXMLSchema(IXMLNode schemaDef, const TTypeInfo *typeInfo, const TTypeInfo *parentInfo,
-                         std::string_view nameSpace);
+  void GenerateXMLSchema(IXMLNode schemaDef, const TTypeInfo *typeInfo, std::string_view nameSpace);
 
   // The element that namespace declarations go to when the generator is
   // used for a schema alone (GetWSDLForInterface sets it to the root).
@@ -79,7 +81,7 @@ public:
 
   std::string TargetNamespace;
   TWebServiceBindingType BindingType = btSoap;
-  TWSDLElements WSDLElements = WSDLElementBit(weServiceIntf);
+  TWSDLElements WSDLElements = {weServiceIntf};
   // Arrays as SOAP-encoded array restrictions.
   bool ArrayAsComplexContent = true;
   TPublishEvents Events;
@@ -118,8 +120,5 @@ private:
   bool bHasComplexTypes = false;
   int FPrefixCounter = 0;
 };
-
-// True for the 1999, 2000/10 and 2001 XML Schema namespaces.
-bool IsXMLSchemaNamespace(std::string_view uri);
 
 } // namespace vv
