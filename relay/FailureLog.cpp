@@ -192,11 +192,11 @@ std::string HideSecrets(std::string_view text, std::string_view user, std::strin
   return line;
 }
 
-std::string FailureText(const std::exception &E, std::string_view address, std::string_view user,
-                        std::string_view password) {
-  bool noMemory = dynamic_cast<const std::bad_alloc *>(&E) != nullptr;
-  std::string cls = noMemory ? "EOutOfMemory" : ErrorClassName(E);
-  std::string msg = noMemory ? "Out of memory" : ErrorMessage(E);
+std::string FailureText(const std::exception &error, std::string_view address,
+                        std::string_view user, std::string_view password) {
+  bool noMemory = dynamic_cast<const std::bad_alloc *>(&error) != nullptr;
+  std::string cls = noMemory ? "EOutOfMemory" : ErrorClassName(error);
+  std::string msg = noMemory ? "Out of memory" : ErrorMessage(error);
   // The password goes before the cut: a cut form would no longer match.
   msg = CutUtf8(MaskPassword(msg, user, password), kMaxFailureMessage);
   std::string line = cls + ": " + msg;
@@ -204,15 +204,15 @@ std::string FailureText(const std::exception &E, std::string_view address, std::
   return HideSecrets(line, user, password);
 }
 
-std::string FailureLine(const std::exception &E, std::string_view address, std::string_view user,
-                        std::string_view password) {
-  return std::string(LinePrefix) + FailureText(E, address, user, password) + "\n";
+std::string FailureLine(const std::exception &error, std::string_view address,
+                        std::string_view user, std::string_view password) {
+  return std::string(LinePrefix) + FailureText(error, address, user, password) + "\n";
 }
 
-void WriteFailureLine(const std::exception &E, std::string_view address, std::string_view user,
+void WriteFailureLine(const std::exception &error, std::string_view address, std::string_view user,
                       std::string_view password) noexcept {
   try {
-    WriteRaw(FailureLine(E, address, user, password));
+    WriteRaw(FailureLine(error, address, user, password));
   } catch (...) {
     WriteRaw(OutOfMemoryLine);
   }

@@ -28,16 +28,16 @@ std::string HideSecrets(std::string_view text, std::string_view user, std::strin
 
 // "<class>: <message>[ (upstream <address>)]" with the secrets hidden as by
 // HideSecrets and the message cut to kMaxFailureMessage bytes.
-std::string FailureText(const std::exception &E, std::string_view address, std::string_view user,
-                        std::string_view password);
+std::string FailureText(const std::exception &error, std::string_view address,
+                        std::string_view user, std::string_view password);
 
 // "VEVUDE relay: " and the FailureText, as the line written.
-std::string FailureLine(const std::exception &E, std::string_view address, std::string_view user,
-                        std::string_view password);
+std::string FailureLine(const std::exception &error, std::string_view address,
+                        std::string_view user, std::string_view password);
 
 // Writes the line of FailureLine to standard error. Out of memory (or any
 // other error) while building it writes a fixed line instead.
-void WriteFailureLine(const std::exception &E, std::string_view address, std::string_view user,
+void WriteFailureLine(const std::exception &error, std::string_view address, std::string_view user,
                       std::string_view password) noexcept;
 
 // Writes "VEVUDE relay: <note>" (a fixed text) to standard error.

@@ -72,12 +72,12 @@ std::string TDRUX::HideSecrets(const std::string &Text) const {
   return vv::HideSecrets(Text, Username, Password);
 }
 
-std::string TDRUX::FailureText(const std::exception &E, const std::string &Address) const {
-  return vv::FailureText(E, Address, Username, Password);
+std::string TDRUX::FailureText(const std::exception &Error, const std::string &Address) const {
+  return vv::FailureText(Error, Address, Username, Password);
 }
 
-void TDRUX::LogFailure(const std::exception &E, const std::string &Address) const noexcept {
-  WriteFailureLine(E, Address, Username, Password);
+void TDRUX::LogFailure(const std::exception &Error, const std::string &Address) const noexcept {
+  WriteFailureLine(Error, Address, Username, Password);
 }
 
 ArrayOfFlightOp TDRUX::GetFlightsOpSoap(const std::string &Airport) {

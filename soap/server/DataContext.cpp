@@ -57,28 +57,28 @@ void TDataContext::ClearSlots(std::vector<TSlot> &slots) {
   slots.clear();
 }
 
-void TDataContext::AdoptRecord(TRemotable *R) {
+void TDataContext::AdoptRecord(TRemotable *Record) {
   size_t pos = FRecords.size();
   if (!FRecordHoles.empty()) {
     pos = FRecordHoles.top();
     FRecordHoles.pop();
-    FRecords[pos] = R;
+    FRecords[pos] = Record;
   } else {
-    FRecords.push_back(R);
+    FRecords.push_back(Record);
   }
-  R->FDataContext = this;
-  R->FContextIndex = uint32_t(pos);
+  Record->FDataContext = this;
+  Record->FContextIndex = uint32_t(pos);
 }
 
-void TDataContext::ReleaseRecord(TRemotable *R, bool alive) {
-  FRecords[R->FContextIndex] = nullptr;
+void TDataContext::ReleaseRecord(TRemotable *Record, bool Alive) {
+  FRecords[Record->FContextIndex] = nullptr;
   try {
-    FRecordHoles.push(R->FContextIndex);
+    FRecordHoles.push(Record->FContextIndex);
   } catch (...) {
     // Out of memory on the way out: the position is simply not used again.
   }
-  R->FDataContext = nullptr;
-  if (alive) R->MoveTextToHeap();
+  Record->FDataContext = nullptr;
+  if (Alive) Record->MoveTextToHeap();
 }
 
 void TDataContext::AddObjectToDestroy(TObject *Obj) {
@@ -128,20 +128,20 @@ bool TDataContext::HasObjectToDestroy(const TObject *Obj) const {
   return FObjIndex.count(Obj) != 0;
 }
 
-void TDataContext::AddVariantToClear(void *P, const TTypeInfo *Info) {
-  VarToClear.push_back({P, Info});
+void TDataContext::AddVariantToClear(void *Slot, const TTypeInfo *Info) {
+  VarToClear.push_back({Slot, Info});
 }
-void TDataContext::AddDynArrayToClear(void *P, const TTypeInfo *Info) {
-  DynArrayToClear.push_back({P, Info});
+void TDataContext::AddDynArrayToClear(void *Slot, const TTypeInfo *Info) {
+  DynArrayToClear.push_back({Slot, Info});
 }
-void TDataContext::AddStrToClear(void *P, const TTypeInfo *Info) {
-  StrToClear.push_back({P, Info});
+void TDataContext::AddStrToClear(void *Slot, const TTypeInfo *Info) {
+  StrToClear.push_back({Slot, Info});
 }
-void TDataContext::AddWStrToClear(void *P, const TTypeInfo *Info) {
-  WStrToClear.push_back({P, Info});
+void TDataContext::AddWStrToClear(void *Slot, const TTypeInfo *Info) {
+  WStrToClear.push_back({Slot, Info});
 }
-void TDataContext::AddUStrToClear(void *P, const TTypeInfo *Info) {
-  UStrToClear.push_back({P, Info});
+void TDataContext::AddUStrToClear(void *Slot, const TTypeInfo *Info) {
+  UStrToClear.push_back({Slot, Info});
 }
 
 void TDataContext::ReserveData(size_t Size) {
@@ -162,10 +162,10 @@ void *TDataContext::AllocData(size_t Size) {
   return FOverflow.back().get();
 }
 
-void TDataContext::SetDataPointer(int Index, void *P) {
+void TDataContext::SetDataPointer(int Index, void *Slot) {
   if (Index < 0) return;
   if (size_t(Index) >= DataP.size()) DataP.resize(size_t(Index) + 1, nullptr);
-  DataP[size_t(Index)] = P;
+  DataP[size_t(Index)] = Slot;
 }
 
 void *TDataContext::GetDataPointer(int Index) const {

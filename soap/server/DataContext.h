@@ -46,16 +46,16 @@ public:
   TArena &Arena() { return FArena; }
 
   // Slots constructed elsewhere whose values this context destroys.
-  void AddVariantToClear(void *P, const TTypeInfo *Info);
-  void AddDynArrayToClear(void *P, const TTypeInfo *Info);
-  void AddStrToClear(void *P, const TTypeInfo *Info = TypeInfoOf<std::string>());
-  void AddWStrToClear(void *P, const TTypeInfo *Info = TypeInfoOf<std::string>());
-  void AddUStrToClear(void *P, const TTypeInfo *Info = TypeInfoOf<std::string>());
+  void AddVariantToClear(void *Slot, const TTypeInfo *Info);
+  void AddDynArrayToClear(void *Slot, const TTypeInfo *Info);
+  void AddStrToClear(void *Slot, const TTypeInfo *Info = TypeInfoOf<std::string>());
+  void AddWStrToClear(void *Slot, const TTypeInfo *Info = TypeInfoOf<std::string>());
+  void AddUStrToClear(void *Slot, const TTypeInfo *Info = TypeInfoOf<std::string>());
 
   // Raw storage of Size bytes (aligned for any type) that lives as long as
   // the context. Not constructed.
   void *AllocData(size_t Size);
-  void SetDataPointer(int Index, void *P);
+  void SetDataPointer(int Index, void *Slot);
   void *GetDataPointer(int Index) const; // none for an unset index
 
 protected:
@@ -73,9 +73,9 @@ private:
   using THoles = std::priority_queue<size_t, std::vector<size_t>, std::greater<size_t>>;
   void ClearSlots(std::vector<TSlot> &slots);
   // A record made during the call, or added to it, becomes the context's.
-  void AdoptRecord(TRemotable *R);
+  void AdoptRecord(TRemotable *Record);
   // A record of this context leaves it: freed (`alive` false) or by hand.
-  void ReleaseRecord(TRemotable *R, bool alive);
+  void ReleaseRecord(TRemotable *Record, bool Alive);
 
   // The context's own records, each knowing its position, with the empty
   // positions smallest first: a call that reads a million records spends
@@ -105,9 +105,9 @@ public:
   // The method set by SetMethodInfo, or none.
   const TIntfMethEntry *MethodInfo() const { return FMethod ? &*FMethod : nullptr; }
 
-  void SetParamPointer(int Param, void *P) { SetDataPointer(Param, P); }
+  void SetParamPointer(int Param, void *Slot) { SetDataPointer(Param, Slot); }
   void *GetParamPointer(int Param) const { return GetDataPointer(Param); }
-  void SetResultPointer(void *P) { ResultP = P; }
+  void SetResultPointer(void *Slot) { ResultP = Slot; }
   void *GetResultPointer() const { return ResultP; }
 
 private:

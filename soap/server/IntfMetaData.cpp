@@ -8,19 +8,19 @@ namespace {
 
 std::string QualifiedName(const TTypeInfo *Info) { return Info->UnitName + "." + Info->Name; }
 
-TIntfMethEntry Describe(const TTypeInfo *Owner, const TIntfMethod &M) {
+TIntfMethEntry Describe(const TTypeInfo *Owner, const TIntfMethod &Method) {
   TIntfMethEntry E;
-  E.Name = M.Name;
-  E.Pos = M.Pos;
-  E.ParamCount = int(M.Params.size());
-  E.ResultInfo = M.Result;
+  E.Name = Method.Name;
+  E.Pos = Method.Pos;
+  E.ParamCount = int(Method.Params.size());
+  E.ResultInfo = Method.Result;
   E.SelfInfo = Owner;
   E.HasRTTI = true;
-  E.Call = M.Call;
-  for (const TIntfParam &P : M.Params) {
+  E.Call = Method.Call;
+  for (const TIntfParam &P : Method.Params) {
     if (!P.Type)
       throw EInterfaceRTTIException("Parameter %s on Method %s of Interface %s has no RTTI",
-                                    {P.Name, M.Name, Owner->Name});
+                                    {P.Name, Method.Name, Owner->Name});
     E.Params.push_back({P.Flags, P.Name, P.Type});
   }
   return E;

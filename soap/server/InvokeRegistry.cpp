@@ -222,27 +222,27 @@ std::string TInvokableClassRegistry::GetNamespaceByGUID(const TGUID &AGUID) cons
   return E ? E->Namespace : std::string();
 }
 
-std::string TInvokableClassRegistry::ActionURIOf(const InterfaceMapItem &E,
+std::string TInvokableClassRegistry::ActionURIOf(const InterfaceMapItem &Entry,
                                                  std::string_view MethodName,
                                                  int MethodIndex) const {
-  if (E.InvokeOptions.Contains(ioHasDefaultSOAPAction)) {
-    if (MethodName.empty()) return E.SOAPAction;
-    return StringReplace(E.SOAPAction, OperationNameMacro, MethodName, false);
+  if (Entry.InvokeOptions.Contains(ioHasDefaultSOAPAction)) {
+    if (MethodName.empty()) return Entry.SOAPAction;
+    return StringReplace(Entry.SOAPAction, OperationNameMacro, MethodName, false);
   }
-  if (E.InvokeOptions.Contains(ioHasAllSOAPActions)) {
-    if (E.SOAPAction.empty() || MethodIndex < 0) return {};
+  if (Entry.InvokeOptions.Contains(ioHasAllSOAPActions)) {
+    if (Entry.SOAPAction.empty() || MethodIndex < 0) return {};
     std::vector<std::string> items;
-    const char sep = E.SOAPAction[0];
+    const char sep = Entry.SOAPAction[0];
     size_t start = 0;
-    while (start <= E.SOAPAction.size()) {
-      size_t end = E.SOAPAction.find(sep, start);
-      if (end == std::string::npos) end = E.SOAPAction.size();
-      if (end > start) items.push_back(E.SOAPAction.substr(start, end - start));
+    while (start <= Entry.SOAPAction.size()) {
+      size_t end = Entry.SOAPAction.find(sep, start);
+      if (end == std::string::npos) end = Entry.SOAPAction.size();
+      if (end > start) items.push_back(Entry.SOAPAction.substr(start, end - start));
       start = end + 1;
     }
     return size_t(MethodIndex) < items.size() ? items[size_t(MethodIndex)] : std::string();
   }
-  return E.Namespace + "#" + std::string(MethodName);
+  return Entry.Namespace + "#" + std::string(MethodName);
 }
 
 std::string TInvokableClassRegistry::GetActionURIOfInfo(const TTypeInfo *IntfInfo,

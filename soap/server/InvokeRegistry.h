@@ -167,7 +167,7 @@ private:
   const InterfaceMapItem *FindIntf(const TGUID &AGUID) const;
   InterfaceMapItem *FindIntfMutable(const TTypeInfo *Info);
   const TMethRegEntry *FindMeth(const TTypeInfo *Info, std::string_view MethodName) const;
-  std::string ActionURIOf(const InterfaceMapItem &E, std::string_view MethodName,
+  std::string ActionURIOf(const InterfaceMapItem &Entry, std::string_view MethodName,
                           int MethodIndex) const;
 
   mutable std::recursive_mutex FLock;

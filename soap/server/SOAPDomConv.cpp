@@ -156,16 +156,16 @@ bool TSOAPDomConv::IsMultiRef(TClass cls, bool isScalar) {
 // Declarations that the converter adds all sit on the root node (or come
 // from the envelope above it), so a prefix found once holds for the whole
 // message and is remembered.
-std::string TSOAPDomConv::FindPrefixForURI(THandle R, const std::string &U, bool declare) {
-  auto it = FPrefixes.find(U);
+std::string TSOAPDomConv::FindPrefixForURI(THandle RootNode, const std::string &URI, bool Declare) {
+  auto it = FPrefixes.find(URI);
   if (it != FPrefixes.end()) return it->second;
   std::string prefix;
-  if (!FWriter->FindNamespaceDecl(R, U, prefix)) {
-    if (!declare) return {};
-    prefix = FWriter->GeneratePrefix(R);
-    FWriter->DeclareNamespace(R, prefix, U);
+  if (!FWriter->FindNamespaceDecl(RootNode, URI, prefix)) {
+    if (!Declare) return {};
+    prefix = FWriter->GeneratePrefix(RootNode);
+    FWriter->DeclareNamespace(RootNode, prefix, URI);
   }
-  FPrefixes.emplace(U, prefix);
+  FPrefixes.emplace(URI, prefix);
   return prefix;
 }
 
@@ -254,35 +254,36 @@ void TSOAPDomConv::AddValueElement(const std::string &NodeName, const std::strin
   FWriter->StartElement(NodeName, IsRpc() ? std::string_view() : NodeNamespace, Names);
 }
 
-void TSOAPDomConv::SetTypeAttr(THandle RootNode, const std::string &uri, const std::string &name) {
-  std::string prefix = FindPrefixForURI(RootNode, uri, true);
-  FWriter->Attribute("xsi:type", prefix.empty() ? name : prefix + ":" + name, kTrusted);
+void TSOAPDomConv::SetTypeAttr(THandle RootNode, const std::string &TypeURI,
+                               const std::string &TypeName) {
+  std::string prefix = FindPrefixForURI(RootNode, TypeURI, true);
+  FWriter->Attribute("xsi:type", prefix.empty() ? TypeName : prefix + ":" + TypeName, kTrusted);
 }
 
 void TSOAPDomConv::ConvertNativeDataToSoap(THandle RootNode, const std::string &NodeName,
                                            const std::string &NodeNamespace, const TTypeInfo *Info,
-                                           const void *P, int XMLOptions) {
+                                           const void *DataP, int XMLOptions) {
   TDepthGuard guard(FDepth);
   if (Info->Kind == TTypeKind::tkDynArray) {
     if (!(XMLOptions & xoInlineArray) &&
         !RemTypeRegistry().SerializeOptions(Info).Contains(xoInlineArrays))
-      return WriteArray(RootNode, NodeName, NodeNamespace, Info, P);
+      return WriteArray(RootNode, NodeName, NodeNamespace, Info, DataP);
     // Inline: the items themselves, each under the value's own name.
-    for (size_t i = 0, n = Info->DynArray->Length(P); i < n; ++i)
+    for (size_t i = 0, n = Info->DynArray->Length(DataP); i < n; ++i)
       ConvertNativeDataToSoap(RootNode, NodeName, NodeNamespace, Info->DynArray->ElType,
-                              Info->DynArray->ItemConst(P, i), 0);
+                              Info->DynArray->ItemConst(DataP, i), 0);
     return;
   }
   if (Info->Kind == TTypeKind::tkClass)
-    return WriteObject(RootNode, NodeName, NodeNamespace, Info->Class->LoadObj(P), Info);
+    return WriteObject(RootNode, NodeName, NodeNamespace, Info->Class->LoadObj(DataP), Info);
   const TTypeName &t = TypeNameOf(Info);
   if (!t.Registered || !IsSOAPScalar(Info))
     throw ESOAPDomConvertError("Remotable Type %s not registered", {Info->Name});
   if (IsTextKind(Info)) // written straight from the slot, without a copy
-    WriteScalar(RootNode, NodeName, NodeNamespace, Info, *static_cast<const std::string *>(P),
+    WriteScalar(RootNode, NodeName, NodeNamespace, Info, *static_cast<const std::string *>(DataP),
                 TXMLStreamWriter::TNames::Check);
   else
-    WriteScalar(RootNode, NodeName, NodeNamespace, Info, ScalarToText(Info, P),
+    WriteScalar(RootNode, NodeName, NodeNamespace, Info, ScalarToText(Info, DataP),
                 TXMLStreamWriter::TNames::Check);
 }
 
@@ -312,11 +313,11 @@ void TSOAPDomConv::WriteScalar(THandle RootNode, const std::string &NodeName,
 
 void TSOAPDomConv::WriteArray(THandle RootNode, const std::string &NodeName,
                               const std::string &NodeNamespace, const TTypeInfo *Info,
-                              const void *P) {
+                              const void *DataP) {
   const TTypeInfo *elType = Info->DynArray->ElType;
   const TTypeName &t = TypeNameOf(elType);
   if (!t.Registered) throw ESOAPDomConvertError("Remotable Type %s not registered", {elType->Name});
-  size_t n = Info->DynArray->Length(P);
+  size_t n = Info->DynArray->Length(DataP);
   if (n == 0 && FOptions.Contains(soDontSendEmptyNodes)) return;
   AddValueElement(NodeName, NodeNamespace);
   if (IsRpc() && !FOptions.Contains(soSendUntyped)) {
@@ -329,7 +330,7 @@ void TSOAPDomConv::WriteArray(THandle RootNode, const std::string &NodeName,
   }
   for (size_t i = 0; i < n; ++i)
     ConvertNativeDataToSoap(RootNode, "item", NodeNamespace, elType,
-                            Info->DynArray->ItemConst(P, i), 0);
+                            Info->DynArray->ItemConst(DataP, i), 0);
   FWriter->EndElement();
 }
 
@@ -386,13 +387,14 @@ void TSOAPDomConv::WriteObject(THandle RootNode, const std::string &NodeName,
   ObjsWriting.erase(obj);
 }
 
-void TSOAPDomConv::WriteProperties(THandle RootNode, TObject *obj, const std::string &ns) {
+void TSOAPDomConv::WriteProperties(THandle RootNode, TObject *Obj,
+                                   const std::string &NodeNamespace) {
   const bool dropEmpty = FOptions.Contains(soDontSendEmptyNodes);
-  for (TPropName &pn : const_cast<TPropNames &>(PropsOf(obj->ClassType())).List) {
+  for (TPropName &pn : const_cast<TPropNames &>(PropsOf(Obj->ClassType())).List) {
     const TPropInfo *p = pn.Prop;
-    if ((p->XMLOptions & xoOptional) && !p->Stored(obj)) continue;
+    if ((p->XMLOptions & xoOptional) && !p->Stored(Obj)) continue;
     if (p->Text) { // a text the record keeps itself: no slot, no copy
-      std::string_view text = p->Text->Get(obj);
+      std::string_view text = p->Text->Get(Obj);
       if (dropEmpty && text.empty()) continue;
       if (!pn.Type->Registered)
         throw ESOAPDomConvertError("Remotable Type %s not registered", {p->Type->Name});
@@ -402,14 +404,15 @@ void TSOAPDomConv::WriteProperties(THandle RootNode, TObject *obj, const std::st
         pn.NameChecked = true;
       }
       TDepthGuard guard(FDepth);
-      WriteScalar(RootNode, pn.ExtName, ns, p->Type, text, kTrusted);
+      WriteScalar(RootNode, pn.ExtName, NodeNamespace, p->Type, text, kTrusted);
       continue;
     }
     TTempSlot slot(p->Type);
-    p->Get(obj, slot.Get());
+    p->Get(Obj, slot.Get());
     if (dropEmpty && IsTextKind(p->Type) && static_cast<const std::string *>(slot.Get())->empty())
       continue;
-    ConvertNativeDataToSoap(RootNode, pn.ExtName, ns, p->Type, slot.Get(), p->XMLOptions);
+    ConvertNativeDataToSoap(RootNode, pn.ExtName, NodeNamespace, p->Type, slot.Get(),
+                            p->XMLOptions);
   }
 }
 

@@ -70,7 +70,7 @@ class TSOAPDomConv : public TSOAPDOMProcessor {
   // multi-reference elements become children of RootNode.
   void ConvertNativeDataToSoap(THandle RootNode, const std::string &NodeName,
                                const std::string &NodeNamespace, const TTypeInfo *Info,
-                               const void *P, int XMLOptions);
+                               const void *DataP, int XMLOptions);
   // Reads element Node into slot DataP of type Info.
   void ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, TXMLCursor RootNode,
                                TXMLCursor Node, bool Translate);
@@ -87,7 +87,7 @@ protected:
   void ResetMultiRef();
   // The prefix under which namespace U is declared at R; declares a
   // generated one on R when allowed and none is found.
-  std::string FindPrefixForURI(THandle R, const std::string &U, bool declare);
+  std::string FindPrefixForURI(THandle RootNode, const std::string &URI, bool Declare);
   // The text of a value element: empty without children, the single text or
   // CDATA child's text, else the XML of all children. A view into the
   // message or into a buffer of the converter's, valid until the next call.
@@ -129,11 +129,11 @@ private:
   void WriteScalar(THandle RootNode, const std::string &NodeName, const std::string &NodeNamespace,
                    const TTypeInfo *Info, std::string_view Text, TXMLStreamWriter::TNames Names);
   void WriteArray(THandle RootNode, const std::string &NodeName, const std::string &NodeNamespace,
-                  const TTypeInfo *Info, const void *P);
-  void WriteProperties(THandle RootNode, TObject *obj, const std::string &ns);
+                  const TTypeInfo *Info, const void *DataP);
+  void WriteProperties(THandle RootNode, TObject *Obj, const std::string &NodeNamespace);
   void AddValueElement(const std::string &NodeName, const std::string &NodeNamespace,
                        TXMLStreamWriter::TNames Names = TXMLStreamWriter::TNames::Check);
-  void SetTypeAttr(THandle RootNode, const std::string &uri, const std::string &name);
+  void SetTypeAttr(THandle RootNode, const std::string &TypeURI, const std::string &TypeName);
   void ReadScalar(void *DataP, const TTypeInfo *Info, TXMLCursor node);
   void ReadArray(void *DataP, const TTypeInfo *Info, TXMLCursor RootNode, TXMLCursor node);
 

@@ -462,13 +462,13 @@ void TSoapConverter::ReadResponse(std::string_view Resp, const TIntfMetaData &In
   }
 }
 
-TXMLCursor TSoapConverter::FindReturnElement(TXMLCursor R, const TIntfMetaData &IntfMD,
+TXMLCursor TSoapConverter::FindReturnElement(TXMLCursor Response, const TIntfMetaData &IntfMD,
                                              const TIntfMethEntry &MD) {
   std::string registered = InvRegistry().GetMethodInfo(IntfMD.Info, MD.Name).ReturnName;
   if (!registered.empty())
-    for (TXMLCursor c = R.FirstChildElement(); c; c = c.NextSiblingElement())
+    for (TXMLCursor c = Response.FirstChildElement(); c; c = c.NextSiblingElement())
       if (SameText(c.LocalName(), registered)) return c;
-  if (CountElements(R) == 1) return R.FirstChildElement();
+  if (CountElements(Response) == 1) return Response.FirstChildElement();
   std::vector<std::string> names;
   std::string list = InvRegistry().GetReturnParamNames(IntfMD.Info);
   for (size_t b = 0, e; b <= list.size(); b = e + 1) {
@@ -476,14 +476,14 @@ TXMLCursor TSoapConverter::FindReturnElement(TXMLCursor R, const TIntfMetaData &
     if (e == std::string::npos) e = list.size();
     if (e > b) names.push_back(list.substr(b, e - b));
   }
-  for (TXMLCursor c = R.FirstChildElement(); c; c = c.NextSiblingElement())
+  for (TXMLCursor c = Response.FirstChildElement(); c; c = c.NextSiblingElement())
     for (const std::string &n : names)
       if (SameText(c.LocalName(), n)) return c;
   return TXMLCursor();
 }
 
-void TSoapConverter::ReadResult(TXMLCursor R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
-                                TInvContext &Context) {
+void TSoapConverter::ReadResult(TXMLCursor Response, const TIntfMetaData &IntfMD,
+                                const TIntfMethEntry &MD, TInvContext &Context) {
   void *result = Context.GetResultPointer();
   TXMLCursor ret;
   if (MD.ResultInfo && result) {
@@ -491,22 +491,22 @@ void TSoapConverter::ReadResult(TXMLCursor R, const TIntfMetaData &IntfMD, const
                        (InvRegistry().GetMethodInfo(IntfMD.Info, MD.Name).ResultUnbounded ||
                         RemTypeRegistry().SerializeOptions(MD.ResultInfo).Contains(xoInlineArrays));
     if (inlineArray) {
-      ConvertSoapToNativeData(result, MD.ResultInfo, R, R, true);
+      ConvertSoapToNativeData(result, MD.ResultInfo, Response, Response, true);
     } else {
-      ret = FindReturnElement(R, IntfMD, MD);
+      ret = FindReturnElement(Response, IntfMD, MD);
       if (!ret && MD.ResultInfo->Kind != TTypeKind::tkClass &&
           MD.ResultInfo->Kind != TTypeKind::tkVariant)
         throw ESOAPDomConvertError(
             "SOAP Response Packet: element matching function return not found, received \"" +
-            R.XML() + "\"");
+            Response.XML() + "\"");
     }
   }
   // Out and var parameters come back by their exact names; input
   // parameters are the caller's own values and are never overwritten.
   std::vector<bool> done(MD.Params.size(), false);
-  for (TXMLCursor c = R.FirstChildElement(); c; c = c.NextSiblingElement()) {
+  for (TXMLCursor c = Response.FirstChildElement(); c; c = c.NextSiblingElement()) {
     if (ret && c == ret) {
-      ConvertSoapToNativeData(result, MD.ResultInfo, R, c, true);
+      ConvertSoapToNativeData(result, MD.ResultInfo, Response, c, true);
       continue;
     }
     for (size_t i = 0; i < MD.Params.size(); ++i) {
@@ -516,7 +516,7 @@ void TSoapConverter::ReadResult(TXMLCursor R, const TIntfMetaData &IntfMD, const
         continue;
       done[i] = true;
       if (void *slot = Context.GetParamPointer(int(i)))
-        ConvertSoapToNativeData(slot, p.Info, R, c, true);
+        ConvertSoapToNativeData(slot, p.Info, Response, c, true);
       break;
     }
   }

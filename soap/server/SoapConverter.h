@@ -134,9 +134,10 @@ private:
   void CheckEncodingStyle(TXMLCursor Node) const;
   void ReadRequestBody(TXMLCursor Body, const TIntfMetaData &IntfMD, int &MethNum,
                        TInvContext &Context);
-  void ReadResult(TXMLCursor R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
+  void ReadResult(TXMLCursor Response, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
                   TInvContext &Context);
-  TXMLCursor FindReturnElement(TXMLCursor R, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD);
+  TXMLCursor FindReturnElement(TXMLCursor Response, const TIntfMetaData &IntfMD,
+                               const TIntfMethEntry &MD);
   // The method element, now current; the Body itself in document style
   // with literal parameters.
   THandle AddMethodElement(THandle Body, const std::string &Name, const std::string &NS);

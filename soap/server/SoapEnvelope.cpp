@@ -7,38 +7,41 @@
 namespace vv {
 
 namespace {
-const char *EnvelopeNamespace(TSOAPConvertOptions o) {
-  return o.Contains(soSOAP12) ? SSoap12NameSpace : SSoapNameSpace;
+const char *EnvelopeNamespace(TSOAPConvertOptions Options) {
+  return Options.Contains(soSOAP12) ? SSoap12NameSpace : SSoapNameSpace;
 }
 } // namespace
 
-TSoapEnvelope::THandle TSoapEnvelope::MakeEnvelope(TXMLStreamWriter &W,
+TSoapEnvelope::THandle TSoapEnvelope::MakeEnvelope(TXMLStreamWriter &Writer,
                                                    TSOAPConvertOptions Options) {
-  THandle env = MakeChild(W, "Envelope", Options);
-  W.DeclareNamespace(env, SXMLSchemaPrefix, SXMLSchemaNameSpace);
-  W.DeclareNamespace(env, SXMLSchemaInstPrefix, SXMLSchemaInstNameSpace);
+  THandle env = MakeChild(Writer, "Envelope", Options);
+  Writer.DeclareNamespace(env, SXMLSchemaPrefix, SXMLSchemaNameSpace);
+  Writer.DeclareNamespace(env, SXMLSchemaInstPrefix, SXMLSchemaInstNameSpace);
   if (!Options.Contains(soDocument))
-    W.DeclareNamespace(env, SSoapEncodingPrefix,
-                       Options.Contains(soSOAP12) ? SSoap12EncodingNameSpace
-                                                  : SSoapEncodingNameSpace);
+    Writer.DeclareNamespace(env, SSoapEncodingPrefix,
+                            Options.Contains(soSOAP12) ? SSoap12EncodingNameSpace
+                                                       : SSoapEncodingNameSpace);
   return env;
 }
 
-TSoapEnvelope::THandle TSoapEnvelope::MakeChild(TXMLStreamWriter &W, const char *Name,
+TSoapEnvelope::THandle TSoapEnvelope::MakeChild(TXMLStreamWriter &Writer, const char *Name,
                                                 TSOAPConvertOptions Options) {
-  return W.StartElement(std::string(SSoapPrefix) + ":" + Name, EnvelopeNamespace(Options));
+  return Writer.StartElement(std::string(SSoapPrefix) + ":" + Name, EnvelopeNamespace(Options));
 }
 
-TSoapEnvelope::THandle TSoapEnvelope::MakeHeader(TXMLStreamWriter &W, TSOAPConvertOptions Options) {
-  return MakeChild(W, "Header", Options);
+TSoapEnvelope::THandle TSoapEnvelope::MakeHeader(TXMLStreamWriter &Writer,
+                                                 TSOAPConvertOptions Options) {
+  return MakeChild(Writer, "Header", Options);
 }
 
-TSoapEnvelope::THandle TSoapEnvelope::MakeBody(TXMLStreamWriter &W, TSOAPConvertOptions Options) {
-  return MakeChild(W, "Body", Options);
+TSoapEnvelope::THandle TSoapEnvelope::MakeBody(TXMLStreamWriter &Writer,
+                                               TSOAPConvertOptions Options) {
+  return MakeChild(Writer, "Body", Options);
 }
 
-TSoapEnvelope::THandle TSoapEnvelope::MakeFault(TXMLStreamWriter &W, TSOAPConvertOptions Options) {
-  return MakeChild(W, "Fault", Options);
+TSoapEnvelope::THandle TSoapEnvelope::MakeFault(TXMLStreamWriter &Writer,
+                                                TSOAPConvertOptions Options) {
+  return MakeChild(Writer, "Fault", Options);
 }
 
 } // namespace vv

@@ -12,14 +12,14 @@ public:
   using THandle = TXMLStreamWriter::THandle;
   // The document element "SOAP-ENV:Envelope" declaring, after its own
   // prefix, "xsd", "xsi" and (unless soDocument) "SOAP-ENC".
-  THandle MakeEnvelope(TXMLStreamWriter &W, TSOAPConvertOptions Options);
+  THandle MakeEnvelope(TXMLStreamWriter &Writer, TSOAPConvertOptions Options);
   // A child of the current element.
-  THandle MakeHeader(TXMLStreamWriter &W, TSOAPConvertOptions Options);
-  THandle MakeBody(TXMLStreamWriter &W, TSOAPConvertOptions Options);
-  THandle MakeFault(TXMLStreamWriter &W, TSOAPConvertOptions Options);
+  THandle MakeHeader(TXMLStreamWriter &Writer, TSOAPConvertOptions Options);
+  THandle MakeBody(TXMLStreamWriter &Writer, TSOAPConvertOptions Options);
+  THandle MakeFault(TXMLStreamWriter &Writer, TSOAPConvertOptions Options);
 
 private:
-  static THandle MakeChild(TXMLStreamWriter &W, const char *Name, TSOAPConvertOptions Options);
+  static THandle MakeChild(TXMLStreamWriter &Writer, const char *Name, TSOAPConvertOptions Options);
 };
 
 } // namespace vv

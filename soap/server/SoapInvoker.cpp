@@ -67,15 +67,15 @@ std::string IntfDisplayName(const TTypeInfo *IntfInfo) {
 }
 
 // A parameter or result of an attachment class needs a multipart answer.
-bool CarriesAttachments(const TIntfMethEntry &M) {
+bool CarriesAttachments(const TIntfMethEntry &Method) {
   auto isAttachment = [](const TTypeInfo *t) {
     if (!t || t->Kind != TTypeKind::tkClass) return false;
     for (; t; t = t->Class ? t->Class->Parent : nullptr)
       if (t->Name == "TSOAPAttachment") return true;
     return false;
   };
-  if (isAttachment(M.ResultInfo)) return true;
-  return std::any_of(M.Params.begin(), M.Params.end(),
+  if (isAttachment(Method.ResultInfo)) return true;
+  return std::any_of(Method.Params.begin(), Method.Params.end(),
                      [&](const TIntfParamEntry &p) { return isAttachment(p.Info); });
 }
 
