@@ -22,7 +22,8 @@ struct TAnswer {
   bool HasContentType = false; // CGI answers: was a Content-Type header written
 };
 
-// Registers what the program registers (idempotent).
+// Registers what the program run by the tests registers, in its order
+// (idempotent; each test program defines it).
 void InitProgramUnits();
 
 // Environment for a GET on `pathInfo` with host "localhost", port 8080 and
@@ -38,8 +39,8 @@ inline const char *kBase = "http://localhost:8080/cgi-bin/VEVUDE";
 TAnswer DispatchInProcess(const std::vector<std::string> &env, bool serviceInfo = false,
                           const std::function<void(vv::TWSDLHTMLPublish &)> &setup = {});
 
-// A private folder holding a copy of the program under `exeName`, removed
-// with the object.
+// A private folder holding a copy of the test program (TEST_PROGRAM) under
+// `exeName`, removed with the object.
 class TProgramCopy {
 public:
   explicit TProgramCopy(const std::string &exeName = "VEVUDE");
@@ -54,7 +55,7 @@ private:
   std::string FDir, FExe;
 };
 
-// An expected text from expected/, with "\n" turned into CR LF and the
+// An expected text from the test program's expected/ folder, with "\n" turned into CR LF and the
 // placeholders replaced ("@STYLES@" stands for the style lines of the page
 // heads, from styles.part).
 std::string Expected(const std::string &file, std::map<std::string, std::string> vars);

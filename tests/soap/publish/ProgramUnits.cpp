@@ -1,0 +1,15 @@
+#include "PublishTestSupport.h"
+#include "soap/publish/WSDLPublishUnit.h"
+#include "soap/server/InvokeRegistry.h"
+#include "tests/support/TestContract.h"
+
+namespace vvtest {
+
+// As test_service registers them.
+void InitProgramUnits() {
+  vv::InitInvokeRegistry();
+  vv::InitWSDLPublishUnit();
+  InitTestContract();
+}
+
+} // namespace vvtest
