@@ -186,7 +186,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Type", "text/xml")
             self.send_header("Transfer-Encoding", "chunked")
             self.end_headers()
-            chunk = b"%x\r\n%s\r\n" % (1 << 16, b"<FlightOp/>".ljust(1 << 16, b" "))
+            chunk = b"%x\r\n%s\r\n" % (1 << 16, b"<Parcel/>".ljust(1 << 16, b" "))
             try:
                 while True:
                     self.wfile.write(chunk)
