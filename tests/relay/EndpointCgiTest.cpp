@@ -12,64 +12,20 @@
 #include <vector>
 
 #include "tests/support/CGIRun.h"
+#include "tests/support/EndpointAnswers.h"
 
-using vvtest::RunCGI;
-using vvtest::TCGIRunResult;
+using namespace vvtest;
 
 namespace {
 
-const std::string kEnvNS = "http://schemas.xmlsoap.org/soap/envelope/";
 const std::string kUpstreamNS = VEVUDE_UPSTREAM_NAMESPACE;
 
-std::string Envelope(const std::string &body) {
-  return "<?xml version=\"1.0\"?><SOAP-ENV:Envelope xmlns:SOAP-ENV=\"" + kEnvNS +
-         "\"><SOAP-ENV:Body>" + body + "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
-}
-
-const std::string kCall = Envelope("<NS1:GetFlightsOpSoap xmlns:NS1=\"urn:uDRUXIntf-IDRUX\">"
-                                   "<Airport>MAD</Airport></NS1:GetFlightsOpSoap>");
-
-std::string Http(const std::string &status, const std::string &body) {
-  return "Status: " + status +
-         "\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nContent:\r\n\r\n" + body;
-}
-
-const std::string kDecls = "xmlns:SOAP-ENV=\"" + kEnvNS +
-                           "\" xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
-                           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-                           "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\"";
+const std::string kCall = RequestEnvelope("<NS1:GetFlightsOpSoap xmlns:NS1=\"urn:uDRUXIntf-IDRUX\">"
+                                          "<Airport>MAD</Airport></NS1:GetFlightsOpSoap>");
 
 // The answer of GetFlightsOpSoap when the relay has no records to give.
 const std::string kEmptyAnswer =
-    Http("200 OK",
-         "<?xml version=\"1.0\"?>\r\n<SOAP-ENV:Envelope " + kDecls +
-             "><SOAP-ENV:Body SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
-             "xmlns:NS1=\"urn:uDRUXIntf-IDRUX\" xmlns:NS2=\"" +
-             kUpstreamNS +
-             "\"><NS1:GetFlightsOpSoapResponse><return xsi:type=\"SOAP-ENC:Array\" "
-             "SOAP-ENC:arrayType=\"NS2:FlightOp[0]\"/></NS1:GetFlightsOpSoapResponse></"
-             "SOAP-ENV:Body></SOAP-ENV:Envelope>");
-
-// A fault written by the converter: status 200 like any answer.
-std::string CallFault(const std::string &message) {
-  return Http("200 OK", "<?xml version=\"1.0\"?>\r\n<SOAP-ENV:Envelope " + kDecls +
-                            "><SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</"
-                            "faultcode><faultstring>" +
-                            message +
-                            "</faultstring><faultactor/></SOAP-ENV:Fault></SOAP-ENV:Body></"
-                            "SOAP-ENV:Envelope>");
-}
-
-// The dispatcher's own fault for errors before the call: status 500.
-std::string FixedFault(const std::string &escapedMessage) {
-  return Http(
-      "500 Internal Server Error",
-      "<?xml version=\"1.0\" encoding='UTF-8'?> <SOAP-ENV:Envelope xmlns:SOAP-ENV=\"" + kEnvNS +
-          "\" ><SOAP-ENV:Body> <SOAP-ENV:Fault> <faultcode>SOAP-ENV:Server</"
-          "faultcode><faultstring>" +
-          escapedMessage + "</faultstring></SOAP-ENV:Fault></SOAP-ENV:Body></SOAP-ENV:Envelope>");
-}
+    EmptyArrayAnswer("GetFlightsOpSoap", "urn:uDRUXIntf-IDRUX", kUpstreamNS, "FlightOp");
 
 class RelayEndpointCgi : public ::testing::Test {
 protected:
@@ -88,7 +44,7 @@ protected:
                                     "PATH_INFO=" + path,
                                     "CONTENT_LENGTH=" + std::to_string(body.size())};
     env.insert(env.end(), extra.begin(), extra.end());
-    return RunCGI(TEST_PROGRAM, vvtest::WithSanitizerOptions(env), body, Dir);
+    return RunCGI(TEST_PROGRAM, WithSanitizerOptions(env), body, Dir);
   }
 
   std::string Dir;
@@ -144,9 +100,9 @@ TEST_F(RelayEndpointCgi, ErrorsOfTheCallAreFaultsWithStatus200) {
     const char *Name;
     std::string Body, Expected;
   } cases[] = {
-      {"wrong method", Envelope("<Foo/>"),
+      {"wrong method", RequestEnvelope("<Foo/>"),
        CallFault("No method named 'Foo' is supported by interface 'IDRUX'")},
-      {"empty body", Envelope(""),
+      {"empty body", RequestEnvelope(""),
        CallFault("The SOAP Body selects no method of interface 'IDRUX'")},
       {"not an envelope", "<?xml version=\"1.0\"?><Envelope/>", CallFault("Invalid SOAP request")},
   };

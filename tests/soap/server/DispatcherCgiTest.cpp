@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "tests/support/CGIRun.h"
+#include "tests/support/EndpointAnswers.h"
 #include "tests/support/TestContract.h"
 #include "xml/XMLDoc.h"
 
 using namespace std::string_literals;
-using vvtest::RunCGI;
-using vvtest::TCGIRunResult;
+using namespace vvtest;
 
 namespace {
 
@@ -22,61 +22,15 @@ namespace {
 // `input` on standard input and `dir` as working directory.
 TCGIRunResult RunCgi(const std::vector<std::string> &env, const std::string &input,
                      const std::string &dir) {
-  return RunCGI(TEST_PROGRAM, vvtest::WithSanitizerOptions(env), input, dir);
+  return RunCGI(TEST_PROGRAM, WithSanitizerOptions(env), input, dir);
 }
 
-const std::string kEnvNS = "http://schemas.xmlsoap.org/soap/envelope/";
-const std::string kParcelsNS = vvtest::kParcelNS;
-
-std::string Envelope(const std::string &body) {
-  return "<?xml version=\"1.0\"?><SOAP-ENV:Envelope xmlns:SOAP-ENV=\"" + kEnvNS +
-         "\"><SOAP-ENV:Body>" + body + "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
-}
-
-const std::string kCall = Envelope("<NS1:GetParcelsSoap xmlns:NS1=\"urn:uDepotIntf-IDepot\">"
-                                   "<Depot>MAD</Depot></NS1:GetParcelsSoap>");
-
-std::string Http(const std::string &status, const std::string &body) {
-  return "Status: " + status +
-         "\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nContent:\r\n\r\n" + body;
-}
-
-const std::string kDecls = "xmlns:SOAP-ENV=\"" + kEnvNS +
-                           "\" xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
-                           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-                           "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\"";
+const std::string kCall = RequestEnvelope("<NS1:GetParcelsSoap xmlns:NS1=\"urn:uDepotIntf-IDepot\">"
+                                          "<Depot>MAD</Depot></NS1:GetParcelsSoap>");
 
 // The answer of GetParcelsSoap: the test depot has no parcels.
 const std::string kEmptyAnswer =
-    Http("200 OK",
-         "<?xml version=\"1.0\"?>\r\n<SOAP-ENV:Envelope " + kDecls +
-             "><SOAP-ENV:Body SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
-             "xmlns:NS1=\"urn:uDepotIntf-IDepot\" xmlns:NS2=\"" +
-             kParcelsNS +
-             "\"><NS1:GetParcelsSoapResponse><return xsi:type=\"SOAP-ENC:Array\" "
-             "SOAP-ENC:arrayType=\"NS2:Parcel[0]\"/></NS1:GetParcelsSoapResponse></"
-             "SOAP-ENV:Body></SOAP-ENV:Envelope>");
-
-// A fault written by the converter: status 200 like any answer.
-std::string CallFault(const std::string &message) {
-  return Http("200 OK", "<?xml version=\"1.0\"?>\r\n<SOAP-ENV:Envelope " + kDecls +
-                            "><SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</"
-                            "faultcode><faultstring>" +
-                            message +
-                            "</faultstring><faultactor/></SOAP-ENV:Fault></SOAP-ENV:Body></"
-                            "SOAP-ENV:Envelope>");
-}
-
-// The dispatcher's own fault for errors before the call: status 500.
-std::string FixedFault(const std::string &escapedMessage) {
-  return Http(
-      "500 Internal Server Error",
-      "<?xml version=\"1.0\" encoding='UTF-8'?> <SOAP-ENV:Envelope xmlns:SOAP-ENV=\"" + kEnvNS +
-          "\" ><SOAP-ENV:Body> <SOAP-ENV:Fault> <faultcode>SOAP-ENV:Server</"
-          "faultcode><faultstring>" +
-          escapedMessage + "</faultstring></SOAP-ENV:Fault></SOAP-ENV:Body></SOAP-ENV:Envelope>");
-}
+    EmptyArrayAnswer("GetParcelsSoap", "urn:uDepotIntf-IDepot", kParcelNS, "Parcel");
 
 class DispatcherCgiTest : public ::testing::Test {
 protected:
@@ -126,10 +80,10 @@ TEST_F(DispatcherCgiTest, BindsByActionOrPathAndAnswersExactly) {
        {"HTTP_SOAPACTION=\"urn:a&b<c]]>\""},
        FixedFault("No interface  registered for soap action '\"urn:a&amp;b&lt;c]]&gt;\"'")},
       {"/soap",
-       {"HTTP_SOAPACTION=" + kParcelsNS + "GetParcels"},
+       {"HTTP_SOAPACTION="s + kParcelNS + "GetParcels"},
        FixedFault("No invokable class registered that implements interface "
-                  "uParcels.ParcelsSoap of (soap action/path) " +
-                  kParcelsNS + "GetParcels")},
+                  "uParcels.ParcelsSoap of (soap action/path) "s +
+                  kParcelNS + "GetParcels")},
       {"/soap/ParcelsSoap",
        {},
        FixedFault("No invokable class registered that implements interface "
@@ -175,9 +129,9 @@ TEST_F(DispatcherCgiTest, ErrorsOfTheCallAreFaultsWithStatus200) {
     const char *Name;
     std::string Body, Expected;
   } cases[] = {
-      {"wrong method", Envelope("<Foo/>"),
+      {"wrong method", RequestEnvelope("<Foo/>"),
        CallFault("No method named 'Foo' is supported by interface 'IDepot'")},
-      {"empty body", Envelope(""),
+      {"empty body", RequestEnvelope(""),
        CallFault("The SOAP Body selects no method of interface 'IDepot'")},
       {"not an envelope", "<?xml version=\"1.0\"?><Envelope/>", CallFault("Invalid SOAP request")},
   };
