@@ -11,7 +11,7 @@
 #include "soap/publish/WSDLPublish.h"
 #include "soap/publish/WSDLPublishUnit.h"
 #include "soap/server/InvokeRegistry.h"
-#include "tests/soap/publish/PublishTestSupport.h"
+#include "tests/support/PublishTestSupport.h"
 
 using namespace vv;
 

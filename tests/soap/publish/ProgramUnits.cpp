@@ -1,6 +1,6 @@
-#include "PublishTestSupport.h"
 #include "soap/publish/WSDLPublishUnit.h"
 #include "soap/server/InvokeRegistry.h"
+#include "tests/support/PublishTestSupport.h"
 #include "tests/support/TestContract.h"
 
 namespace vvtest {

@@ -2,7 +2,7 @@
 // process from a private folder, with or without a port file beside it.
 #include <gtest/gtest.h>
 
-#include "PublishTestSupport.h"
+#include "tests/support/PublishTestSupport.h"
 #include "xml/XMLDoc.h"
 
 using namespace vvtest;

@@ -2,7 +2,7 @@
 // WS-Inspection document, run in this process against a publisher.
 #include <gtest/gtest.h>
 
-#include "PublishTestSupport.h"
+#include "tests/support/PublishTestSupport.h"
 #include <functional>
 
 #include "soap/publish/WSDLHTMLPublish.h"

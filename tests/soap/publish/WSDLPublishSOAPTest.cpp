@@ -2,8 +2,8 @@
 // would call it.
 #include <gtest/gtest.h>
 
-#include "PublishTestSupport.h"
 #include "soap/server/TypeRegistry.h"
+#include "tests/support/PublishTestSupport.h"
 #include "tests/support/TestContract.h"
 #include "xml/XMLDoc.h"
 

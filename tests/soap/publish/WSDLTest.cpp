@@ -2,10 +2,10 @@
 // operations of IWSDLPublish.
 #include <gtest/gtest.h>
 
-#include "PublishTestSupport.h"
 #include "soap/publish/PublishConsts.h"
 #include "soap/publish/WSDLPublish.h"
 #include "soap/server/TypeRegistry.h"
+#include "tests/support/PublishTestSupport.h"
 #include "tests/support/TestContract.h"
 #include "xml/XMLDoc.h"
 

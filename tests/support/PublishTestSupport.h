@@ -1,6 +1,7 @@
-// Shared pieces of the publisher tests: the registrations of the program,
-// requests run in-process against a publisher, the program run as a CGI
-// process, and the expected texts kept beside the tests.
+// Shared pieces of the publisher tests and the relay's page checks: the
+// registrations of the program, requests run in-process against a
+// publisher, the program run as a CGI process, and the expected texts kept
+// beside the tests.
 #pragma once
 
 #include <functional>

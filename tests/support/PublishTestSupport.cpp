@@ -1,4 +1,4 @@
-#include "PublishTestSupport.h"
+#include "tests/support/PublishTestSupport.h"
 
 #include <unistd.h>
 
