@@ -8,6 +8,7 @@
 #include <fstream>
 #include <optional>
 
+#include "rtl/Base64.h"
 #include "rtl/StrUtils.h"
 #include "rtl/Stream.h"
 #include "soap/client/CurlHTTPRequest.h"
