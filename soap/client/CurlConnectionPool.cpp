@@ -7,7 +7,9 @@
 #include <mutex>
 #include <vector>
 
+#include "soap/client/ClientLimits.h"
 #include "soap/client/CurlLibrary.h"
+#include "soap/client/CurlOptions.h"
 
 namespace vv {
 
@@ -95,7 +97,7 @@ TGroup *FindGroup(TPool &pool, const std::string &key) {
   }
   CURLSH *share = NewShare();
   if (!share) return nullptr;
-  if (pool.Groups.size() < TKeptConnectionLimits::MaxGroups) {
+  if (pool.Groups.size() < kMaxKeptGroups) {
     pool.Groups.push_back(TGroup{key, share});
     return &pool.Groups.back();
   }
@@ -106,8 +108,6 @@ TGroup *FindGroup(TPool &pool, const std::string &key) {
   *oldest = TGroup{key, share};
   return oldest;
 }
-
-void SetOpt(CURL *c, CURLoption o, long v) { CurlApi().easy_setopt(c, o, v); }
 
 } // namespace
 
@@ -142,9 +142,9 @@ TCurlConnectionLease::TCurlConnectionLease(CURL *handle, const TCurlConnectionPr
   if (CurlApi().easy_setopt(handle, CURLOPT_SHARE, group->Share) != CURLE_OK) return;
   group->Busy = true;
   FShare = group->Share;
-  SetOpt(handle, CURLOPT_MAXCONNECTS, TKeptConnectionLimits::MaxConnectionsPerGroup);
-  SetOpt(handle, CURLOPT_MAXAGE_CONN, TKeptConnectionLimits::MaxIdleSeconds);
-  SetOpt(handle, CURLOPT_MAXLIFETIME_CONN, TKeptConnectionLimits::MaxConnectionLifetime);
+  SetOpt(handle, CURLOPT_MAXCONNECTS, kMaxConnectionsPerGroup);
+  SetOpt(handle, CURLOPT_MAXAGE_CONN, kMaxIdleSeconds);
+  SetOpt(handle, CURLOPT_MAXLIFETIME_CONN, kMaxConnectionLifetime);
 }
 
 TCurlConnectionLease::~TCurlConnectionLease() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "soap/client/ClientLimits.h"
 #include "soap/client/CredentialsStorage.h"
 #include "soap/client/ProxySettings.h"
 #include "soap/client/URI.h"
@@ -128,12 +129,6 @@ protected:
 
 class TURLClient {
 public:
-  // Every limit and timeout of the client, in one place.
-  static constexpr int32_t DefaultConnectionTimeout = 60000; // ms
-  static constexpr int32_t DefaultSendTimeout = 60000;       // ms
-  static constexpr int32_t DefaultResponseTimeout = 60000;   // ms
-  static constexpr const char *DefaultUserAgent = "Zentrova URI Client/1.0";
-
   TURLClient();
   virtual ~TURLClient();
   TURLClient(const TURLClient &) = delete;
@@ -171,9 +166,9 @@ protected:
   TCredentialsStorage FOwnCredentials;
   TCredentialsStorage *FCredentialsStorage;
   TProxySettings FProxySettings;
-  int32_t FConnectionTimeout = DefaultConnectionTimeout;
-  int32_t FSendTimeout = DefaultSendTimeout;
-  int32_t FResponseTimeout = DefaultResponseTimeout;
+  int32_t FConnectionTimeout = kDefaultTimeoutMs;
+  int32_t FSendTimeout = kDefaultTimeoutMs;
+  int32_t FResponseTimeout = kDefaultTimeoutMs;
 };
 
 } // namespace vv
