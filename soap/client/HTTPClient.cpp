@@ -29,9 +29,9 @@ bool RedirectRule(const std::string &method, int32_t code, THTTPRedirectWithGET 
   return true;
 }
 
-void CutBack(TStream &s, int64_t size, int64_t pos) {
-  if (s.Size() != size) s.SetSize(size);
-  s.SetPosition(pos);
+void CutBack(TStream &stream, int64_t size, int64_t pos) {
+  if (stream.Size() != size) stream.SetSize(size);
+  stream.SetPosition(pos);
 }
 
 } // namespace
@@ -81,6 +81,9 @@ bool THTTPRequest::RemoveHeader(const std::string &name) {
 
 void THTTPRequest::CheckHeader(const std::string &name, const std::string &value) {
   // A line break would let a value start a header of its own (or a body).
+  // The code is the binding's for a bad argument (libcurl's 43), so that a
+  // refused header reads alike whichever layer refuses it; the loop itself
+  // knows nothing of libcurl.
   constexpr int32_t BadArgument = 43;
   bool ok = !name.empty() && name.find_first_of(":\r\n \t") == std::string::npos &&
             value.find_first_of("\r\n") == std::string::npos &&

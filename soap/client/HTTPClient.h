@@ -64,10 +64,10 @@ class THTTPRequest;
 class THTTPResponse;
 
 using TNeedClientCertificateEvent =
-    std::function<void(THTTPClient &Sender, THTTPRequest &ARequest,
-                       const TCertificateList &ACertificateList, int32_t &AnIndex)>;
+    std::function<void(THTTPClient &Sender, THTTPRequest &Request,
+                       const TCertificateList &Certificates, int32_t &Index)>;
 using TValidateCertificateEvent = std::function<void(
-    THTTPClient &Sender, THTTPRequest &ARequest, const TCertificate &Certificate, bool &Accepted)>;
+    THTTPClient &Sender, THTTPRequest &Request, const TCertificate &Certificate, bool &Accepted)>;
 
 class THTTPRequest : public TURLRequest {
 public:
@@ -174,23 +174,23 @@ public:
                                          const TNetHeaders &headers = {});
 
   bool AllowCookies() const { return FAllowCookies; }
-  void SetAllowCookies(bool v) { FAllowCookies = v; }
+  void SetAllowCookies(bool value) { FAllowCookies = value; }
   bool HandleRedirects() const { return FHandleRedirects; }
-  void SetHandleRedirects(bool v) { FHandleRedirects = v; }
+  void SetHandleRedirects(bool value) { FHandleRedirects = value; }
   int32_t MaxRedirects() const { return FMaxRedirects; }
-  void SetMaxRedirects(int32_t v) { FMaxRedirects = v; }
+  void SetMaxRedirects(int32_t value) { FMaxRedirects = value; }
   THTTPRedirectsWithGET RedirectsWithGET() const { return FRedirectsWithGET; }
-  void SetRedirectsWithGET(THTTPRedirectsWithGET v) { FRedirectsWithGET = v; }
+  void SetRedirectsWithGET(THTTPRedirectsWithGET value) { FRedirectsWithGET = value; }
   THTTPSecureProtocols SecureProtocols() const { return FSecureProtocols; }
-  void SetSecureProtocols(THTTPSecureProtocols v) { FSecureProtocols = v; }
+  void SetSecureProtocols(THTTPSecureProtocols value) { FSecureProtocols = value; }
   bool PreemptiveAuthentication() const { return FPreemptiveAuthentication; }
-  void SetPreemptiveAuthentication(bool v) { FPreemptiveAuthentication = v; }
+  void SetPreemptiveAuthentication(bool value) { FPreemptiveAuthentication = value; }
   THTTPCompressionMethods AutomaticDecompression() const { return FAutomaticDecompression; }
-  void SetAutomaticDecompression(THTTPCompressionMethods v) { FAutomaticDecompression = v; }
+  void SetAutomaticDecompression(THTTPCompressionMethods value) { FAutomaticDecompression = value; }
   bool UseDefaultCredentials() const { return FUseDefaultCredentials; }
-  void SetUseDefaultCredentials(bool v) { FUseDefaultCredentials = v; }
+  void SetUseDefaultCredentials(bool value) { FUseDefaultCredentials = value; }
   THTTPProtocolVersion ProtocolVersion() const { return FProtocolVersion; }
-  void SetProtocolVersion(THTTPProtocolVersion v) { FProtocolVersion = v; }
+  void SetProtocolVersion(THTTPProtocolVersion value) { FProtocolVersion = value; }
   TCookieManager &CookieManager() { return FCookieManager; }
   // A CA bundle file trusted in addition to the system's certificates;
   // empty for the system's alone.

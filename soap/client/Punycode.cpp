@@ -11,6 +11,8 @@ namespace vv {
 
 namespace {
 
+// The parameters of the encoding: every host name on the wire is made
+// with these, so they are fixed, not tuned.
 constexpr uint32_t Base = 36, TMin = 1, TMax = 26, Skew = 38, Damp = 700;
 constexpr uint32_t InitialBias = 72, InitialN = 128;
 constexpr uint32_t MaxCodePoint = 0x10FFFF;

@@ -145,7 +145,9 @@ class THTTPReqResp : public TComponent,
   THTTPSecureProtocols SecureProtocols() const { return FHTTP->SecureProtocols(); }
   void SetSecureProtocols(THTTPSecureProtocols Value) { FHTTP->SetSecureProtocols(Value); }
   THTTPCompressionMethods AutomaticDecompression() const { return FHTTP->AutomaticDecompression(); }
-  void SetAutomaticDecompression(THTTPCompressionMethods V) { FHTTP->SetAutomaticDecompression(V); }
+  void SetAutomaticDecompression(THTTPCompressionMethods Value) {
+    FHTTP->SetAutomaticDecompression(Value);
+  }
   bool PreemptiveAuthentication() const { return FHTTP->PreemptiveAuthentication(); }
   void SetPreemptiveAuthentication(bool Value) { FHTTP->SetPreemptiveAuthentication(Value); }
   bool UseDefaultCredentials() const { return FHTTP->UseDefaultCredentials(); }
