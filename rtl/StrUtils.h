@@ -31,9 +31,6 @@ size_t Utf16Length(std::string_view s);
 // never splitting a character.
 std::string Utf16Left(std::string_view s, size_t units);
 
-// Base64 (standard alphabet, padded with "=", no line breaks) of the bytes of `s`.
-std::string Base64Encode(std::string_view s);
-
 // Replaces every occurrence (or only the first) of `from` by `to`.
 std::string StringReplace(std::string_view s, std::string_view from, std::string_view to,
                           bool all = true);

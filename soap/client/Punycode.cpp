@@ -4,16 +4,18 @@
 #include <vector>
 
 #include "rtl/StrUtils.h"
+#include "soap/client/ClientLimits.h"
 #include "soap/client/URI.h"
 
 namespace vv {
 
 namespace {
 
+// The parameters of the encoding: every host name on the wire is made
+// with these, so they are fixed, not tuned.
 constexpr uint32_t Base = 36, TMin = 1, TMax = 26, Skew = 38, Damp = 700;
 constexpr uint32_t InitialBias = 72, InitialN = 128;
 constexpr uint32_t MaxCodePoint = 0x10FFFF;
-constexpr size_t MaxLabelInput = 256; // code points of one label
 
 bool DecodeUtf8(std::string_view s, std::vector<uint32_t> &out) {
   for (size_t i = 0; i < s.size();) {
@@ -51,7 +53,7 @@ uint32_t Adapt(uint32_t delta, uint32_t numPoints, bool first) {
 
 bool PunycodeEncode(std::string_view label, std::string &out) {
   std::vector<uint32_t> cps;
-  if (!DecodeUtf8(label, cps) || cps.size() > MaxLabelInput) return false;
+  if (!DecodeUtf8(label, cps) || cps.size() > kMaxHostLabel) return false;
   out.clear();
   for (uint32_t c : cps)
     if (c < 0x80) out += char(c);
