@@ -118,7 +118,7 @@ TEST(RelayWire, RequestOfGetFlightsOp) {
   int m = GetMethNum(md, "GetFlightsOp");
   ASSERT_GE(m, 0);
   IPtr<ISoapConvert> conv = NewConverter();
-  conv->SetOptions(TSOAPConvertOptions(DefaultSOAPConvertOptions).Include(soDocument));
+  conv->SetOptions(TSOAPConvertOptions(kDefaultSOAPConvertOptions).Include(soDocument));
   for (std::string airport : {"ABC", "", "A&B <\"'>"}) {
     SCOPED_TRACE(airport);
     TInvContext ctx;
