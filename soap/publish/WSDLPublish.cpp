@@ -91,7 +91,7 @@ std::string TWSDLPublish::GetXSDForTypeSystem(const std::string &TypeSystem) {
   schema.DeclareNamespace("", TypeSystem);
   TWebServExp exp;
   exp.SetDefinition(schema);
-  for (const TTypeInfo *t : types) exp.GenerateXMLSchema(schema, t, TypeSystem);
+  for (const TTypeInfo *t : types) exp.GenerateXMLSchema(schema, t, nullptr, TypeSystem);
   return doc->XML();
 }
 

@@ -119,7 +119,7 @@ void TWebServExp::WriteTypes() {
     schema.DeclareNamespace("", ns);
     // By index: generating a type may append the types it refers to.
     for (size_t i = 0; i < SchemaArray.size(); ++i)
-      GenerateXMLSchema(schema, SchemaArray[i].Info, ns);
+      GenerateXMLSchema(schema, SchemaArray[i].Info, nullptr, ns);
   }
 }
 
@@ -129,8 +129,10 @@ TSchemaInfo *TWebServExp::FindSchemaEntry(const TTypeInfo *t) {
   return nullptr;
 }
 
+// A type's schema is the same whoever refers to it: the referring type is
+// part of the signature callers know, and left unread.
 void TWebServExp::GenerateXMLSchema(IXMLNode schemaDef, const TTypeInfo *typeInfo,
-                                    std::string_view nameSpace) {
+                                    const TTypeInfo * /*parentInfo*/, std::string_view nameSpace) {
   if (!typeInfo) return;
   TSchemaInfo *entry = FindSchemaEntry(typeInfo);
   if (!entry) {
@@ -170,8 +172,9 @@ void TWebServExp::WriteComplexType(IXMLNode schemaDef, TSchemaInfo &entry, std::
     el.SetAttribute("type", QualifiedXMLType(p.Type));
   }
   for (const TPropInfo &p : cls->Class->Props)
-    if (p.Type && IsDescribedKind(p.Type->Kind)) GenerateXMLSchema(schemaDef, p.Type, ns);
-  for (TClass derived : DerivedRegisteredClasses(cls)) GenerateXMLSchema(schemaDef, derived, ns);
+    if (p.Type && IsDescribedKind(p.Type->Kind)) GenerateXMLSchema(schemaDef, p.Type, cls, ns);
+  for (TClass derived : DerivedRegisteredClasses(cls))
+    GenerateXMLSchema(schemaDef, derived, cls, ns);
 }
 
 void TWebServExp::WriteArrayType(IXMLNode schemaDef, const TSchemaInfo &entry) {

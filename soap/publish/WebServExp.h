@@ -73,7 +73,8 @@ public:
   // Writes the definition of `typeInfo` into the schema element `schemaDef`
   // when the type belongs to `nameSpace` (any namespace when it is empty)
   // and was not written yet.
-  void GenerateXMLSchema(IXMLNode schemaDef, const TTypeInfo *typeInfo, std::string_view nameSpace);
+  void GenerateXMLSchema(IXMLNode schemaDef, const TTypeInfo *typeInfo, const TTypeInfo *parentInfo,
+                         std::string_view nameSpace);
 
   // The element that namespace declarations go to when the generator is
   // used for a schema alone (GetWSDLForInterface sets it to the root).

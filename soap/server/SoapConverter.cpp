@@ -89,6 +89,13 @@ int32_t TSoapConverter::QueryInterface(const TGUID &iid, void **obj) {
   return TSOAPDOMProcessor::QueryInterface(iid, obj);
 }
 
+// Attachments of a multipart message would be kept under this folder; the
+// trailing separator is the one the setting has always carried.
+void TSoapConverter::SetTempDir(const std::string &value) {
+  FTempDir = value;
+  if (FTempDir.empty() || FTempDir.back() != '\\') FTempDir += '\\';
+}
+
 // ---- shared parts --------------------------------------------------------------
 
 void TSoapConverter::CheckEncodingStyle(TXMLCursor Node) const {

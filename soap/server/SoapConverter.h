@@ -43,6 +43,8 @@ struct ISoapConvert : virtual IInterface {
   virtual void SetOptions(TSOAPConvertOptions value) = 0;
   virtual const TSOAPAttachments &GetAttachments() = 0;
   virtual void SetAttachments(const TSOAPAttachments &value) = 0;
+  virtual std::string GetTempDir() = 0;
+  virtual void SetTempDir(const std::string &value) = 0;
   virtual std::string GetEncoding() = 0;
   virtual void SetEncoding(const std::string &value) = 0;
 
@@ -91,6 +93,8 @@ class TSoapConverter : public TSOAPDomConv, public ISoapConvert {
   void SetOptions(TSOAPConvertOptions value) override { FOptions = value; }
   const TSOAPAttachments &GetAttachments() override { return FAttachments; }
   void SetAttachments(const TSOAPAttachments &value) override { FAttachments = value; }
+  std::string GetTempDir() override { return FTempDir; }
+  void SetTempDir(const std::string &value) override;
   std::string GetEncoding() override { return FEncoding; }
   void SetEncoding(const std::string &value) override { FEncoding = value; }
 
@@ -145,6 +149,7 @@ private:
   // The declaration, the Envelope with its headers and the Body, now current.
   THandle StartMessage(THeaderList *Headers);
 
+  std::string FTempDir;
   std::string FEncoding; // empty: no document carries an encoding declaration
   TSOAPAttachments FAttachments;
 };

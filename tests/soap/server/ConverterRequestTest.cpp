@@ -201,4 +201,18 @@ TEST(ConverterRequestState, NothingSurvivesAnError) {
   EXPECT_EQ(*static_cast<std::string *>(ctx.GetParamPointer(0)), "OK");
 }
 
+// The attachments folder always ends in the separator the setting carries,
+// whether or not the caller wrote it.
+TEST(ConverterSettings, TempDirEndsInItsSeparator) {
+  const struct {
+    const char *given, *kept;
+  } cases[] = {
+      {"", "\\"}, {"C:\\tmp", "C:\\tmp\\"}, {"C:\\tmp\\", "C:\\tmp\\"}, {"/tmp", "/tmp\\"}};
+  IPtr<ISoapConvert> conv = NewConverter();
+  for (const auto &c : cases) {
+    conv->SetTempDir(c.given);
+    EXPECT_EQ(conv->GetTempDir(), c.kept) << c.given;
+  }
+}
+
 } // namespace
