@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vv {
 
@@ -33,6 +34,11 @@ std::string Utf16Left(std::string_view s, size_t units);
 
 // Base64 (standard alphabet, padded with "=", no line breaks) of the bytes of `s`.
 std::string Base64Encode(std::string_view s);
+
+// The items of a list written with any of the characters of `separators`
+// between them, in order; empty items (separators side by side, or at either
+// end) are left out.
+std::vector<std::string> SplitList(std::string_view list, std::string_view separators);
 
 // Replaces every occurrence (or only the first) of `from` by `to`.
 std::string StringReplace(std::string_view s, std::string_view from, std::string_view to,

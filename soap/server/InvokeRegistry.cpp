@@ -231,15 +231,8 @@ std::string TInvokableClassRegistry::ActionURIOf(const InterfaceMapItem &E,
   }
   if (E.InvokeOptions.Contains(ioHasAllSOAPActions)) {
     if (E.SOAPAction.empty() || MethodIndex < 0) return {};
-    std::vector<std::string> items;
-    const char sep = E.SOAPAction[0];
-    size_t start = 0;
-    while (start <= E.SOAPAction.size()) {
-      size_t end = E.SOAPAction.find(sep, start);
-      if (end == std::string::npos) end = E.SOAPAction.size();
-      if (end > start) items.push_back(E.SOAPAction.substr(start, end - start));
-      start = end + 1;
-    }
+    // The first character is the separator the list is written with.
+    std::vector<std::string> items = SplitList(E.SOAPAction, E.SOAPAction.substr(0, 1));
     return size_t(MethodIndex) < items.size() ? items[size_t(MethodIndex)] : std::string();
   }
   return E.Namespace + "#" + std::string(MethodName);

@@ -463,13 +463,7 @@ TXMLCursor TSoapConverter::FindReturnElement(TXMLCursor R, const TIntfMetaData &
     for (TXMLCursor c = R.FirstChildElement(); c; c = c.NextSiblingElement())
       if (SameText(c.LocalName(), registered)) return c;
   if (CountElements(R) == 1) return R.FirstChildElement();
-  std::vector<std::string> names;
-  std::string list = InvRegistry().GetReturnParamNames(IntfMD.Info);
-  for (size_t b = 0, e; b <= list.size(); b = e + 1) {
-    e = list.find_first_of(";,", b);
-    if (e == std::string::npos) e = list.size();
-    if (e > b) names.push_back(list.substr(b, e - b));
-  }
+  std::vector<std::string> names = SplitList(InvRegistry().GetReturnParamNames(IntfMD.Info), ";,");
   for (TXMLCursor c = R.FirstChildElement(); c; c = c.NextSiblingElement())
     for (const std::string &n : names)
       if (SameText(c.LocalName(), n)) return c;
