@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "xml/XMLChars.h"
+#include "xml/XMLNames.h"
 #include "xml/XMLScan.h"
 #include "xml/XMLText.h"
 #include "xml/XMLValidator.h"
@@ -17,6 +18,7 @@ namespace {
 using xmlchars::IsNameChar;
 using xmlchars::IsNameStart;
 using xmlchars::IsSpace;
+using xmlns::IsDecl;
 
 // Up to this many attributes, duplicates are found by comparing pairs.
 constexpr size_t kPairwiseAttrs = 16;
@@ -46,19 +48,6 @@ struct TFrame {
   uint32_t SavedScope;
   size_t DeclaredMark;
 };
-
-// True when `name` declares a namespace; `prefix` gets the declared prefix
-// (empty for "xmlns" and for the odd "xmlns:").
-bool IsDecl(std::string_view name, std::string_view &prefix) {
-  if (name.size() < 5 || name.compare(0, 5, "xmlns") != 0) return false;
-  if (name.size() == 5) {
-    prefix = {};
-    return true;
-  }
-  if (name[5] != ':') return false;
-  prefix = name.substr(6);
-  return true;
-}
 
 // The scan. The DOM's parser works on the text with its last byte replaced
 // by a terminator, and looks at that byte (EndCh) only where it expects a

@@ -4,31 +4,18 @@
 
 #include "rtl/StrUtils.h"
 #include "xml/XMLDoc.h"
+#include "xml/XMLNames.h"
 #include "xml/XMLText.h"
 
 namespace vv {
 
 namespace {
 
+using xmlns::IsDecl;
+using xmlns::PrefixOf;
+
 // Bytes are handed on in pieces of about this size.
 constexpr size_t kFlushSize = 64 * 1024;
-
-std::string_view PrefixOf(std::string_view qname) {
-  size_t c = qname.find(':');
-  return c == std::string_view::npos ? std::string_view() : qname.substr(0, c);
-}
-
-// The prefix a declaration attribute declares ("" for "xmlns"), or false.
-bool DeclaredPrefix(std::string_view name, std::string_view &prefix) {
-  if (name.size() < 5 || name.compare(0, 5, "xmlns") != 0) return false;
-  if (name.size() == 5) {
-    prefix = {};
-    return true;
-  }
-  if (name[5] != ':') return false;
-  prefix = name.substr(6);
-  return true;
-}
 
 [[noreturn]] void Diverged() {
   throw EXMLDocError("The document changed between its two writings");
@@ -120,7 +107,7 @@ void TXMLStreamWriter::AddAttr(TElem &e, std::string_view name, std::string_view
   a.ValueLen = uint32_t(value.size());
   FAttrText.append(value);
   std::string_view prefix;
-  a.Decl = DeclaredPrefix(name, prefix);
+  a.Decl = IsDecl(name, prefix);
   if (a.Decl) {
     ++e.NDecls;
     if (prefix.empty()) e.DefaultNs = long(FAttrs.size());
@@ -142,10 +129,10 @@ bool TXMLStreamWriter::Binding(const TElem *el, std::string_view prefix,
     if (!el->NDecls) continue;
     std::string_view p;
     for (size_t i = el->AttrBegin; i < el->AttrEnd; ++i)
-      if (FAttrs[i].Decl && DeclaredPrefix(AttrName(FAttrs[i]), p) && p == prefix)
+      if (FAttrs[i].Decl && IsDecl(AttrName(FAttrs[i]), p) && p == prefix)
         return uri = AttrValue(FAttrs[i]), true;
     for (const TXMLWritePlan::TAttr &a : el->Late)
-      if (DeclaredPrefix(a.Name, p) && p == prefix) return uri = a.Value, true;
+      if (IsDecl(a.Name, p) && p == prefix) return uri = a.Value, true;
   }
   return false;
 }
@@ -155,7 +142,7 @@ bool TXMLStreamWriter::FindNamespaceDecl(THandle handle, std::string_view uri,
   std::vector<std::string_view> seen; // prefixes declared closer, which hide farther ones
   auto consider = [&](std::string_view name, std::string_view value, size_t closer) {
     std::string_view p;
-    if (!DeclaredPrefix(name, p)) return false;
+    if (!IsDecl(name, p)) return false;
     bool hidden = false;
     for (size_t k = 0; k < closer && !hidden; ++k) hidden = seen[k] == p;
     if (!hidden && SameText(value, uri)) {
@@ -544,7 +531,7 @@ void TXMLStreamWriter::Attribute(THandle handle, std::string_view name, std::str
   e->LateSeen = true;
   if (e->Dest == TDest::Capture && e->Id != FBranchRoot) FPlan.CapturesValid = false;
   std::string_view p;
-  bool decl = DeclaredPrefix(name, p);
+  bool decl = IsDecl(name, p);
   if (decl && p.empty()) FLateDefault = true; // the children's cached default is stale
   if (a || late) {
     std::string_view old = a ? AttrValue(*a) : std::string_view(late->Value);
