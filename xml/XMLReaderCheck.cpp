@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "xml/XMLChars.h"
+#include "xml/XMLLimits.h"
 #include "xml/XMLNames.h"
 #include "xml/XMLScan.h"
 #include "xml/XMLText.h"
@@ -19,9 +20,6 @@ using xmlchars::IsNameChar;
 using xmlchars::IsNameStart;
 using xmlchars::IsSpace;
 using xmlns::IsDecl;
-
-// Up to this many attributes, duplicates are found by comparing pairs.
-constexpr size_t kPairwiseAttrs = 16;
 
 // The parser's own words for its faults.
 constexpr const char *kUnrecognizedTag = "Could not determine tag type";
@@ -382,7 +380,7 @@ const char *TChecker::FindClose2(const char *s, char a) const {
 bool TChecker::Element(const char *tag, std::string_view name, size_t prefixLen) {
   const size_t n = FAttrs.size();
   if (n >= 2) {
-    if (n <= kPairwiseAttrs) {
+    if (n <= kMaxPairwiseAttrs) {
       for (size_t i = 0; i < n; ++i)
         for (size_t j = i + 1; j < n; ++j)
           if (FAttrs[i].Name == FAttrs[j].Name) return Refuse("Duplicate attribute.", tag);

@@ -4,6 +4,7 @@
 
 #include "rtl/StrUtils.h"
 #include "xml/XMLDoc.h"
+#include "xml/XMLLimits.h"
 #include "xml/XMLNames.h"
 #include "xml/XMLText.h"
 
@@ -13,9 +14,6 @@ namespace {
 
 using xmlns::IsDecl;
 using xmlns::PrefixOf;
-
-// Bytes are handed on in pieces of about this size.
-constexpr size_t kFlushSize = 64 * 1024;
 
 [[noreturn]] void Diverged() {
   throw EXMLDocError("The document changed between its two writings");
@@ -59,7 +57,7 @@ TXMLStreamWriter::TXMLStreamWriter(TRun run, TXMLWritePlan &plan, TXMLSink *out)
     for (size_t i = 0; i < n; ++i)
       (FPlan.RootChildren[i].Branch ? FBranchPiece : FOwnPiece).push_back(i);
   }
-  FBuf.resize(kFlushSize + 4096);
+  FBuf.resize(kStreamFlushSize + 4096);
   FPos = FBuf.data();
   FEnd = FPos + FBuf.size();
 }
@@ -188,13 +186,13 @@ void TXMLStreamWriter::PutEscaped(std::string_view s, bool attr) {
   FPos = xmltext::AppendEscaped(FPos, s, attr ? xmltext::TEscape::Attr : xmltext::TEscape::Text);
 }
 
-// Pieces of kept text are filled to about kFlushSize each: text handed on
+// Pieces of kept text are filled to about kStreamFlushSize each: text handed on
 // a few bytes at a time (as the root's children between the branches) would
 // otherwise cost a piece per handful of bytes.
 void TXMLStreamWriter::Keep(TXMLWritePlan::TPieces &pieces, const char *data, size_t n) {
   if (pieces.empty() || pieces.back().size() + n > pieces.back().capacity()) {
     pieces.emplace_back();
-    pieces.back().reserve(std::max(n, kFlushSize));
+    pieces.back().reserve(std::max(n, kStreamFlushSize));
   }
   pieces.back().append(data, n);
 }
@@ -226,7 +224,7 @@ void TXMLStreamWriter::Flush() {
 
 void TXMLStreamWriter::SetDest(TDest dest, TXMLWritePlan::TPieces *keep) {
   if (dest == FDest && keep == FKeep) {
-    if (Pending() >= kFlushSize) Flush();
+    if (Pending() >= kStreamFlushSize) Flush();
     return;
   }
   Flush();

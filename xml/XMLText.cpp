@@ -10,16 +10,12 @@
 #include "rtl/StrUtils.h"
 #include "rtl/Utf8.h"
 #include "xml/XMLDoc.h"
+#include "xml/XMLLimits.h"
 #include "xml/XMLScan.h"
 
 namespace vv::xmltext {
 
 namespace {
-
-// How much of the offending line a parse error quotes, in UTF-16 units.
-constexpr size_t kErrorLineChars = 40;
-// How far into the input the encoding declaration is looked for.
-constexpr size_t kDeclScanBytes = 512;
 
 bool IsXmlChar(uint32_t cp) {
   return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
@@ -80,7 +76,7 @@ std::string Cp1252ToUtf8(std::string_view b) {
 // written in an ASCII-compatible encoding, or empty.
 std::string DeclaredEncoding(std::string_view b) {
   if (b.substr(0, 5) != "<?xml") return {};
-  std::string_view head = b.substr(0, kDeclScanBytes);
+  std::string_view head = b.substr(0, kMaxDeclarationScan);
   size_t end = head.find("?>");
   if (end == std::string_view::npos) return {};
   head = head.substr(0, end);
@@ -129,7 +125,8 @@ void RaiseParseError(std::string_view reason, std::string_view text, size_t offs
     start = ++p;
   }
   const char *end = xmlscan::Find(start, text.data() + text.size(), '\r', '\n');
-  std::string_view src = ValidPrefix(std::string_view(start, size_t(end - start)), kErrorLineChars);
+  std::string_view src =
+      ValidPrefix(std::string_view(start, size_t(end - start)), kMaxErrorLineChars);
   std::string msg(reason);
   msg.append("\r\nLine: ").append(IntToStr(int64_t(line))).append("\r\n").append(src);
   throw EDOMParseError(std::move(msg));
