@@ -1,5 +1,8 @@
-// Small text helpers. Text is UTF-8 inside the program; where a length in
-// characters matters, it is counted as UTF-16 code units would count it.
+// Small text helpers. Text is UTF-8 inside the program, but a text's length
+// in characters (a limit, a cut, a position in a message) is counted in
+// UTF-16 code units, a character beyond U+FFFF counting two: that is the
+// measure the program's texts have always had, so limits and positions
+// stay where callers and their stored settings expect them.
 #pragma once
 
 #include <cstdint>

@@ -53,7 +53,9 @@ std::string URLDecodeField(std::string_view field) {
       out += '%';
       ++i;
     } else {
-      // Positions count characters as UTF-16 code units, 1-based.
+      // Positions count characters, 1-based, in UTF-16 code units: the
+      // unit the program measures texts in, so a message names the same
+      // place for the same field wherever it is read.
       int pos = int(Utf16Length(field.substr(0, i))) + 1;
       size_t a = i + 1;
       if (a >= field.size()) throw EURLDecodeError(kIncompleteEncoding, {pos});
