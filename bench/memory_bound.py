@@ -99,7 +99,7 @@ def main():
     ap.add_argument("--quick", action="store_true", help="smaller answers only")
     args = ap.parse_args()
     binary = os.path.abspath(args.binary)
-    counts = {"one-field": [100000, 1000000] if args.quick else [250000, 1000000, 4000000],
+    counts = {"one-field": [100000, 1000000] if args.quick else [250000, 1000000, 4000000, 6000000],
               "twelve-field": [10000, 100000] if args.quick else [10000, 100000, 300000],
               "empty-fields": [100000] if args.quick else [100000, 1000000]}
     server = Upstream(("127.0.0.1", 0), Handler)

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "rtl/Base64.h"
 #include "rtl/Exception.h"
 #include "rtl/StrUtils.h"
 

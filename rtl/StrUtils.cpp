@@ -153,28 +153,4 @@ std::vector<std::string> SplitList(std::string_view list, std::string_view separ
   return items;
 }
 
-std::string Base64Encode(std::string_view in) {
-  static const char *abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((in.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 2 < in.size(); i += 3) {
-    uint32_t v =
-        uint32_t(uint8_t(in[i])) << 16 | uint32_t(uint8_t(in[i + 1])) << 8 | uint8_t(in[i + 2]);
-    out += abc[v >> 18];
-    out += abc[(v >> 12) & 63];
-    out += abc[(v >> 6) & 63];
-    out += abc[v & 63];
-  }
-  if (i < in.size()) {
-    uint32_t v = uint32_t(uint8_t(in[i])) << 16;
-    if (i + 1 < in.size()) v |= uint32_t(uint8_t(in[i + 1])) << 8;
-    out += abc[v >> 18];
-    out += abc[(v >> 12) & 63];
-    out += i + 1 < in.size() ? abc[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
 } // namespace vv

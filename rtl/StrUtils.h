@@ -35,9 +35,6 @@ size_t Utf16Length(std::string_view s);
 // never splitting a character.
 std::string Utf16Left(std::string_view s, size_t units);
 
-// Base64 (standard alphabet, padded with "=", no line breaks) of the bytes of `s`.
-std::string Base64Encode(std::string_view s);
-
 // The items of a list written with any of the characters of `separators`
 // between them, in order; empty items (separators side by side, or at either
 // end) are left out.

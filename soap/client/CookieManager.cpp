@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "rtl/StrUtils.h"
+#include "soap/client/ClientLimits.h"
 
 namespace vv {
 
@@ -27,7 +28,7 @@ std::string DefaultPath(const std::string &path) {
 } // namespace
 
 void TCookieManager::AddServerCookie(std::string_view setCookie, const TURI &url) {
-  if (setCookie.size() > MaxCookieSize) return;
+  if (setCookie.size() > kMaxCookieSize) return;
   std::string_view pair = setCookie.substr(0, setCookie.find(';'));
   size_t eq = pair.find('=');
   if (eq == std::string_view::npos) return;
@@ -66,7 +67,7 @@ void TCookieManager::AddServerCookie(std::string_view setCookie, const TURI &url
     return o.Name == c.Name && o.Domain == c.Domain && o.Path == c.Path;
   };
   FCookies.erase(std::remove_if(FCookies.begin(), FCookies.end(), same), FCookies.end());
-  if (!expired && FCookies.size() < MaxCookies) FCookies.push_back(std::move(c));
+  if (!expired && FCookies.size() < kMaxCookies) FCookies.push_back(std::move(c));
 }
 
 std::string TCookieManager::CookieHeaders(const TURI &url) const {

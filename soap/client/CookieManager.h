@@ -22,9 +22,6 @@ struct TCookie {
 
 class TCookieManager {
 public:
-  static constexpr size_t MaxCookies = 64;
-  static constexpr size_t MaxCookieSize = 4096; // name, value and attributes
-
   // Takes one "Set-Cookie" value received from `url`. A cookie with an
   // empty value or an expiry in the past removes the stored one.
   void AddServerCookie(std::string_view setCookie, const TURI &url);

@@ -38,14 +38,15 @@ int CompareText(const std::string &a, const std::string &b) {
 
 } // namespace
 
-bool TCredentialsStorage::AddCredential(const TCredential &c) {
-  if (c.AuthTarget == TAuthTargetType::Server && c.IsEmpty())
+bool TCredentialsStorage::AddCredential(const TCredential &credential) {
+  if (credential.AuthTarget == TAuthTargetType::Server && credential.IsEmpty())
     throw ENetCredentialException("Credential without user and password");
   std::lock_guard<std::mutex> guard(FLock);
-  std::string host = HostOf(c.URL);
-  for (const TCredential &s : FCredentials)
-    if (Matches(s, c.AuthTarget, c.Realm, host, c.UserName)) return false;
-  FCredentials.push_back(c);
+  std::string host = HostOf(credential.URL);
+  for (const TCredential &stored : FCredentials)
+    if (Matches(stored, credential.AuthTarget, credential.Realm, host, credential.UserName))
+      return false;
+  FCredentials.push_back(credential);
   return true;
 }
 

@@ -30,10 +30,10 @@ public:
   };
   using TCredentialList = std::vector<TCredential>;
 
-  // Stores `c`; raises ENetCredentialException "Credential without user and
+  // Stores `credential`; raises ENetCredentialException "Credential without user and
   // password" for an empty server credential. A credential that the store
   // already matches (target, realm, URL, user) is ignored: returns false.
-  bool AddCredential(const TCredential &c);
+  bool AddCredential(const TCredential &credential);
   bool RemoveCredential(TAuthTargetType target, const std::string &realm,
                         const std::string &url = "", const std::string &user = "");
   // The stored credentials matching target, realm, URL host and user (see the .cpp).

@@ -7,13 +7,17 @@
 #include <mutex>
 #include <vector>
 
+#include "soap/client/ClientLimits.h"
 #include "soap/client/CurlLibrary.h"
+#include "soap/client/CurlOptions.h"
 
 namespace vv {
 
 namespace {
 
-constexpr size_t DigestSize = 32;
+constexpr size_t DigestSize = 32; // bytes of a SHA-256 digest
+// Bytes of the per-process salt: enough that no two processes share one
+// and that a digest cannot be looked up in a table made in advance.
 constexpr size_t SaltSize = 16;
 
 struct TGroup {
@@ -46,7 +50,7 @@ void Field(std::string &out, const std::string &value) {
 // The digest the group of a profile is filed under, salted per process so
 // that nothing kept in memory reads back as a password; empty when it
 // cannot be made (no digest function or no randomness).
-std::string GroupKey(TPool &pool, const TCurlConnectionProfile &p) {
+std::string GroupKey(TPool &pool, const TCurlConnectionProfile &profile) {
   const TCurlApi &api = CurlApi();
   if (!api.md_fetch) return {};
   if (!pool.Algorithm) pool.Algorithm = api.md_fetch(nullptr, "SHA256", nullptr);
@@ -58,11 +62,12 @@ std::string GroupKey(TPool &pool, const TCurlConnectionProfile &p) {
   }
   std::string text = pool.Salt;
   for (const std::string *f :
-       {&p.Origin, &p.Proxy, &p.NoProxy, &p.ServerUser, &p.ServerPassword, &p.ProxyUser,
-        &p.ProxyPassword, &p.CAFile, &p.CAPath, &p.ClientCertPath, &p.ClientCertData,
-        &p.ClientCertPassword, &p.AcceptedCertificate, &p.Scope})
+       {&profile.Origin, &profile.Proxy, &profile.NoProxy, &profile.ServerUser,
+        &profile.ServerPassword, &profile.ProxyUser, &profile.ProxyPassword, &profile.CAFile,
+        &profile.CAPath, &profile.ClientCertPath, &profile.ClientCertData,
+        &profile.ClientCertPassword, &profile.AcceptedCertificate, &profile.Scope})
     Field(text, *f);
-  Field(text, std::to_string(p.SSLVersion) + (p.HTTP2 ? "/2" : "/1"));
+  Field(text, std::to_string(profile.SSLVersion) + (profile.HTTP2 ? "/2" : "/1"));
   std::string key(DigestSize, '\0');
   unsigned int size = 0;
   bool ok = api.digest(text.data(), text.size(), reinterpret_cast<unsigned char *>(key.data()),
@@ -95,7 +100,7 @@ TGroup *FindGroup(TPool &pool, const std::string &key) {
   }
   CURLSH *share = NewShare();
   if (!share) return nullptr;
-  if (pool.Groups.size() < TKeptConnectionLimits::MaxGroups) {
+  if (pool.Groups.size() < kMaxKeptGroups) {
     pool.Groups.push_back(TGroup{key, share});
     return &pool.Groups.back();
   }
@@ -106,8 +111,6 @@ TGroup *FindGroup(TPool &pool, const std::string &key) {
   *oldest = TGroup{key, share};
   return oldest;
 }
-
-void SetOpt(CURL *c, CURLoption o, long v) { CurlApi().easy_setopt(c, o, v); }
 
 } // namespace
 
@@ -142,9 +145,9 @@ TCurlConnectionLease::TCurlConnectionLease(CURL *handle, const TCurlConnectionPr
   if (CurlApi().easy_setopt(handle, CURLOPT_SHARE, group->Share) != CURLE_OK) return;
   group->Busy = true;
   FShare = group->Share;
-  SetOpt(handle, CURLOPT_MAXCONNECTS, TKeptConnectionLimits::MaxConnectionsPerGroup);
-  SetOpt(handle, CURLOPT_MAXAGE_CONN, TKeptConnectionLimits::MaxIdleSeconds);
-  SetOpt(handle, CURLOPT_MAXLIFETIME_CONN, TKeptConnectionLimits::MaxConnectionLifetime);
+  SetOpt(handle, CURLOPT_MAXCONNECTS, kMaxConnectionsPerGroup);
+  SetOpt(handle, CURLOPT_MAXAGE_CONN, kMaxIdleSeconds);
+  SetOpt(handle, CURLOPT_MAXLIFETIME_CONN, kMaxConnectionLifetime);
 }
 
 TCurlConnectionLease::~TCurlConnectionLease() {

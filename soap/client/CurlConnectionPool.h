@@ -21,15 +21,6 @@
 
 namespace vv {
 
-// Every limit of the kept connections, in one place.
-struct TKeptConnectionLimits {
-  static constexpr size_t MaxGroups = 8;             // profiles kept at once; least recent goes
-  static constexpr long MaxConnectionsPerGroup = 2;  // idle connections of one profile
-  static constexpr long MaxIdleSeconds = 60;         // an idle connection older is not reused
-  static constexpr long MaxConnectionLifetime = 300; // seconds; then a fresh one (new certificate,
-                                                     // new address of the name)
-};
-
 // What a connection carries with it. Two exchanges share kept connections
 // only when every field is the same.
 struct TCurlConnectionProfile {

@@ -2,13 +2,18 @@
 // run time on the first request (see CurlLibrary.h): one pass of the
 // client's loop is one exchange, with libcurl's own redirect, cookie and
 // authentication retries switched off so that the client's loop decides.
+//
+// The binding is spread over files by concern: the pass and its callbacks
+// (CurlPass), the options of a pass (CurlOptions), the request header list
+// (CurlHeaderList), credentials (CurlCredentials.cpp), certificates
+// (CurlCertificates, and the decisions in CurlCertificateDecisions.cpp),
+// and the errors that end a pass (CurlPassErrors.cpp).
 #pragma once
 
 #include <curl/curl.h>
 
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "soap/client/CurlConnectionPool.h"
@@ -17,32 +22,17 @@
 namespace vv {
 
 class TCurlHTTPRequest;
+struct TCurlPass;
 
 class TCurlHTTPClient : public THTTPClient {
 public:
-  // Every limit of the binding, in one place.
-  // Bytes kept of one body; a power of two, so that the memory stream that
-  // takes it never grows its room past it.
-  static constexpr int64_t MaxResponseBody = int64_t(256) << 20;
-  static constexpr size_t MaxHeaderBlock = 256 * 1024; // bytes of one header block
-  static constexpr size_t MaxHeaderLines = 512;        // lines of one header block
-  static constexpr int64_t SendChunkSize = 65536;      // bytes per body write
-  static constexpr const char *DefaultCADirectory = "/etc/ssl/certs";
-
   TCurlHTTPClient();
   ~TCurlHTTPClient() override;
 
-  // A CA bundle file trusted in addition to the hashed system directory;
-  // empty for the directory alone.
-  void SetCAFile(const std::string &path) { FCAFile = path; }
-  const std::string &CAFile() const { return FCAFile; }
-  // Where connections are kept between requests (see CurlConnectionPool.h),
-  // requests of different scopes never share one, even to the same server
-  // with the same settings. The SOAP transport names its certificate
-  // policy, so that a connection made under a lenient policy never serves
-  // a strict one. Empty by default.
-  void SetReuseScope(const std::string &scope) { FReuseScope = scope; }
-  const std::string &ReuseScope() const { return FReuseScope; }
+  // Called from libcurl once connected, before the request goes out: lets
+  // the validation handler see the server certificate. False aborts the pass.
+  bool CheckServerCertificate(TCurlHTTPRequest &request, bool https, bool &refused,
+                              std::exception_ptr &error);
 
 protected:
   std::unique_ptr<THTTPRequest> DoGetHTTPRequestInstance(const std::string &method,
@@ -61,30 +51,26 @@ protected:
   bool DoNoClientCertificate(THTTPRequest &request) override;
 
 private:
-  friend class TCurlHTTPRequest;
-  void PrepareProxy(TCurlHTTPRequest &r);
-  void PrepareSecureProtocols(TCurlHTTPRequest &r);
-  void CheckClientCertificate(TCurlHTTPRequest &r);
-  void ApplyConnectionOptions(TCurlHTTPRequest &r, CURL *c);
-  void ApplyOptions(TCurlHTTPRequest &r, void *pass, curl_slist *headers);
+  void PrepareProxy(TCurlHTTPRequest &request);
+  void PrepareSecureProtocols(TCurlHTTPRequest &request);
+  void PrepareDecompression(TCurlHTTPRequest &request);
   // The exchange of a pass, over a kept connection of the same profile
   // when there is one (see CurlConnectionPool.h).
-  CURLcode Perform(TCurlHTTPRequest &r);
+  CURLcode Perform(TCurlHTTPRequest &request);
   // What the connection of the next pass carries; false when it must not
   // be kept for another request at all.
-  bool ConnectionProfile(const TCurlHTTPRequest &r, TCurlConnectionProfile &profile) const;
-  TExecutionResult FinishPass(TCurlHTTPRequest &r, THTTPResponse &response, CURLcode rc,
-                              void *pass);
+  bool ConnectionProfile(const TCurlHTTPRequest &request, TCurlConnectionProfile &profile) const;
+  TExecutionResult FinishPass(TCurlHTTPRequest &request, THTTPResponse &response, CURLcode code,
+                              TCurlPass &pass);
 
-public:
-  // Called from libcurl once connected, before the request goes out: lets
-  // the validation handler see the server certificate. False aborts the pass.
-  bool CheckServerCertificate(TCurlHTTPRequest &r, bool https, bool &refused,
-                              std::exception_ptr &error);
-
-private:
-  std::string FCAFile;
-  std::string FReuseScope;
+  // CurlOptions.cpp: what every handle of a request is given (the passes'
+  // and the certificate probe's), and the rest of a pass's options.
+  void ApplyConnectionOptions(TCurlHTTPRequest &request, CURL *curl);
+  void ApplyPassOptions(TCurlHTTPRequest &request, TCurlPass &pass, curl_slist *headers);
+  // CurlCredentials.cpp: the credentials libcurl is told for a pass.
+  void ApplyCredentialOptions(TCurlHTTPRequest &request, TCurlPass &pass);
+  // CurlPassErrors.cpp: the outcome or error of a pass libcurl ended with `code`.
+  TExecutionResult FailedPass(TCurlHTTPRequest &request, CURLcode code, const TCurlPass &pass);
 };
 
 } // namespace vv

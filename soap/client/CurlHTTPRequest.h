@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "soap/client/CurlHTTPClient.h"
+#include "soap/client/HTTPChallenge.h"
 
 namespace vv {
 
@@ -41,8 +42,6 @@ protected:
 private:
   friend class TCurlHTTPClient;
 
-  struct TPassState; // per-pass callback state, see the .cpp
-
   // Settings computed by the client before a pass.
   std::string FProxy;   // empty: no proxy
   std::string FNoProxy; // bypass list
@@ -59,12 +58,11 @@ private:
   bool FPreemptiveHeader = false; // "Authorization" was set by the client itself
   bool FResponseArrived = false;
   std::string FLastServerChallenge;
-  unsigned long FServerAuthAvail = 0, FProxyAuthAvail = 0;
+  THTTPAuthSchemes FServerAuthAvail, FProxyAuthAvail; // offered by the last challenges
 
   bool FServerCertificateValidated = false;
   bool FServerCertificateAccepted = false;
   std::string FProbedCertificate; // PEM of the certificate the handler accepted
-  TCertificate FProbedDescription;
   bool FClientCertificateAsked = false;
 
   CURL *FCurl = nullptr;

@@ -3,14 +3,11 @@
 #include "rtl/ScopeGuard.h"
 #include "rtl/StrUtils.h"
 #include "rtl/Stream.h"
+#include "soap/client/HTTPChallenge.h"
 
 namespace vv {
 
 namespace {
-
-// A safety net against a binding that keeps asking for another pass; far
-// above what redirects and authentication rounds need.
-constexpr int32_t MaxPassesPerExecute = 64;
 
 bool IsRedirectStatus(int32_t code) {
   return (code >= 300 && code <= 303) || code == 307 || code == 308;
@@ -33,23 +30,9 @@ bool RedirectRule(const std::string &method, int32_t code, THTTPRedirectWithGET 
   return true;
 }
 
-// The value of the quoted realm parameter of a challenge.
-std::string RealmOf(const std::string &challenge) {
-  std::string lower = LowerCase(challenge);
-  size_t p = lower.find("realm=");
-  if (p == std::string::npos) return {};
-  p += 6;
-  if (p < challenge.size() && challenge[p] == '"') {
-    size_t end = challenge.find('"', p + 1);
-    return challenge.substr(p + 1, end == std::string::npos ? std::string::npos : end - p - 1);
-  }
-  size_t end = challenge.find_first_of(", ", p);
-  return challenge.substr(p, end == std::string::npos ? std::string::npos : end - p);
-}
-
-void CutBack(TStream &s, int64_t size, int64_t pos) {
-  if (s.Size() != size) s.SetSize(size);
-  s.SetPosition(pos);
+void CutBack(TStream &stream, int64_t size, int64_t pos) {
+  if (stream.Size() != size) stream.SetSize(size);
+  stream.SetPosition(pos);
 }
 
 } // namespace
@@ -99,6 +82,9 @@ bool THTTPRequest::RemoveHeader(const std::string &name) {
 
 void THTTPRequest::CheckHeader(const std::string &name, const std::string &value) {
   // A line break would let a value start a header of its own (or a body).
+  // The code is the binding's for a bad argument (libcurl's 43), so that a
+  // refused header reads alike whichever layer refuses it; the loop itself
+  // knows nothing of libcurl.
   constexpr int32_t BadArgument = 43;
   bool ok = !name.empty() && name.find_first_of(":\r\n \t") == std::string::npos &&
             value.find_first_of("\r\n") == std::string::npos &&
@@ -196,12 +182,14 @@ void THTTPClient::RunLoop(THTTPRequest &request, THTTPResponse &response, int64_
   TCertificateList offered;
   for (int32_t pass = 0;; ++pass) {
     if (request.IsCancelled()) break;
-    if (pass >= MaxPassesPerExecute)
+    if (pass >= kMaxPassesPerExecute)
       throw ENetHTTPClientException("Execution of request terminated with unknown error");
     DoPrepareRequest(request);
     std::string cookies = FCookieManager.CookieHeaders(request.URL());
     if (!cookies.empty()) request.SetHeaderValue("Cookie", cookies);
-    if (!SetServerCredential(request, response) || !SetProxyCredential(request, response)) break;
+    if (!SetCredential(TAuthTargetType::Server, request, response) ||
+        !SetCredential(TAuthTargetType::Proxy, request, response))
+      break;
     FState.Status = InternalState::Other;
     if (request.SourceStream()) request.SourceStream()->SetPosition(bodyPos);
     CutBack(response.ContentStream(), contentSize, contentPos);
@@ -295,119 +283,136 @@ bool THTTPClient::AskCallback(TAuthTargetType target, const std::string &realm,
   return abort;
 }
 
-bool THTTPClient::SetServerCredential(THTTPRequest &request, THTTPResponse &response) {
-  if (FServerCredentialsBlocked) return FState.Status != InternalState::ServerAuthRequired;
+// One target's share of the loop's record: the server's or the proxy's.
+struct THTTPClient::TAuthSlot {
+  TAuthTargetType Target;
+  InternalState Challenged; // the state a challenge of this target leaves
+  bool &Need;
+  TCredential &Credential;
+  TCredentialsStorage::TCredentialList &Candidates;
+  size_t &Next;
+  std::string &Realm; // of the last challenge, for the callback
+};
+
+THTTPClient::TAuthSlot THTTPClient::Slot(TAuthTargetType target) {
   THTTPState &st = FState;
-  bool hasCallback = AuthCallback || AuthEvent;
-  if (st.Status == InternalState::Other && FPreemptiveAuthentication) {
-    TCredentialsStorage::TCredentialList stored =
-        CredentialsStorage().FindCredentials(TAuthTargetType::Server, "");
-    const TCredential &own = request.LocalCredential();
-    if (!own.IsEmpty() || stored.size() == 1 || hasCallback) {
-      st.ServerCredential = !own.IsEmpty() ? own : stored.size() == 1 ? stored[0] : TCredential();
-      bool abort = false;
-      if (hasCallback) {
-        TAuthPersistenceType persistence = TAuthPersistenceType::Request;
-        abort = AskCallback(TAuthTargetType::Server, st.ServerCredential.Realm,
-                            request.URL().ToString(), st.ServerCredential.UserName,
-                            st.ServerCredential.Password, persistence);
-      }
-      st.NeedServerCredential = !abort && !st.ServerCredential.IsEmpty();
-    }
-  }
-  if (st.Status == InternalState::ServerAuthRequired && st.ServerCredential.UserName.empty()) {
-    std::string challenge = response.GetHeaderValue("WWW-Authenticate");
-    if (challenge.empty()) challenge = response.GetHeaderValue("Proxy-Authenticate");
-    std::string realm = RealmOf(challenge);
-    FServerRealm = realm;
-    st.ServerCredentials = CredentialsStorage().FindCredentials(TAuthTargetType::Server, realm,
-                                                                request.URL().ToString());
-    TCredentialsStorage::SortCredentials(st.ServerCredentials);
-    if (!request.LocalCredential().UserName.empty())
-      st.ServerCredentials.insert(st.ServerCredentials.begin(), request.LocalCredential());
-    st.NeedServerCredential = true;
-  }
-  return ApplyCredential(TAuthTargetType::Server, request, response);
+  if (target == TAuthTargetType::Proxy)
+    return {target,
+            InternalState::ProxyAuthRequired,
+            st.NeedProxyCredential,
+            st.ProxyCredential,
+            st.ProxyCredentials,
+            st.ProxyIterator,
+            FProxyRealm};
+  return {target,
+          InternalState::ServerAuthRequired,
+          st.NeedServerCredential,
+          st.ServerCredential,
+          st.ServerCredentials,
+          st.ServerIterator,
+          FServerRealm};
 }
 
-bool THTTPClient::SetProxyCredential(THTTPRequest &request, THTTPResponse &response) {
-  THTTPState &st = FState;
-  bool hasCallback = AuthCallback || AuthEvent;
-  if (st.Status == InternalState::Other && FPreemptiveAuthentication) {
-    TCredentialsStorage::TCredentialList stored =
-        CredentialsStorage().FindCredentials(TAuthTargetType::Proxy, "");
-    const TCredential &own = FProxySettings.Credential();
-    if (!own.IsEmpty() || stored.size() == 1 || hasCallback) {
-      st.ProxyCredential = !own.IsEmpty() ? own : stored.size() == 1 ? stored[0] : TCredential();
-      bool abort = false;
-      if (hasCallback) {
-        TAuthPersistenceType persistence = TAuthPersistenceType::Request;
-        abort =
-            AskCallback(TAuthTargetType::Proxy, st.ProxyCredential.Realm, FProxySettings.ToURL(),
-                        st.ProxyCredential.UserName, st.ProxyCredential.Password, persistence);
-      }
-      st.NeedProxyCredential = !abort && !st.ProxyCredential.IsEmpty();
-    }
-  }
-  if (st.Status == InternalState::ProxyAuthRequired && st.ProxyCredential.UserName.empty()) {
-    std::string challenge = response.GetHeaderValue("Proxy-Authenticate");
-    if (challenge.empty()) challenge = response.GetHeaderValue("WWW-Authenticate");
-    std::string realm = RealmOf(challenge);
-    FProxyRealm = realm;
-    st.ProxyCredentials.clear();
-    if (!FProxySettings.Host().empty()) st.ProxyCredentials.push_back(FProxySettings.Credential());
-    for (const TCredential &c :
-         CredentialsStorage().FindCredentials(TAuthTargetType::Proxy, realm)) {
-      bool same = false;
-      for (const TCredential &o : st.ProxyCredentials)
-        same = same || (o.UserName == c.UserName && o.Password == c.Password);
-      if (!same) st.ProxyCredentials.push_back(c);
-    }
-    st.NeedProxyCredential = true;
-  }
-  return ApplyCredential(TAuthTargetType::Proxy, request, response);
+std::string THTTPClient::TargetURL(TAuthTargetType target, const THTTPRequest &request) const {
+  return target == TAuthTargetType::Proxy ? FProxySettings.ToURL() : request.URL().ToString();
 }
 
-bool THTTPClient::ApplyCredential(TAuthTargetType target, THTTPRequest &request,
-                                  THTTPResponse &response) {
-  (void)response;
+bool THTTPClient::SetCredential(TAuthTargetType target, THTTPRequest &request,
+                                const THTTPResponse &response) {
   bool proxy = target == TAuthTargetType::Proxy;
-  THTTPState &st = FState;
-  bool need = proxy ? st.NeedProxyCredential : st.NeedServerCredential;
-  if (!need) return true;
-  TCredential &cred = proxy ? st.ProxyCredential : st.ServerCredential;
-  TCredentialsStorage::TCredentialList &list = proxy ? st.ProxyCredentials : st.ServerCredentials;
-  size_t &it = proxy ? st.ProxyIterator : st.ServerIterator;
-  InternalState wanted =
-      proxy ? InternalState::ProxyAuthRequired : InternalState::ServerAuthRequired;
-  if (st.Status == wanted) {
-    if (it < list.size()) {
-      cred.UserName = list[it].UserName;
-      cred.Password = list[it].Password;
-      cred.Realm = list[it].Realm;
-      ++it;
+  if (!proxy && FServerCredentialsBlocked)
+    return FState.Status != InternalState::ServerAuthRequired;
+  TAuthSlot slot = Slot(target);
+  if (FState.Status == InternalState::Other && FPreemptiveAuthentication)
+    OfferPreemptively(slot, request);
+  if (FState.Status == slot.Challenged && slot.Credential.UserName.empty()) {
+    // A challenge of the other kind serves when the expected one is missing.
+    std::string challenge =
+        response.GetHeaderValue(proxy ? "Proxy-Authenticate" : "WWW-Authenticate");
+    if (challenge.empty())
+      challenge = response.GetHeaderValue(proxy ? "WWW-Authenticate" : "Proxy-Authenticate");
+    slot.Realm = ChallengeRealm(challenge);
+    slot.Candidates = proxy ? ProxyCandidates(slot.Realm) : ServerCandidates(request, slot.Realm);
+    slot.Need = true;
+  }
+  return ApplyCredential(slot, request);
+}
+
+void THTTPClient::OfferPreemptively(TAuthSlot &slot, THTTPRequest &request) {
+  TCredentialsStorage::TCredentialList stored =
+      CredentialsStorage().FindCredentials(slot.Target, "");
+  const TCredential &own = slot.Target == TAuthTargetType::Proxy ? FProxySettings.Credential()
+                                                                 : request.LocalCredential();
+  bool hasCallback = AuthCallback || AuthEvent;
+  if (own.IsEmpty() && stored.size() != 1 && !hasCallback) return;
+  slot.Credential = !own.IsEmpty() ? own : stored.size() == 1 ? stored[0] : TCredential();
+  bool abort = false;
+  if (hasCallback) {
+    TAuthPersistenceType persistence = TAuthPersistenceType::Request;
+    abort = AskCallback(slot.Target, slot.Credential.Realm, TargetURL(slot.Target, request),
+                        slot.Credential.UserName, slot.Credential.Password, persistence);
+  }
+  slot.Need = !abort && !slot.Credential.IsEmpty();
+}
+
+// The request's own credential first, then the stored ones for the realm
+// and the URL's host, in offering order.
+TCredentialsStorage::TCredentialList THTTPClient::ServerCandidates(const THTTPRequest &request,
+                                                                   const std::string &realm) {
+  TCredentialsStorage::TCredentialList list = CredentialsStorage().FindCredentials(
+      TAuthTargetType::Server, realm, request.URL().ToString());
+  TCredentialsStorage::SortCredentials(list);
+  if (!request.LocalCredential().UserName.empty())
+    list.insert(list.begin(), request.LocalCredential());
+  return list;
+}
+
+// The proxy settings' credential first, then the stored ones for the realm
+// that are not the same user and password again.
+TCredentialsStorage::TCredentialList THTTPClient::ProxyCandidates(const std::string &realm) {
+  TCredentialsStorage::TCredentialList list;
+  if (!FProxySettings.Host().empty()) list.push_back(FProxySettings.Credential());
+  for (const TCredential &c : CredentialsStorage().FindCredentials(TAuthTargetType::Proxy, realm)) {
+    bool same = false;
+    for (const TCredential &o : list)
+      same = same || (o.UserName == c.UserName && o.Password == c.Password);
+    if (!same) list.push_back(c);
+  }
+  return list;
+}
+
+bool THTTPClient::ApplyCredential(TAuthSlot &slot, THTTPRequest &request) {
+  if (!slot.Need) return true;
+  TCredential &cred = slot.Credential;
+  if (FState.Status == slot.Challenged) {
+    if (slot.Next < slot.Candidates.size()) {
+      const TCredential &next = slot.Candidates[slot.Next++];
+      cred.UserName = next.UserName;
+      cred.Password = next.Password;
+      cred.Realm = next.Realm;
     } else {
       std::string oldUser = cred.UserName, oldPassword = cred.Password;
       cred.UserName.clear();
       cred.Password.clear();
       TAuthPersistenceType persistence = TAuthPersistenceType::Request;
-      std::string url = proxy ? FProxySettings.ToURL() : request.URL().ToString();
-      cred.Realm = proxy ? FProxyRealm : FServerRealm;
-      bool abort = (AuthCallback || AuthEvent) &&
-                   AskCallback(target, cred.Realm, url, cred.UserName, cred.Password, persistence);
+      std::string url = TargetURL(slot.Target, request);
+      cred.Realm = slot.Realm;
+      bool abort =
+          (AuthCallback || AuthEvent) &&
+          AskCallback(slot.Target, cred.Realm, url, cred.UserName, cred.Password, persistence);
       if (abort || (cred.UserName == oldUser && cred.Password == oldPassword)) {
         cred.UserName.clear();
         cred.Password.clear();
       } else if (persistence == TAuthPersistenceType::Client && !cred.IsEmpty()) {
         CredentialsStorage().AddCredential(
-            TCredential(target, cred.Realm, url, cred.UserName, cred.Password));
+            TCredential(slot.Target, cred.Realm, url, cred.UserName, cred.Password));
       }
     }
   }
   if (cred.IsEmpty()) return false;
-  cred.AuthTarget = target;
-  DoSetCredential(target, request, cred);
-  (proxy ? request.FAppliedProxy : request.FAppliedServer) = cred;
+  cred.AuthTarget = slot.Target;
+  DoSetCredential(slot.Target, request, cred);
+  (slot.Target == TAuthTargetType::Proxy ? request.FAppliedProxy : request.FAppliedServer) = cred;
   return true;
 }
 

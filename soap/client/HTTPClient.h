@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "rtl/EnumSet.h"
+#include "soap/client/ClientLimits.h"
 #include "soap/client/CookieManager.h"
 #include "soap/client/NetException.h"
 #include "soap/client/URLClient.h"
@@ -63,10 +64,10 @@ class THTTPRequest;
 class THTTPResponse;
 
 using TNeedClientCertificateEvent =
-    std::function<void(THTTPClient &Sender, THTTPRequest &ARequest,
-                       const TCertificateList &ACertificateList, int32_t &AnIndex)>;
+    std::function<void(THTTPClient &Sender, THTTPRequest &Request,
+                       const TCertificateList &Certificates, int32_t &Index)>;
 using TValidateCertificateEvent = std::function<void(
-    THTTPClient &Sender, THTTPRequest &ARequest, const TCertificate &Certificate, bool &Accepted)>;
+    THTTPClient &Sender, THTTPRequest &Request, const TCertificate &Certificate, bool &Accepted)>;
 
 class THTTPRequest : public TURLRequest {
 public:
@@ -138,8 +139,6 @@ protected:
 
 class THTTPClient : public TURLClient {
 public:
-  static constexpr int32_t DefaultMaxRedirects = 5;
-
   // Outcome of one pass of send and receive.
   enum class TExecutionResult {
     Success,
@@ -175,24 +174,35 @@ public:
                                          const TNetHeaders &headers = {});
 
   bool AllowCookies() const { return FAllowCookies; }
-  void SetAllowCookies(bool v) { FAllowCookies = v; }
+  void SetAllowCookies(bool value) { FAllowCookies = value; }
   bool HandleRedirects() const { return FHandleRedirects; }
-  void SetHandleRedirects(bool v) { FHandleRedirects = v; }
+  void SetHandleRedirects(bool value) { FHandleRedirects = value; }
   int32_t MaxRedirects() const { return FMaxRedirects; }
-  void SetMaxRedirects(int32_t v) { FMaxRedirects = v; }
+  void SetMaxRedirects(int32_t value) { FMaxRedirects = value; }
   THTTPRedirectsWithGET RedirectsWithGET() const { return FRedirectsWithGET; }
-  void SetRedirectsWithGET(THTTPRedirectsWithGET v) { FRedirectsWithGET = v; }
+  void SetRedirectsWithGET(THTTPRedirectsWithGET value) { FRedirectsWithGET = value; }
   THTTPSecureProtocols SecureProtocols() const { return FSecureProtocols; }
-  void SetSecureProtocols(THTTPSecureProtocols v) { FSecureProtocols = v; }
+  void SetSecureProtocols(THTTPSecureProtocols value) { FSecureProtocols = value; }
   bool PreemptiveAuthentication() const { return FPreemptiveAuthentication; }
-  void SetPreemptiveAuthentication(bool v) { FPreemptiveAuthentication = v; }
+  void SetPreemptiveAuthentication(bool value) { FPreemptiveAuthentication = value; }
   THTTPCompressionMethods AutomaticDecompression() const { return FAutomaticDecompression; }
-  void SetAutomaticDecompression(THTTPCompressionMethods v) { FAutomaticDecompression = v; }
+  void SetAutomaticDecompression(THTTPCompressionMethods value) { FAutomaticDecompression = value; }
   bool UseDefaultCredentials() const { return FUseDefaultCredentials; }
-  void SetUseDefaultCredentials(bool v) { FUseDefaultCredentials = v; }
+  void SetUseDefaultCredentials(bool value) { FUseDefaultCredentials = value; }
   THTTPProtocolVersion ProtocolVersion() const { return FProtocolVersion; }
-  void SetProtocolVersion(THTTPProtocolVersion v) { FProtocolVersion = v; }
+  void SetProtocolVersion(THTTPProtocolVersion value) { FProtocolVersion = value; }
   TCookieManager &CookieManager() { return FCookieManager; }
+  // A CA bundle file trusted in addition to the system's certificates;
+  // empty for the system's alone.
+  const std::string &CAFile() const { return FCAFile; }
+  void SetCAFile(const std::string &path) { FCAFile = path; }
+  // Where connections are kept between requests (persistent mode),
+  // requests of different scopes never share one, even to the same server
+  // with the same settings. The SOAP transport names its certificate
+  // policy, so that a connection made under a lenient policy never serves
+  // a strict one. Empty by default.
+  const std::string &ReuseScope() const { return FReuseScope; }
+  void SetReuseScope(const std::string &scope) { FReuseScope = scope; }
   THTTPSecureFailureReasons SecureFailureReasons() const { return FSecureFailureReasons; }
 
   TSendDataEvent OnSendData;
@@ -227,9 +237,18 @@ protected:
   THTTPSecureFailureReasons FSecureFailureReasons;
 
 private:
-  bool SetServerCredential(THTTPRequest &request, THTTPResponse &response);
-  bool SetProxyCredential(THTTPRequest &request, THTTPResponse &response);
-  bool ApplyCredential(TAuthTargetType target, THTTPRequest &request, THTTPResponse &response);
+  struct TAuthSlot;
+  TAuthSlot Slot(TAuthTargetType target);
+  std::string TargetURL(TAuthTargetType target, const THTTPRequest &request) const;
+  // Settles the credential of a target before a pass: offered at once
+  // (preemptive), or the next candidate after a challenge. False when
+  // there is none left to try.
+  bool SetCredential(TAuthTargetType target, THTTPRequest &request, const THTTPResponse &response);
+  void OfferPreemptively(TAuthSlot &slot, THTTPRequest &request);
+  TCredentialsStorage::TCredentialList ServerCandidates(const THTTPRequest &request,
+                                                        const std::string &realm);
+  TCredentialsStorage::TCredentialList ProxyCandidates(const std::string &realm);
+  bool ApplyCredential(TAuthSlot &slot, THTTPRequest &request);
   bool AskCallback(TAuthTargetType target, const std::string &realm, const std::string &url,
                    std::string &user, std::string &password, TAuthPersistenceType &persistence);
   bool FollowRedirect(THTTPRequest &request, THTTPResponse &response);
@@ -242,7 +261,7 @@ private:
 
   bool FAllowCookies = true;
   bool FHandleRedirects = true;
-  int32_t FMaxRedirects = DefaultMaxRedirects;
+  int32_t FMaxRedirects = kDefaultMaxRedirects;
   THTTPRedirectsWithGET FRedirectsWithGET{
       THTTPRedirectWithGET::Post301, THTTPRedirectWithGET::Post302, THTTPRedirectWithGET::Post303,
       THTTPRedirectWithGET::Put303, THTTPRedirectWithGET::Delete303};
@@ -252,6 +271,8 @@ private:
   bool FUseDefaultCredentials = true;
   THTTPProtocolVersion FProtocolVersion = THTTPProtocolVersion::UNKNOWN_HTTP;
   TCookieManager FCookieManager;
+  std::string FCAFile;
+  std::string FReuseScope;
   THTTPState FState;
   // Set when a redirect left the origin: server credentials stay behind.
   bool FServerCredentialsBlocked = false;

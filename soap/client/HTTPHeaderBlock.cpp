@@ -1,6 +1,7 @@
 #include "soap/client/HTTPHeaderBlock.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "rtl/StrUtils.h"
 
@@ -63,6 +64,13 @@ void ParseHeaderBlock(std::string_view raw, TNetHeaders &headers,
     else
       headers.push_back({name, value});
   }
+}
+
+bool IsHTTPToken(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (c <= ' ' || c >= 127 || std::strchr("()<>@,;:\\\"/[]?={}", c)) return false;
+  return true;
 }
 
 } // namespace vv

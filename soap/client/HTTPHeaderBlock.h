@@ -1,6 +1,6 @@
 // Reading a response's status line and header block as the server sent
 // them: the binding collects the raw lines, these turn them into status,
-// headers and cookies.
+// headers and cookies. And the token rule a request's method must follow.
 #pragma once
 
 #include <cstdint>
@@ -25,5 +25,9 @@ void ParseStatusLine(std::string_view line, int32_t &code, std::string &text,
 // value with ", ".
 void ParseHeaderBlock(std::string_view raw, TNetHeaders &headers,
                       std::vector<std::string> &cookies);
+
+// True when `text` is an HTTP token: not empty, visible ASCII only, and
+// none of the separators of the HTTP grammar (brackets, quotes, "@,;:/?=").
+bool IsHTTPToken(std::string_view text);
 
 } // namespace vv

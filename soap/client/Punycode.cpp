@@ -5,15 +5,17 @@
 
 #include "rtl/StrUtils.h"
 #include "rtl/Utf8.h"
+#include "soap/client/ClientLimits.h"
 #include "soap/client/URI.h"
 
 namespace vv {
 
 namespace {
 
+// The parameters of the encoding: every host name on the wire is made
+// with these, so they are fixed, not tuned.
 constexpr uint32_t Base = 36, TMin = 1, TMax = 26, Skew = 38, Damp = 700;
 constexpr uint32_t InitialBias = 72, InitialN = 128;
-constexpr size_t MaxLabelInput = 256; // code points of one label
 
 // The code points of a label; false when it is not UTF-8.
 bool CodePoints(std::string_view s, std::vector<uint32_t> &out) {
@@ -44,7 +46,7 @@ uint32_t Adapt(uint32_t delta, uint32_t numPoints, bool first) {
 
 bool PunycodeEncode(std::string_view label, std::string &out) {
   std::vector<uint32_t> cps;
-  if (!CodePoints(label, cps) || cps.size() > MaxLabelInput) return false;
+  if (!CodePoints(label, cps) || cps.size() > kMaxHostLabel) return false;
   out.clear();
   for (uint32_t c : cps)
     if (c < 0x80) out += char(c);

@@ -4,7 +4,6 @@
 
 #include "rtl/StrUtils.h"
 #include "rtl/TypeInfo.h"
-#include "soap/client/CurlHTTPClient.h"
 #include "soap/client/WSDLView.h"
 #include "soap/server/IntfMetaData.h"
 #include "soap/server/InvokeRegistry.h"
@@ -51,10 +50,8 @@ THTTPReqResp::THTTPReqResp(TComponent *owner)
     : TComponent(owner), FHTTP(THTTPClient::Create()), FOwnerIsComponent(owner != nullptr),
       FClientCertificate(new TClientCert(this)) {
   FClientCertificate->SetName("ClientCert1");
-  FHTTP->SetUserAgent(DefaultAgent);
-  FHTTP->SetConnectionTimeout(DefaultConnectTimeout);
-  FHTTP->SetSendTimeout(DefaultSendTimeout);
-  FHTTP->SetResponseTimeout(DefaultReceiveTimeout);
+  // The HTTP client starts with the same timeouts (kDefaultTimeoutMs).
+  FHTTP->SetUserAgent(kDefaultSOAPAgent);
   // A redirected POST stays a POST with the same body.
   FHTTP->SetRedirectsWithGET({});
   FHTTP->SetPreemptiveAuthentication(true);
@@ -306,12 +303,10 @@ void THTTPReqResp::InstallHandlers() {
   FHTTP->OnReceiveData = [this](TURLRequest &, int64_t Total, int64_t Read, bool &) {
     if (OnReceivingData) OnReceivingData(int32_t(Read), int32_t(Total));
   };
-  if (auto *curl = dynamic_cast<TCurlHTTPClient *>(FHTTP.get())) {
-    curl->SetCAFile(FCAFile);
-    // A connection made where any certificate would do never serves a call
-    // that checks, even when its certificate passed.
-    curl->SetReuseScope(FInvokeOptions.Contains(soIgnoreInvalidCerts) ? "any-certificate" : "");
-  }
+  FHTTP->SetCAFile(FCAFile);
+  // A connection made where any certificate would do never serves a call
+  // that checks, even when its certificate passed.
+  FHTTP->SetReuseScope(FInvokeOptions.Contains(soIgnoreInvalidCerts) ? "any-certificate" : "");
 }
 
 void THTTPReqResp::ChooseClientCertificate(THTTPClient &Sender, THTTPRequest &Request,

@@ -35,6 +35,15 @@ enum TSOAPInvokeOption {
 };
 using TSOAPInvokeOptions = TEnumSet<TSOAPInvokeOption>;
 
+// The options a new transport starts with (its other defaults are in
+// ClientLimits.h). soIgnoreInvalidCerts is unsafe: a server that fails
+// validation could be anyone. It stays on by default because callers
+// written against the transport count on such a server being accepted; a
+// caller that sends a password must turn it off, as the relay does unless
+// its settings ask to ignore invalid certificates.
+constexpr TSOAPInvokeOptions kDefaultInvokeOptions{soIgnoreInvalidCerts,
+                                                   soAutoCheckAccessPointViaUDDI};
+
 enum THTTPErrorAction { heaSuccess, heaError, heaAbort, heaRetry };
 
 struct IHTTPReqResp : virtual IInterface {
@@ -65,14 +74,6 @@ class THTTPReqResp : public TComponent,
                      public IHTTPReqResp,
                      public IStreamLoaderCustomizer {
   VV_CLASS(THTTPReqResp)
-
-  // Every default of the transport, in one place.
-  static constexpr const char *DefaultAgent = "Zentrova SOAP 1.4";
-  static constexpr int32_t DefaultConnectTimeout = 60000; // ms
-  static constexpr int32_t DefaultSendTimeout = 60000;    // ms
-  static constexpr int32_t DefaultReceiveTimeout = 60000; // ms
-  static constexpr TSOAPInvokeOptions DefaultInvokeOptions{soIgnoreInvalidCerts,
-                                                           soAutoCheckAccessPointViaUDDI};
 
   // With an owner, the owner frees the transport; without one it starts at
   // 0 references and frees itself with its last interface reference.
@@ -144,7 +145,9 @@ class THTTPReqResp : public TComponent,
   THTTPSecureProtocols SecureProtocols() const { return FHTTP->SecureProtocols(); }
   void SetSecureProtocols(THTTPSecureProtocols Value) { FHTTP->SetSecureProtocols(Value); }
   THTTPCompressionMethods AutomaticDecompression() const { return FHTTP->AutomaticDecompression(); }
-  void SetAutomaticDecompression(THTTPCompressionMethods V) { FHTTP->SetAutomaticDecompression(V); }
+  void SetAutomaticDecompression(THTTPCompressionMethods Value) {
+    FHTTP->SetAutomaticDecompression(Value);
+  }
   bool PreemptiveAuthentication() const { return FHTTP->PreemptiveAuthentication(); }
   void SetPreemptiveAuthentication(bool Value) { FHTTP->SetPreemptiveAuthentication(Value); }
   bool UseDefaultCredentials() const { return FHTTP->UseDefaultCredentials(); }
@@ -194,7 +197,7 @@ private:
   TWSDLView *FWSDLView = nullptr;
   std::string FSoapAction;
   bool FUseUTF8InHeader = true;
-  TSOAPInvokeOptions FInvokeOptions = DefaultInvokeOptions;
+  TSOAPInvokeOptions FInvokeOptions = kDefaultInvokeOptions;
   std::string FUDDIBindingKey, FUDDIOperator;
   std::string FCAFile;
   TClientCert *FClientCertificate; // owned as a component

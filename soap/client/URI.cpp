@@ -74,10 +74,17 @@ std::string PercentDecode(std::string_view s) {
   return out;
 }
 
+// "%XX" for one byte.
+void AppendPercentEscape(std::string &out, unsigned char c) {
+  static const char *hex = "0123456789ABCDEF";
+  out += '%';
+  out += hex[c >> 4];
+  out += hex[c & 15];
+}
+
 // Percent-encodes the bytes that may not appear in a path or query as they
 // are; an existing "%XX" escape is kept.
 std::string EncodeComponent(std::string_view s, bool isPath) {
-  static const char *hex = "0123456789ABCDEF";
   std::string out;
   for (char ch : s) {
     unsigned char c = static_cast<unsigned char>(ch);
@@ -90,9 +97,7 @@ std::string EncodeComponent(std::string_view s, bool isPath) {
     if (plain) {
       out += ch;
     } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
+      AppendPercentEscape(out, c);
     }
   }
   return out;
@@ -101,7 +106,6 @@ std::string EncodeComponent(std::string_view s, bool isPath) {
 // A user name or password as it stands in an address: every byte that
 // could end it, or that the parser would decode, percent-encoded.
 std::string EncodeUserInfo(std::string_view s) {
-  static const char *hex = "0123456789ABCDEF";
   std::string out;
   for (char ch : s) {
     unsigned char c = static_cast<unsigned char>(ch);
@@ -110,9 +114,7 @@ std::string EncodeUserInfo(std::string_view s) {
     if (plain && c != 0) {
       out += ch;
     } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
+      AppendPercentEscape(out, c);
     }
   }
   return out;

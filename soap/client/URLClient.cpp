@@ -54,7 +54,7 @@ TURLResponse::~TURLResponse() = default;
 std::string TURLResponse::ContentAsString() const { return FStream->DataString(); }
 
 TURLClient::TURLClient() : FCredentialsStorage(&FOwnCredentials) {
-  FCustomHeaders.push_back({"User-Agent", DefaultUserAgent});
+  FCustomHeaders.push_back({"User-Agent", kDefaultUserAgent});
 }
 
 TURLClient::~TURLClient() = default;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "soap/client/ClientLimits.h"
 #include "soap/client/CredentialsStorage.h"
 #include "soap/client/ProxySettings.h"
 #include "soap/client/URI.h"
@@ -47,16 +48,16 @@ using TCertificateList = std::vector<TCertificate>;
 class TURLRequest;
 class TURLClient;
 
-// Progress of the body going out or coming in; setting AAbort stops it.
-using TSendDataEvent = std::function<void(TURLRequest &Sender, int64_t AContentLength,
-                                          int64_t AWriteCount, bool &AAbort)>;
-using TReceiveDataEvent = std::function<void(TURLRequest &Sender, int64_t AContentLength,
-                                             int64_t AReadCount, bool &AAbort)>;
+// Progress of the body going out or coming in; setting Abort stops it.
+using TSendDataEvent = std::function<void(TURLRequest &Sender, int64_t ContentLength,
+                                          int64_t WriteCount, bool &Abort)>;
+using TReceiveDataEvent =
+    std::function<void(TURLRequest &Sender, int64_t ContentLength, int64_t ReadCount, bool &Abort)>;
 // Asked for credentials when a server or proxy wants them.
 using TCredentialsStorageCallback =
-    std::function<void(TAuthTargetType AnAuthTarget, const std::string &ARealm,
-                       const std::string &AURL, std::string &AUserName, std::string &APassword,
-                       bool &AbortAuth, TAuthPersistenceType &Persistence)>;
+    std::function<void(TAuthTargetType AuthTarget, const std::string &Realm, const std::string &URL,
+                       std::string &UserName, std::string &Password, bool &AbortAuth,
+                       TAuthPersistenceType &Persistence)>;
 
 class TURLRequest {
 public:
@@ -68,7 +69,7 @@ public:
 
   // The body; not owned. Null for a request without a body.
   TStream *SourceStream() const { return FSourceStream; }
-  void SetSourceStream(TStream *s) { FSourceStream = s; }
+  void SetSourceStream(TStream *stream) { FSourceStream = stream; }
 
   int32_t ConnectionTimeout() const { return FConnectionTimeout; }
   int32_t ResponseTimeout() const { return FResponseTimeout; }
@@ -128,12 +129,6 @@ protected:
 
 class TURLClient {
 public:
-  // Every limit and timeout of the client, in one place.
-  static constexpr int32_t DefaultConnectionTimeout = 60000; // ms
-  static constexpr int32_t DefaultSendTimeout = 60000;       // ms
-  static constexpr int32_t DefaultResponseTimeout = 60000;   // ms
-  static constexpr const char *DefaultUserAgent = "Zentrova URI Client/1.0";
-
   TURLClient();
   virtual ~TURLClient();
   TURLClient(const TURLClient &) = delete;
@@ -145,7 +140,7 @@ public:
   std::string GetCustomHeaderValue(const std::string &name) const;
   const TURLHeaders &CustomHeaders() const { return FCustomHeaders; }
   std::string UserAgent() const { return GetCustomHeaderValue("User-Agent"); }
-  void SetUserAgent(const std::string &v) { SetCustomHeaderValue("User-Agent", v); }
+  void SetUserAgent(const std::string &agent) { SetCustomHeaderValue("User-Agent", agent); }
 
   // The store in use: the client's own unless another was set.
   TCredentialsStorage &CredentialsStorage() const { return *FCredentialsStorage; }
@@ -171,9 +166,9 @@ protected:
   TCredentialsStorage FOwnCredentials;
   TCredentialsStorage *FCredentialsStorage;
   TProxySettings FProxySettings;
-  int32_t FConnectionTimeout = DefaultConnectionTimeout;
-  int32_t FSendTimeout = DefaultSendTimeout;
-  int32_t FResponseTimeout = DefaultResponseTimeout;
+  int32_t FConnectionTimeout = kDefaultTimeoutMs;
+  int32_t FSendTimeout = kDefaultTimeoutMs;
+  int32_t FResponseTimeout = kDefaultTimeoutMs;
 };
 
 } // namespace vv

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "rtl/StrUtils.h"
+#include "soap/client/ClientLimits.h"
 #include "soap/client/SOAPHTTPTrans.h"
 
 namespace vv {
@@ -35,7 +36,7 @@ void ReadFile(const std::string &path, TMemoryStream &into) {
   char buf[65536];
   while (f.read(buf, sizeof buf) || f.gcount() > 0) {
     data.append(buf, size_t(f.gcount()));
-    if (int64_t(data.size()) > TWSDLView::MaxWSDLSize)
+    if (int64_t(data.size()) > kMaxWSDLSize)
       throw EStreamError("WSDL document \"%s\" is too large", {path});
   }
   into.Data() = std::move(data);

@@ -14,9 +14,6 @@ struct IStreamLoaderCustomizer;
 
 class TWSDLView {
 public:
-  // Every limit of the view, in one place.
-  static constexpr int64_t MaxWSDLSize = 8 << 20; // bytes of one WSDL document
-
   std::string WSDLLocation;
   std::string Service;
   std::string Port;

@@ -17,6 +17,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+import peers  # noqa: E402
 import relay_e2e  # noqa: E402  (upstreams, certificates, free ports, the CGI request)
 import web_servers  # noqa: E402
 
@@ -71,7 +72,7 @@ class CheckTest(web_servers.PeersTestCase):
                                 ipaddress=address or "127.0.0.1:%d" % port, path=path, **extra)
 
     def test_check_runs(self):
-        plain, tls, closed = self.plain.port, self.tls.port, relay_e2e.free_port()
+        plain, tls, closed = self.plain.port, self.tls.port, peers.free_port()
         url = "http://127.0.0.1:%d/%s" % (plain, PATH)
         tls_url = "https://127.0.0.1:%d/%s" % (tls, PATH)
         closed_url = "http://127.0.0.1:%d/%s" % (closed, PATH)

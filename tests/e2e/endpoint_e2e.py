@@ -14,62 +14,22 @@ import http.client
 import logging
 import os
 import shutil
-import signal
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from peers import free_port, port_open, stop, wait_until  # noqa: E402
 BINARY = None
 NS = os.environ.get("VEVUDE_UPSTREAM_NAMESPACE", "https://www.ostrel.example/webservices/")
 ENV_NS = "http://schemas.xmlsoap.org/soap/envelope/"
 ENC_NS = "http://schemas.xmlsoap.org/soap/encoding/"
 # The clients read the encoding schema from here, never from its home.
 ENC_SCHEMA = os.path.join(HERE, "endpoint_soapenc.xsd")
-START_TIMEOUT = 15  # seconds for a server to come up
 HTTP_TIMEOUT = 60  # seconds for one request
 LIGHTTPD = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
-
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
-def wait_until(ready, proc):
-    deadline = time.time() + START_TIMEOUT
-    while time.time() < deadline:
-        if proc.poll() is not None:
-            raise RuntimeError("server exited early")
-        value = ready()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise RuntimeError("server did not start")
-
-
-def port_open(port):
-    try:
-        socket.create_connection(("127.0.0.1", port), timeout=0.5).close()
-        return True
-    except OSError:
-        return False
-
-
-def stop(proc):
-    if proc and proc.poll() is None:
-        proc.send_signal(signal.SIGTERM)
-        try:
-            proc.wait(5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
 
 
 def http_request(port, method, path, body=None, headers=None):

@@ -40,6 +40,8 @@ from xml.sax.saxutils import escape
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import fastcgi_client as fcgi  # noqa: E402
+import peers  # noqa: E402
+from peers import wait_until  # noqa: E402
 import relay_e2e as relay  # noqa: E402  (upstream, proxy and certificate helpers)
 import web_servers  # noqa: E402  (the web servers of the deployment examples)
 
@@ -83,18 +85,6 @@ def run_cgi(cwd, params, body=b""):
     env.update(params)
     p = subprocess.run([VEVUDE], cwd=cwd, env=env, input=body, capture_output=True, timeout=60)
     return p.stdout
-
-
-def wait_until(ready, proc, what):
-    deadline = time.time() + START_TIMEOUT
-    while time.time() < deadline:
-        if proc is not None and proc.poll() is not None:
-            raise RuntimeError("%s exited early (%s)" % (what, proc.returncode))
-        value = ready()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise RuntimeError("%s did not start" % what)
 
 
 def can_connect(address):
@@ -216,7 +206,7 @@ class Isolation(WorkerCase):
         cert, key = relay.make_certificate(cls.peers)
         cls.ca = cert
         cls.tls = relay.Upstream(cls.peers, "tls", cert, key)
-        cls.proxy_port = relay.free_port()
+        cls.proxy_port = peers.free_port()
         conf = os.path.join(cls.peers, "tinyproxy.conf")
         with open(conf, "w") as f:
             f.write("Port %d\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nMaxClients 10\n"
@@ -224,11 +214,11 @@ class Isolation(WorkerCase):
                     % (cls.proxy_port, cls.peers))
         cls.proxy = subprocess.Popen([TINYPROXY, "-d", "-c", conf], stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
-        relay.wait_for_port(cls.proxy_port, cls.proxy)
+        peers.wait_for_port(cls.proxy_port, cls.proxy)
 
     @classmethod
     def tearDownClass(cls):
-        relay.stop(cls.proxy)
+        peers.stop(cls.proxy)
         cls.tls.close()
         cls.up.close()
         shutil.rmtree(cls.peers, ignore_errors=True)
@@ -289,7 +279,7 @@ class Isolation(WorkerCase):
             self.assertNotIn(relay.PASSWORD, line)
 
     def test_each_request_reads_config_ini_afresh(self):
-        closed = relay.free_port()
+        closed = peers.free_port()
         cases = [
             # (step, config.ini or None, airport, records)
             ("no config.ini", None, "N3", []),
@@ -379,7 +369,7 @@ class KeptUpstream(relay.Upstream):
         self.proc = subprocess.Popen(
             [sys.executable, os.path.join(HERE, "keepalive_upstream.py"),
              "--port-file", self.port_file, "--log", self.log] + list(args), env=relay.clean_env())
-        self.port = int(relay.wait_for_file(self.port_file, self.proc))
+        self.port = int(peers.wait_for_file(self.port_file, self.proc))
 
     def answered(self):
         """The log entries of the requests it answered (not dropped)."""
@@ -620,7 +610,7 @@ class Lifecycle(WorkerCase):
                 p.send_signal(signal.SIGTERM)
                 self.assertEqual(p.wait(STOP_TIMEOUT), 0)
             finally:
-                relay.stop(p)
+                peers.stop(p)
 
     def test_command_line(self):
         busy = socket.socket()
@@ -651,7 +641,7 @@ class Lifecycle(WorkerCase):
     def test_listens_on_tcp_by_itself(self):
         for form in ("127.0.0.1:%d", ":%d"):
             with self.subTest(form):
-                port = relay.free_port()
+                port = peers.free_port()
                 w = Worker(self.work, listen=(form % port, ("127.0.0.1", port)))
                 try:
                     self.assertEqual(records_of(w.soap("MAD")), [])
@@ -801,7 +791,7 @@ class Slice(unittest.TestCase):
             ("GET", "/VEVUDE/wsdl/IDRUX", None, {}),
             ("GET", "/VEVUDE/wsdl", None, {}),
         ]
-        port = relay.free_port()
+        port = peers.free_port()
         for server, cgi_mode, fastcgi_mode in self.PAIRS:
             with self.subTest(server=server):
                 cgi, _ = self.answers("%s-%s" % (server, cgi_mode), port, requests)

@@ -197,7 +197,8 @@ def run(workdir, env_extra=None, body=CGI_REQUEST, path="/soap/IDRUX", method="P
                threading.Thread(target=feed)]
     for t in threads:
         t.start()
-    timer = threading.Timer(timeout, p.kill)
+    killed = []
+    timer = threading.Timer(timeout, lambda: (killed.append(True), p.kill()))
     timer.start()
     p.wait()
     timer.cancel()
@@ -205,7 +206,10 @@ def run(workdir, env_extra=None, body=CGI_REQUEST, path="/soap/IDRUX", method="P
         t.join()
     seconds = time.monotonic() - start
     with open(rss_file) as f:
-        rss = int(f.read().split()[-1]) * 1024
+        fields = f.read().split()
+    if killed:
+        raise AssertionError("killed after %d seconds" % timeout)
+    rss = int(fields[-1]) * 1024 if fields else 0
     os.remove(rss_file)
     return Result(p.returncode, b"".join(out), b"".join(err), rss, seconds)
 
@@ -281,6 +285,10 @@ class UpstreamAnswers(HostileTest):
             with self.subTest(name):
                 if skip:
                     self.skipTest(skip)
+                if SANITIZED and count > 250000:
+                    # Ten times slower under the sanitizers; the 250,000 row
+                    # covers the same code there, the plain build the bound.
+                    self.skipTest("too slow under the sanitizers")
                 with open(os.path.join(self.work, "config.ini"), "w") as f:
                     f.write(config(path, port=self.port))
                 res = run(self.work)

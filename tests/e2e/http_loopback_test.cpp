@@ -382,9 +382,8 @@ TEST_F(HTTPLoopbackTest, BodiesStopAtTheLimitAndTheirRoomToo) {
   EXPECT_LT(Content.Data().capacity(), size_t(1) << 20) << "300 MiB announced, 1000 bytes sent";
   EXPECT_EQ(ErrorOf<ENetHTTPResponseException>("GET", Http("/endless")),
             "Error reading data: (63) Maximum file size exceeded");
-  EXPECT_EQ(Content.Size(),
-            TCurlHTTPClient::MaxResponseBody - (TCurlHTTPClient::MaxResponseBody % 65536));
-  EXPECT_LE(Content.Data().capacity(), size_t(TCurlHTTPClient::MaxResponseBody));
+  EXPECT_EQ(Content.Size(), kMaxResponseBody - (kMaxResponseBody % 65536));
+  EXPECT_LE(Content.Data().capacity(), size_t(kMaxResponseBody));
 }
 
 TEST_F(HTTPLoopbackTest, HeaderBlocksAreBounded) {

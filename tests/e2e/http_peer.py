@@ -20,7 +20,6 @@ import http.server
 import json
 import os
 import shutil
-import socket
 import ssl
 import subprocess
 import sys
@@ -28,6 +27,9 @@ import tempfile
 import threading
 import time
 import urllib.parse
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import peers  # noqa: E402  (free ports, waiting)
 
 MAX_BODY = 16 << 20  # bytes accepted from the client under test
 TEST_TIMEOUT = 600   # seconds for the whole test binary
@@ -40,12 +42,6 @@ HITS = {}
 HITS_LOCK = threading.Lock()
 LOG = {}          # path -> requests as [method, body length, auth scheme]
 CONNECTIONS = []  # ALPN protocol negotiated by each TLS connection of the ALPN peer
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def md5(text):
@@ -186,7 +182,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Type", "text/xml")
             self.send_header("Transfer-Encoding", "chunked")
             self.end_headers()
-            chunk = b"%x\r\n%s\r\n" % (1 << 16, b"<FlightOp/>".ljust(1 << 16, b" "))
+            chunk = b"%x\r\n%s\r\n" % (1 << 16, b"<Parcel/>".ljust(1 << 16, b" "))
             try:
                 while True:
                     self.wfile.write(chunk)
@@ -271,7 +267,7 @@ def make_certificates(d):
 
 
 def start_tinyproxy(d, name, auth):
-    port = free_port()
+    port = peers.free_port()
     conf = f"{d}/{name}.conf"
     with open(conf, "w") as f:
         f.write(f"Port {port}\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\n"
@@ -280,15 +276,12 @@ def start_tinyproxy(d, name, auth):
             f.write(f"BasicAuth {PROXY_USER} {PROXY_PASSWORD}\n")
     proc = subprocess.Popen(["tinyproxy", "-d", "-c", conf], stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
-    deadline = time.time() + 10
-    while time.time() < deadline:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return proc, port
-        except OSError:
-            time.sleep(0.05)
-    proc.kill()
-    raise RuntimeError("tinyproxy did not start")
+    try:
+        peers.wait_for_port(port, proc, "tinyproxy")
+    except RuntimeError:
+        proc.kill()
+        raise
+    return proc, port
 
 
 def main():

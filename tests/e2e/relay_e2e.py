@@ -13,17 +13,15 @@ import base64
 import json
 import os
 import shutil
-import signal
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import relay_upstream  # noqa: E402  (the same answers the upstream serves)
+from peers import free_port, stop, wait_for_file, wait_for_port  # noqa: E402
 
 PROBE = None
 VEVUDE = None  # the CGI program, for the tests through the whole service
@@ -31,56 +29,12 @@ NS = relay_upstream.NS
 PATH = relay_upstream.SOAP_PATH.lstrip("/")
 USER, PASSWORD = "relay-user", "s3cr\u00e9t-pw"
 RUN_TIMEOUT = 60  # seconds for one probe run
-START_TIMEOUT = 15  # seconds for a server to come up
 
 
 def clean_env():
     env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
     env["VEVUDE_UPSTREAM_NAMESPACE"] = NS
     return env
-
-
-def wait_for_file(path, proc):
-    deadline = time.time() + START_TIMEOUT
-    while time.time() < deadline:
-        if os.path.exists(path):
-            with open(path) as f:
-                return f.read().strip()
-        if proc.poll() is not None:
-            raise RuntimeError("server exited early")
-        time.sleep(0.05)
-    raise RuntimeError("server did not start")
-
-
-def wait_for_port(port, proc):
-    deadline = time.time() + START_TIMEOUT
-    while time.time() < deadline:
-        if proc.poll() is not None:
-            raise RuntimeError("server exited early")
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=0.5).close()
-            return
-        except OSError:
-            time.sleep(0.05)
-    raise RuntimeError("server did not start")
-
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
-def stop(proc):
-    if proc and proc.poll() is None:
-        proc.send_signal(signal.SIGTERM)
-        try:
-            proc.wait(5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
 
 
 class Upstream:

@@ -23,6 +23,7 @@ import xml.etree.ElementTree as ET
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import endpoint_e2e as e2e  # noqa: E402
+import peers  # noqa: E402
 import relay_upstream  # noqa: E402  (the demo's answers)
 import web_servers  # noqa: E402
 
@@ -66,7 +67,7 @@ class Demo:
     """One start of scripts/run in the given site folder."""
 
     def __init__(self, site):
-        self.port = e2e.free_port()
+        self.port = peers.free_port()
         self.log = tempfile.TemporaryFile()
         env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
         env.update(PORT=str(self.port), VEVUDE_RUN_DIR=site, VEVUDE_BINARY=BINARY)
@@ -75,7 +76,7 @@ class Demo:
                                      stdin=subprocess.DEVNULL, stdout=self.log,
                                      stderr=subprocess.STDOUT, start_new_session=True)
         try:
-            e2e.wait_until(lambda: READY in self.output(), self.proc)
+            peers.wait_until(lambda: READY in self.output(), self.proc, "demo", START_TIMEOUT)
         except Exception:
             self.stop(signal.SIGKILL)
             raise
@@ -173,7 +174,7 @@ class RunTest(unittest.TestCase):
             status = demo.stop(signal.SIGINT)
         self.assertEqual(status, 130)
         self.assertEqual(demo.left_over(), [])
-        self.assertFalse(e2e.port_open(demo.port))
+        self.assertFalse(peers.port_open(demo.port))
 
     def test_config_ini_is_kept_once_edited(self):
         os.makedirs(self.site)
@@ -198,7 +199,7 @@ class RunTest(unittest.TestCase):
                             {"Content-Type": "text/xml"})
                         with urllib.request.urlopen(req, timeout=60) as r:
                             self.assertEqual(records_of(r.read()), [])
-                        e2e.wait_until(lambda: "VEVUDE relay: " in demo.output(), demo.proc)
+                        peers.wait_until(lambda: "VEVUDE relay: " in demo.output(), demo.proc)
                         self.assertNotIn("edited-secret", demo.output())
                     else:
                         self.assertIn("ipaddress=%s\n" % upstream.split("/")[2], after)

@@ -6,7 +6,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -20,67 +19,14 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/CGIRun.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kProcessTimeout = std::chrono::seconds(20);
 constexpr auto kServerStartTimeout = std::chrono::seconds(15);
-
-struct ProcessResult {
-  std::string Output;
-  int ExitCode = -1;
-};
-
-// Runs `path` with exactly `env`, feeding `input` on standard input.
-ProcessResult RunProcess(const std::string &path, const std::vector<std::string> &env,
-                         const std::string &input) {
-  int in[2], out[2];
-  if (pipe(in) != 0 || pipe(out) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    close(in[0]), close(in[1]), close(out[0]), close(out[1]);
-    std::vector<char *> envp;
-    for (const auto &e : env) envp.push_back(const_cast<char *>(e.c_str()));
-    envp.push_back(nullptr);
-    char *argv[] = {const_cast<char *>(path.c_str()), nullptr};
-    execve(path.c_str(), argv, envp.data());
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  signal(SIGPIPE, SIG_IGN); // the child may leave its input unread
-  fcntl(in[1], F_SETFL, O_NONBLOCK);
-  size_t sent = 0;
-  if (input.empty()) close(in[1]), in[1] = -1;
-  ProcessResult r;
-  auto deadline = Clock::now() + kProcessTimeout;
-  for (;;) {
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
-    if (poll(fds, in[1] >= 0 ? 2 : 1, 200) < 0 || Clock::now() > deadline) break;
-    if (in[1] >= 0 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t n = write(in[1], input.data() + sent, input.size() - sent);
-      if (n > 0) sent += size_t(n);
-      if (n < 0 || sent == input.size()) close(in[1]), in[1] = -1;
-    }
-    if (fds[0].revents & (POLLIN | POLLHUP)) {
-      char buf[65536];
-      ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      r.Output.append(buf, size_t(n));
-    }
-  }
-  if (in[1] >= 0) close(in[1]);
-  close(out[0]);
-  int status = 0;
-  if (Clock::now() > deadline) kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  r.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
 
 std::string Page(const std::string &status, const std::string &type, const std::string &body) {
   return "Status: " + status + "\r\n" + (type.empty() ? "" : "Content-Type: " + type + "\r\n") +
@@ -101,43 +47,53 @@ TEST(WebCGIProcess, AnswersByteForByte) {
     std::string Input;
     std::string Expected;
   } cases[] = {
-      {"default page", {"SERVER_PROTOCOL=HTTP/1.1", "REQUEST_METHOD=GET", "PATH_INFO=/"}, "",
+      {"default page",
+       {"SERVER_PROTOCOL=HTTP/1.1", "REQUEST_METHOD=GET", "PATH_INFO=/"},
+       "",
        Page("200 OK", "text/html", "page")},
-      {"no path", {"SERVER_PROTOCOL=HTTP/1.1", "REQUEST_METHOD=GET"}, "",
+      {"no path",
+       {"SERVER_PROTOCOL=HTTP/1.1", "REQUEST_METHOD=GET"},
+       "",
        Page("200 OK", "text/html", "page")},
       {"body bounded by CONTENT_LENGTH",
-       {"SERVER_PROTOCOL=HTTP/1.1", "REQUEST_METHOD=POST", "PATH_INFO=/echo",
-        "CONTENT_LENGTH=5"},
-       "hello world", Page("200 OK", "text/plain", "hello")},
+       {"SERVER_PROTOCOL=HTTP/1.1", "REQUEST_METHOD=POST", "PATH_INFO=/echo", "CONTENT_LENGTH=5"},
+       "hello world",
+       Page("200 OK", "text/plain", "hello")},
       {"short body keeps its announced length",
-       {"SERVER_PROTOCOL=HTTP/1.1", "REQUEST_METHOD=POST", "PATH_INFO=/echo",
-        "CONTENT_LENGTH=10"},
-       "abcd", Page("200 OK", "text/plain", std::string("abcd\0\0\0\0\0\0", 10))},
+       {"SERVER_PROTOCOL=HTTP/1.1", "REQUEST_METHOD=POST", "PATH_INFO=/echo", "CONTENT_LENGTH=10"},
+       "abcd",
+       Page("200 OK", "text/plain", std::string("abcd\0\0\0\0\0\0", 10))},
       {"dispatcher component with SOAPAction",
        {"SERVER_PROTOCOL=HTTP/1.1", "REQUEST_METHOD=POST", "PATH_INFO=/SOAP/x",
         "HTTP_SOAPACTION=\"urn:a#b\"", "CONTENT_LENGTH=3"},
-       "<e>", Page("200 OK", "text/xml", "<action>\"urn:a#b\"</action><e>")},
+       "<e>",
+       Page("200 OK", "text/xml", "<action>\"urn:a#b\"</action><e>")},
       {"GET under /soap goes to the default action",
-       {"SERVER_PROTOCOL=HTTP/1.1", "REQUEST_METHOD=GET", "PATH_INFO=/soap"}, "",
+       {"SERVER_PROTOCOL=HTTP/1.1", "REQUEST_METHOD=GET", "PATH_INFO=/soap"},
+       "",
        Page("200 OK", "text/html", "page")},
       {"without SERVER_PROTOCOL only the body", {"REQUEST_METHOD=GET"}, "", "page"},
-      {"handler error", {"SERVER_PROTOCOL=HTTP/1.1", "PATH_INFO=/raise"}, "",
+      {"handler error",
+       {"SERVER_PROTOCOL=HTTP/1.1", "PATH_INFO=/raise"},
+       "",
        Page("500 Internal Server Error", "text/html", appError)},
       {"oversized body",
        {"SERVER_PROTOCOL=HTTP/1.1", "REQUEST_METHOD=POST", "PATH_INFO=/echo",
         "CONTENT_LENGTH=999999999999"},
-       "x", "Status: 413 Request Entity Too Large\r\nContent-Type: text/html\r\nContent-Length: " +
-                std::to_string(tooLarge.size()) + "\r\nContent:\r\n\r\n" + tooLarge},
+       "x",
+       "Status: 413 Request Entity Too Large\r\nContent-Type: text/html\r\nContent-Length: " +
+           std::to_string(tooLarge.size()) + "\r\nContent:\r\n\r\n" + tooLarge},
       {"bad query",
-       {"SERVER_PROTOCOL=HTTP/1.1", "PATH_INFO=/env", "QUERY_STRING=intf=%zz"}, "",
+       {"SERVER_PROTOCOL=HTTP/1.1", "PATH_INFO=/env", "QUERY_STRING=intf=%zz"},
+       "",
        Page("500 Internal Server Error", "text/plain",
             "<html><body><h1>Internal Application Error</h1>\r\n"
             "<p>Invalid URL encoded character (%zz) at position 6\r\n"
             "<p><hr width=\"100%\"><i>/env</i></body></html>")},
   };
   for (const auto &c : cases) {
-    ProcessResult r = RunProcess(WEB_TEST_CGI, c.Env, c.Input);
-    EXPECT_EQ(r.Output, c.Expected) << c.Name;
+    vvtest::TCGIRunResult r = vvtest::RunCGI(WEB_TEST_CGI, c.Env, c.Input);
+    EXPECT_EQ(r.Out, c.Expected) << c.Name;
     EXPECT_EQ(r.ExitCode, 0) << c.Name;
   }
 }
@@ -246,10 +202,10 @@ protected:
 };
 
 TEST_F(Lighttpd, ServesTheProgramUnderItsPath) {
-  std::string reply = Exchange(Port, "GET /VEVUDE/env/wsdl/IDRUX?intf=IDRUX&types=1 HTTP/1.0\r\n"
+  std::string reply = Exchange(Port, "GET /VEVUDE/env/wsdl/IDepot?intf=IDepot&types=1 HTTP/1.0\r\n"
                                      "Host: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(reply.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << reply;
-  EXPECT_EQ(Body(reply), "method=GET\npath=/env/wsdl/IDRUX\nscript=/VEVUDE\nintf=IDRUX\ncwd=" +
+  EXPECT_EQ(Body(reply), "method=GET\npath=/env/wsdl/IDepot\nscript=/VEVUDE\nintf=IDepot\ncwd=" +
                              fs::canonical(Dir / "site").string() + "\n");
 
   std::string post = Exchange(Port, "POST /VEVUDE/soap/x HTTP/1.0\r\nHost: 127.0.0.1\r\n"

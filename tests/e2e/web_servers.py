@@ -25,7 +25,8 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-import endpoint_e2e as e2e  # noqa: E402  (free ports, waiting, stopping)
+import endpoint_e2e as e2e  # noqa: E402  (requests)
+import peers  # noqa: E402  (free ports, waiting)
 
 REPO = os.path.dirname(os.path.dirname(HERE))
 DEPLOY = os.path.join(REPO, "deploy")
@@ -89,7 +90,7 @@ class WebServer:
         os.makedirs(self.work)
         os.chmod(self.work, 0o755)
         self.folder = folder
-        self.port = e2e.free_port()
+        self.port = peers.free_port()
         self.errorlog = self.programlog = self.log_file("error.log")
         self.procs = []
 
@@ -130,7 +131,7 @@ class WebServer:
         stops whatever it started."""
         try:
             self.launch()
-            e2e.wait_until(lambda: e2e.port_open(self.port), self.procs[-1])
+            peers.wait_until(lambda: peers.port_open(self.port), self.procs[-1])
         except Exception:
             self.close()
             raise
@@ -321,7 +322,7 @@ class NginxFcgiwrap(WebServer):
         fcgiwrap = shutil.which("fcgiwrap") or "/usr/sbin/fcgiwrap"
         proc = self.spawn([fcgiwrap, "-f", "-c", "2", "-s", "unix:" + socket],
                           env=dict(os.environ, **sanitizer_env()), **kw)
-        e2e.wait_until(lambda: os.path.exists(socket), proc)
+        peers.wait_until(lambda: os.path.exists(socket), proc)
         binary = shutil.which("nginx") or "/usr/sbin/nginx"
         self.spawn([binary, "-p", self.work, "-c", conf, "-g", "daemon off;"])
 
@@ -339,7 +340,7 @@ class NginxSpawnFcgi(WebServer):
 
     def launch(self):
         self.programlog = self.log_file("workers.log")
-        self.worker_ports = [e2e.free_port() for _ in self.EXAMPLE_PORTS]
+        self.worker_ports = [peers.free_port() for _ in self.EXAMPLE_PORTS]
         with open(os.path.join(DEPLOY, self.UPSTREAM)) as f:
             upstream = f.read()
         for old, port in zip(self.EXAMPLE_PORTS, self.worker_ports):
@@ -357,7 +358,7 @@ class NginxSpawnFcgi(WebServer):
                 # Standard error goes where a service manager would put it.
                 proc = self.spawn(["/bin/sh", os.path.join(DEPLOY, self.SCRIPT), str(port),
                                    self.folder.path], stderr=log, env=env, **kw)
-                e2e.wait_until(lambda: e2e.port_open(port), proc)
+                peers.wait_until(lambda: peers.port_open(port), proc)
         conf = nginx_conf(self, include, upstream)
         binary = shutil.which("nginx") or "/usr/sbin/nginx"
         self.spawn([binary, "-p", self.work, "-c", conf, "-g", "daemon off;"])

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "relay/FailureLog.h"
+#include "rtl/Base64.h"
 #include "rtl/Exception.h"
 #include "rtl/StrUtils.h"
 

@@ -22,7 +22,7 @@ TEST(FieldExtract, QueryFieldQuirks) {
     Fields Expected;
   } cases[] = {
       {"", {}},
-      {"intf=IDRUX&types=1", {"intf=IDRUX", "types=1"}},
+      {"intf=IDepot&types=1", {"intf=IDepot", "types=1"}},
       {"a=1&", {"a=1"}},                // a trailing "&" adds nothing
       {"&a=1", {"", "a=1"}},            // a leading one adds an empty entry
       {"a=1&&b=2", {"a=1", "", "b=2"}}, // so do two adjacent ones
@@ -77,12 +77,12 @@ TEST(FieldExtract, DecodingErrorsNameTheCharacterAndPosition) {
 
 TEST(FieldExtract, QueryFieldsOfARequestAreKeptAfterAnError) {
   auto io = std::make_shared<vvtest::FakeIO>();
-  TCGIHost host = vvtest::MakeHost({"QUERY_STRING=intf=IDRUX&types=1&bad=%zz&late=1"}, io);
+  TCGIHost host = vvtest::MakeHost({"QUERY_STRING=intf=IDepot&types=1&bad=%zz&late=1"}, io);
   TCGIRequest request(host);
   EXPECT_THROW(request.QueryFields(), EURLDecodeError);
   TStringList &fields = request.QueryFields(); // no second error
-  EXPECT_EQ(fields.Items(), (Fields{"intf=IDRUX", "types=1"}));
-  EXPECT_EQ(fields.Values("INTF"), "IDRUX");
+  EXPECT_EQ(fields.Items(), (Fields{"intf=IDepot", "types=1"}));
+  EXPECT_EQ(fields.Values("INTF"), "IDepot");
   EXPECT_EQ(fields.Values("missing"), "");
 }
 

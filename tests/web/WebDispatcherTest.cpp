@@ -79,12 +79,12 @@ TEST(WebDispatcher, RoutesLikeTheProgramsModule) {
       {"POST", "/", "default;"},
       {"POST", "/soap", "Soap1;"},
       {"POST", "/soapx/anything", "Soap1;"},
-      {"POST", "/SOAP/IDRUX", "Soap1;"},
+      {"POST", "/SOAP/IDepot", "Soap1;"},
       {"GET", "/soap", "default;"}, // the SOAP component takes POST only
       {"post", "/soap", "default;"},
       {"GET", "/wsdl", "Wsdl1;"},
       {"PUT", "/wsdlfoo", "Wsdl1;"},
-      {"POST", "/WSDL/IDRUX", "Wsdl1;"},
+      {"POST", "/WSDL/IDepot", "Wsdl1;"},
       {"GET", "/other", "default;"},
       {"GET", "/inspection.wsil", "default;"},
   };

@@ -62,7 +62,7 @@ TEST(XMLNode, AttributesKeepTheirOrder) {
   e.DeclareNamespace("xsd", "http://www.w3.org/2001/XMLSchema");
   e.SetAttribute("id", "1");
   e.DeclareNamespace("xsi", kXsi);
-  e.SetAttributeNS("type", kXsi, "NS2:FlightOp");
+  e.SetAttributeNS("type", kXsi, "NS2:Parcel");
   e.SetAttribute("id", "2"); // in place
   std::vector<std::string> names;
   for (IXMLNode a : e.AttributeNodes()) names.emplace_back(a.NodeName());

@@ -2,6 +2,7 @@
 // and which requests they go with.
 #include <gtest/gtest.h>
 
+#include "soap/client/ClientLimits.h"
 #include "soap/client/CookieManager.h"
 
 using namespace vv;
@@ -38,9 +39,9 @@ TEST(HTTPCookieTest, ReplacesRemovesAndStaysBounded) {
   m.AddServerCookie("a=gone; Max-Age=0", from);
   EXPECT_EQ(m.CookieHeaders(from), "");
   for (int i = 0; i < 1000; ++i) m.AddServerCookie("c" + std::to_string(i) + "=v", from);
-  EXPECT_EQ(m.Cookies().size(), TCookieManager::MaxCookies);
+  EXPECT_EQ(m.Cookies().size(), kMaxCookies);
   m.Clear();
-  m.AddServerCookie("big=" + std::string(TCookieManager::MaxCookieSize, 'x'), from);
+  m.AddServerCookie("big=" + std::string(kMaxCookieSize, 'x'), from);
   EXPECT_TRUE(m.Cookies().empty());
 }
 

@@ -65,4 +65,18 @@ TEST(HTTPHeaderBlock, StatusLines) {
   }
 }
 
+// A request's method must be a token: anything else could change the
+// request line.
+TEST(HTTPHeaderBlock, Tokens) {
+  struct {
+    const char *Text;
+    bool Expected;
+  } cases[] = {
+      {"POST", true},      {"M-SEARCH", true},     {"", false},     {"GET /", false},
+      {"PO\r\nST", false}, {"GET\t", false},       {"A(B)", false}, {"x\"y", false},
+      {"\x7f", false},     {"caf\xc3\xa9", false},
+  };
+  for (auto &c : cases) EXPECT_EQ(IsHTTPToken(c.Text), c.Expected) << c.Text;
+}
+
 } // namespace

@@ -2,7 +2,7 @@
 // process from a private folder, with or without a port file beside it.
 #include <gtest/gtest.h>
 
-#include "PublishTestSupport.h"
+#include "tests/support/PublishTestSupport.h"
 #include "xml/XMLDoc.h"
 
 using namespace vvtest;
@@ -23,7 +23,7 @@ std::vector<std::pair<std::string, std::string>> Ports(const std::string &wsdl) 
   return ports;
 }
 
-const std::string kDefaultPort = std::string(kBase) + "/soap/IDRUX";
+const std::string kDefaultPort = std::string(kBase) + "/soap/IDepot";
 
 } // namespace
 
@@ -39,11 +39,11 @@ TEST(PublisherCGI, Routes) {
       {"GET", "/wsdl", 200, "text/html", "<html><head><title>VEVUDE</title>"},
       {"POST", "/wsdl", 200, "text/html", "<html><head><title>VEVUDE</title>"},
       {"PUT", "/wsdl/", 200, "text/html", "<html><head><title>VEVUDE</title>"},
-      {"GET", "/wsdl/IDRUX", 200, "text/xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?>"},
+      {"GET", "/wsdl/IDepot", 200, "text/xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?>"},
       {"DELETE", "/wsdl/IWSDLPublish", 200, "text/xml",
        "<?xml version=\"1.0\" encoding=\"utf-8\"?>"},
       {"GET", "/wsdl/admin", 403, "text/html", "<html><head></head><body><h1>Forbidden (403)"},
-      {"GET", "/WSDL/IDRUX", 200, "", ""},
+      {"GET", "/WSDL/IDepot", 200, "", ""},
       {"GET", "/wsdlfoo", 200, "", ""},
       {"GET", "/wsdl/NoSuchPort", 200, "text/html",
        "<html><head></head><body><h1>Error Encountered</h1><P>Interface NoSuchPort not "
@@ -71,31 +71,32 @@ TEST(PublisherCGI, PortFile) {
     const char *file; // nullptr: no port file
     std::vector<std::pair<std::string, std::string>> ports;
   } cases[] = {
-      {"absent", nullptr, {{"IDRUXPort", kDefaultPort}}},
+      {"absent", nullptr, {{"IDepotPort", kDefaultPort}}},
       {"two entries in file order",
-       "[IDRUX]\r\nSecond=http://b.example/soap\r\nFirst=http://a.example/soap\r\n",
+       "[IDepot]\r\nSecond=http://b.example/soap\r\nFirst=http://a.example/soap\r\n",
        {{"Second", "http://b.example/soap"}, {"First", "http://a.example/soap"}}},
       {"section name in other case, blanks around",
-       "[idrux]\n  P1 = http://p1.example/x  \n",
+       "[idepot]\n  P1 = http://p1.example/x  \n",
        {{"P1", "http://p1.example/x"}}},
       {"another interface's section",
        "[IWSDLPublish]\nP=http://x.example/\n",
-       {{"IDRUXPort", kDefaultPort}}},
-      {"section without entries", "[IDRUX]\n[Other]\nP=http://x.example/\n", {}},
+       {{"IDepotPort", kDefaultPort}}},
+      {"section without entries", "[IDepot]\n[Other]\nP=http://x.example/\n", {}},
       {"malformed lines are not entries",
-       "junk before any section\n[IDRUX\n[IDRUX]\nno equals sign\n;P0=http://comment/\n=nameless\n"
+       "junk before any section\n[IDepot\n[IDepot]\nno equals "
+       "sign\n;P0=http://comment/\n=nameless\n"
        "P1=http://p1.example/\n\x01\x02garbage\n",
        {{"P1", "http://p1.example/"}}},
       {"markup in a location stays text",
-       "[IDRUX]\nP=http://x.example/?a=1&b=\"<\n",
+       "[IDepot]\nP=http://x.example/?a=1&b=\"<\n",
        {{"P", "http://x.example/?a=1&amp;b=&quot;&lt;"}}},
-      {"empty file", "", {{"IDRUXPort", kDefaultPort}}},
+      {"empty file", "", {{"IDepotPort", kDefaultPort}}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     TProgramCopy program;
     if (c.file) program.WriteFile("VEVUDE_WSDLADMIN.INI", c.file);
-    TAnswer a = program.Run(CGIEnv("/wsdl/IDRUX"));
+    TAnswer a = program.Run(CGIEnv("/wsdl/IDepot"));
     EXPECT_EQ(a.Status, 200);
     EXPECT_EQ(a.ContentType, "text/xml");
     EXPECT_EQ(Ports(a.Body), c.ports);
@@ -113,27 +114,27 @@ TEST(PublisherCGI, WSDLIsWellFormedWhateverTheAddressesHold) {
     std::vector<std::pair<std::string, std::string>> ports;
   } cases[] = {
       {"control character in a port file address",
-       "[IDRUX]\nP=http://a.example/\x01x\n",
+       "[IDepot]\nP=http://a.example/\x01x\n",
        {},
        {{"P", "http://a.example/" + R + "x"}}},
       {"invalid UTF-8 in a port file address",
-       "[IDRUX]\nP=http://a.example/\xFFx\n",
+       "[IDepot]\nP=http://a.example/\xFFx\n",
        {},
        {{"P", "http://a.example/" + R + "x"}}},
       {"control character in the Host header",
        nullptr,
        {"HTTP_HOST=evil\x01host"},
-       {{"IDRUXPort", "http://evil" + R + "host:8080/cgi-bin/VEVUDE/soap/IDRUX"}}},
+       {{"IDepotPort", "http://evil" + R + "host:8080/cgi-bin/VEVUDE/soap/IDepot"}}},
       {"invalid UTF-8 in the Host header",
        nullptr,
        {"HTTP_HOST=h\xC3"},
-       {{"IDRUXPort", "http://h" + R + ":8080/cgi-bin/VEVUDE/soap/IDRUX"}}},
+       {{"IDepotPort", "http://h" + R + ":8080/cgi-bin/VEVUDE/soap/IDepot"}}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     TProgramCopy program;
     if (c.file) program.WriteFile("VEVUDE_WSDLADMIN.INI", c.file);
-    TAnswer a = program.Run(CGIEnv("/wsdl/IDRUX", "", c.env));
+    TAnswer a = program.Run(CGIEnv("/wsdl/IDepot", "", c.env));
     EXPECT_EQ(a.Status, 200);
     EXPECT_EQ(a.ContentType, "text/xml");
     EXPECT_EQ(Ports(a.Body), c.ports);
@@ -146,8 +147,8 @@ TEST(PublisherCGI, WSDLIsWellFormedWhateverTheAddressesHold) {
 // not read.
 TEST(PublisherCGI, OversizedPortFileGivesTheErrorPage) {
   TProgramCopy program;
-  program.WriteFile("VEVUDE_WSDLADMIN.INI", "[IDRUX]\n" + std::string(200000, ';') + "\n");
-  TAnswer a = program.Run(CGIEnv("/wsdl/IDRUX"));
+  program.WriteFile("VEVUDE_WSDLADMIN.INI", "[IDepot]\n" + std::string(200000, ';') + "\n");
+  TAnswer a = program.Run(CGIEnv("/wsdl/IDepot"));
   EXPECT_EQ(a.Status, 200);
   EXPECT_EQ(a.ContentType, "text/html");
   EXPECT_EQ(a.Body,
@@ -161,8 +162,8 @@ TEST(PublisherCGI, OversizedPortFileGivesTheErrorPage) {
 // name without its extension.
 TEST(PublisherCGI, NamesFromTheProgramFile) {
   TProgramCopy program("VEVUDE.cgi");
-  program.WriteFile("VEVUDE_WSDLADMIN.INI", "[IDRUX]\nOnly=http://only.example/\n");
-  TAnswer a = program.Run(CGIEnv("/wsdl/IDRUX"));
+  program.WriteFile("VEVUDE_WSDLADMIN.INI", "[IDepot]\nOnly=http://only.example/\n");
+  TAnswer a = program.Run(CGIEnv("/wsdl/IDepot"));
   EXPECT_EQ(Ports(a.Body),
             (std::vector<std::pair<std::string, std::string>>{{"Only", "http://only.example/"}}));
   a = program.Run(CGIEnv("/wsdl"));

@@ -2,8 +2,9 @@
 // would call it.
 #include <gtest/gtest.h>
 
-#include "PublishTestSupport.h"
 #include "soap/server/TypeRegistry.h"
+#include "tests/support/PublishTestSupport.h"
+#include "tests/support/TestContract.h"
 #include "xml/XMLDoc.h"
 
 using namespace vv;
@@ -56,13 +57,14 @@ TEST(WSDLPublishSOAP, OperationsThroughTheEndpoint) {
   IPtr<IXMLDocument> doc;
 
   IXMLNode r = Call(program, doc, Envelope("GetPortTypeList"), "GetPortTypeList");
-  EXPECT_EQ(Items(r), (std::vector<std::string>{"IWSDLPublish", "FlightsOpSoap", "IDRUX"}));
+  EXPECT_EQ(Items(r), (std::vector<std::string>{"IWSDLPublish", "ParcelsSoap", "IDepot"}));
 
   // A new object: the document has no target namespace and no port.
-  r = Call(program, doc, Envelope("GetWSDLForPortType", "PortType", "IDRUX"), "GetWSDLForPortType");
+  r = Call(program, doc, Envelope("GetWSDLForPortType", "PortType", "IDepot"),
+           "GetWSDLForPortType");
   IPtr<IXMLDocument> wsdl = NewXMLDocument();
   wsdl->LoadFromXML(r.Text());
-  EXPECT_EQ(wsdl->DocumentElement().GetAttribute("name"), "IDRUXservice");
+  EXPECT_EQ(wsdl->DocumentElement().GetAttribute("name"), "IDepotservice");
   EXPECT_FALSE(wsdl->DocumentElement().HasAttribute("targetNamespace"));
   EXPECT_FALSE(wsdl->DocumentElement().ChildElement("service").HasChildNodes());
 
@@ -72,7 +74,7 @@ TEST(WSDLPublishSOAP, OperationsThroughTheEndpoint) {
 
   r = Call(program, doc, Envelope("GetTypeSystemsList"), "GetTypeSystemsList");
   std::vector<std::string> systems = Items(r);
-  EXPECT_NE(std::find(systems.begin(), systems.end(), VEVUDE_UPSTREAM_NAMESPACE), systems.end());
+  EXPECT_NE(std::find(systems.begin(), systems.end(), kParcelNS), systems.end());
 
   r = Call(program, doc, Envelope("GetXSDForTypeSystem", "TypeSystem", SSoapTypesNameSpace),
            "GetXSDForTypeSystem");

@@ -2,10 +2,11 @@
 // operations of IWSDLPublish.
 #include <gtest/gtest.h>
 
-#include "PublishTestSupport.h"
 #include "soap/publish/PublishConsts.h"
 #include "soap/publish/WSDLPublish.h"
 #include "soap/server/TypeRegistry.h"
+#include "tests/support/PublishTestSupport.h"
+#include "tests/support/TestContract.h"
 #include "xml/XMLDoc.h"
 
 using namespace vv;
@@ -35,19 +36,19 @@ std::string WithoutFinalLineBreak(std::string s) {
 TEST(WSDL, ExactDocuments) {
   struct Case {
     const char *portType, *file;
-  } cases[] = {{"IDRUX", "IDRUX.wsdl"}, {"IWSDLPublish", "IWSDLPublish.wsdl"}};
+  } cases[] = {{"IDepot", "IDepot.wsdl"}, {"IWSDLPublish", "IWSDLPublish.wsdl"}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.portType);
-    std::string expected = WithoutFinalLineBreak(
-        Expected(c.file, {{"UPSTREAM", VEVUDE_UPSTREAM_NAMESPACE}, {"BASE", kBase}}));
+    std::string expected =
+        WithoutFinalLineBreak(Expected(c.file, {{"PARCELS", kParcelNS}, {"BASE", kBase}}));
     EXPECT_EQ(PublishedWSDL(c.portType, c.portType), expected);
   }
 }
 
 TEST(WSDL, LookupIgnoresCaseAndUnknownNamesGiveNothing) {
-  std::string lower = PublishedWSDL("idrux", "idrux");
-  EXPECT_NE(lower.find("<portType name=\"IDRUX\">"), std::string::npos);
-  EXPECT_NE(lower.find("<port name=\"idruxPort\" binding=\"tns:IDRUXbinding\">"),
+  std::string lower = PublishedWSDL("idepot", "idepot");
+  EXPECT_NE(lower.find("<portType name=\"IDepot\">"), std::string::npos);
+  EXPECT_NE(lower.find("<port name=\"idepotPort\" binding=\"tns:IDepotbinding\">"),
             std::string::npos);
   EXPECT_EQ(PublishedWSDL("NoSuchPort", "NoSuchPort"), "");
   EXPECT_EQ(PublishedWSDL("", ""), "");
@@ -58,18 +59,18 @@ TEST(WSDL, FreshObjectHasNoTargetNamespaceAndNoPort) {
   InitProgramUnits();
   TWSDLPublish *p = new TWSDLPublish;
   IPtr<IWSDLPublish> intf(p);
-  std::string wsdl = intf->GetWSDLForPortType("IDRUX");
+  std::string wsdl = intf->GetWSDLForPortType("IDepot");
   IPtr<IXMLDocument> doc = NewXMLDocument();
   doc->LoadFromXML(wsdl);
   EXPECT_FALSE(doc->DocumentElement().HasAttribute("targetNamespace"));
   EXPECT_FALSE(doc->DocumentElement().HasAttribute("xmlns:tns"));
-  EXPECT_NE(wsdl.find("<service name=\"IDRUXservice\"/>"), std::string::npos);
+  EXPECT_NE(wsdl.find("<service name=\"IDepotservice\"/>"), std::string::npos);
 }
 
 // The documents are well-formed and their names resolve to the right
 // namespaces when read back.
 TEST(WSDL, ReadsBackWithTheRightNamespaces) {
-  for (const char *portType : {"IDRUX", "IWSDLPublish"}) {
+  for (const char *portType : {"IDepot", "IWSDLPublish"}) {
     SCOPED_TRACE(portType);
     IPtr<IXMLDocument> doc = NewXMLDocument();
     doc->LoadFromXML(PublishedWSDL(portType, portType));
@@ -99,21 +100,21 @@ TEST(WSDLPublishOperations, PortTypeListAndTypeSystems) {
   InitProgramUnits();
   IPtr<IWSDLPublish> p(new TWSDLPublish);
   InvStringDynArray names = p->GetPortTypeList();
-  EXPECT_EQ(names, (InvStringDynArray{"IWSDLPublish", "FlightsOpSoap", "IDRUX"}));
+  EXPECT_EQ(names, (InvStringDynArray{"IWSDLPublish", "ParcelsSoap", "IDepot"}));
 
   InvStringDynArray systems = p->GetTypeSystemsList();
   ASSERT_FALSE(systems.empty());
   EXPECT_EQ(systems[0], SXMLSchemaNameSpace);
-  for (const char *ns : {SSoapTypesNameSpace, VEVUDE_UPSTREAM_NAMESPACE})
+  for (const char *ns : {SSoapTypesNameSpace, kParcelNS})
     EXPECT_EQ(std::count(systems.begin(), systems.end(), ns), 1) << ns;
 
-  std::string xsd = p->GetXSDForTypeSystem(VEVUDE_UPSTREAM_NAMESPACE);
+  std::string xsd = p->GetXSDForTypeSystem(kParcelNS);
   IPtr<IXMLDocument> doc = NewXMLDocument();
   doc->LoadFromXML(xsd);
   IXMLNode schema = doc->DocumentElement();
   EXPECT_EQ(schema.NodeName(), "xs:schema");
-  EXPECT_EQ(schema.GetAttribute("targetNamespace"), VEVUDE_UPSTREAM_NAMESPACE);
-  EXPECT_NE(xsd.find("<xs:complexType name=\"FlightOp\">"), std::string::npos);
-  EXPECT_NE(xsd.find("<xs:complexType name=\"ArrayOfFlightOp\">"), std::string::npos);
+  EXPECT_EQ(schema.GetAttribute("targetNamespace"), kParcelNS);
+  EXPECT_NE(xsd.find("<xs:complexType name=\"Parcel\">"), std::string::npos);
+  EXPECT_NE(xsd.find("<xs:complexType name=\"ArrayOfParcel\">"), std::string::npos);
   EXPECT_EQ(p->GetXSDForTypeSystem("urn:nothing-registered-here"), "");
 }

@@ -2,11 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "soap/server/RemotableException.h"
-#include "tests/soap/server/ConverterTestUtil.h"
+#include "tests/support/ConverterTestUtil.h"
+#include "tests/support/TestContract.h"
 #include "xml/XMLDoc.h"
 
 using namespace vv;
-using namespace vv::test;
+using namespace vvtest;
 
 namespace {
 
@@ -19,8 +20,8 @@ std::string Env(const std::string &inner, const std::string &ns = kEnvNS,
          "\" xmlns:xsd=\"" + kXsdNS + "\"" + envAttrs + ">" + inner + "</soap:Envelope>";
 }
 std::string Body(const std::string &inner) { return "<soap:Body>" + inner + "</soap:Body>"; }
-std::string Call(const std::string &params, const std::string &name = "NS1:GetFlightsOpSoap",
-                 const std::string &attrs = " xmlns:NS1=\"urn:uDRUXIntf-IDRUX\"") {
+std::string Call(const std::string &params, const std::string &name = "NS1:GetParcelsSoap",
+                 const std::string &attrs = " xmlns:NS1=\"urn:uDepotIntf-IDepot\"") {
   return "<" + name + attrs + ">" + params + "</" + name + ">";
 }
 
@@ -30,7 +31,7 @@ struct RequestCase {
   const char *name;
   std::string xml;
   int called;          // whether a method is selected
-  std::string airport; // the parameter read
+  std::string depot;   // the parameter read
   std::string error;   // class name of the expected error, or empty
   std::string message; // its exact message
 };
@@ -38,12 +39,12 @@ void PrintTo(const RequestCase &c, std::ostream *os) { *os << c.name; }
 
 class ConverterRequest : public ::testing::TestWithParam<RequestCase> {
 protected:
-  static void SetUpTestSuite() { InitContract(); }
+  static void SetUpTestSuite() { InitTestContract(); }
 };
 
 TEST_P(ConverterRequest, Reads) {
   const RequestCase &c = GetParam();
-  TIntfMetaData md = GetIntfMetaData(IDRUX::StaticTypeInfo());
+  TIntfMetaData md = GetIntfMetaData(IDepot::StaticTypeInfo());
   IPtr<ISoapConvert> conv = NewConverter();
   TInvContext ctx;
   THeaderList headers;
@@ -66,13 +67,13 @@ TEST_P(ConverterRequest, Reads) {
     EXPECT_EQ(ctx.MethodInfo(), nullptr);
     return;
   }
-  ASSERT_EQ(meth, GetMethNum(md, "GetFlightsOpSoap"));
+  ASSERT_EQ(meth, GetMethNum(md, "GetParcelsSoap"));
   ASSERT_NE(ctx.MethodInfo(), nullptr);
-  EXPECT_EQ(*static_cast<std::string *>(ctx.GetParamPointer(0)), c.airport);
+  EXPECT_EQ(*static_cast<std::string *>(ctx.GetParamPointer(0)), c.depot);
   EXPECT_EQ(headers.Count(), 0);
 }
 
-const std::string kAirport = "<Airport xsi:type=\"xsd:string\">MAD</Airport>";
+const std::string kDepot = "<Depot xsi:type=\"xsd:string\">MAD</Depot>";
 std::string Auth(const std::string &value, const std::string &attr = "mustUnderstand") {
   return "<soap:Header><Auth xmlns=\"urn:a\" " + attr + "=\"" + value + "\">x</Auth></soap:Header>";
 }
@@ -82,99 +83,96 @@ const std::string kMustMsg =
 INSTANTIATE_TEST_SUITE_P(
     Methods, ConverterRequest,
     ::testing::Values(
-        RequestCase{"Plain", Env(Body(Call(kAirport))), kCalled, "MAD", "", ""},
+        RequestCase{"Plain", Env(Body(Call(kDepot))), kCalled, "MAD", "", ""},
         RequestCase{"LowerCaseNameWrongNamespace",
-                    Env(Body(Call(kAirport, "x:getflightsopsoap", " xmlns:x=\"urn:wrong\""))),
-                    kCalled, "MAD", "", ""},
+                    Env(Body(Call(kDepot, "x:getparcelssoap", " xmlns:x=\"urn:wrong\""))), kCalled,
+                    "MAD", "", ""},
         RequestCase{
             "UpperCaseNameNoNamespace",
-            Env(Body(Call("<q:AIRPORT xmlns:q=\"urn:q\">BCN</q:AIRPORT>", "GETFLIGHTSOPSOAP", ""))),
+            Env(Body(Call("<q:DEPOT xmlns:q=\"urn:q\">BCN</q:DEPOT>", "GETPARCELSSOAP", ""))),
             kCalled, "BCN", "", ""},
         RequestCase{"ParameterMissing", Env(Body(Call("<Other>x</Other>"))), kCalled, "", "", ""},
-        RequestCase{"FirstOfTwoParameters",
-                    Env(Body(Call("<airport>ONE</airport><Airport>TWO</Airport>"))), kCalled, "ONE",
+        RequestCase{"FirstOfTwoParameters", Env(Body(Call("<depot>ONE</depot><Depot>TWO</Depot>"))),
+                    kCalled, "ONE", "", ""},
+        RequestCase{"WhitespaceKept", Env(Body(Call("<Depot> M A D </Depot>"))), kCalled, " M A D ",
                     "", ""},
-        RequestCase{"WhitespaceKept", Env(Body(Call("<Airport> M A D </Airport>"))), kCalled,
-                    " M A D ", "", ""},
-        RequestCase{"CData", Env(Body(Call("<Airport><![CDATA[<MAD>]]></Airport>"))), kCalled,
-                    "<MAD>", "", ""},
+        RequestCase{"CData", Env(Body(Call("<Depot><![CDATA[<MAD>]]></Depot>"))), kCalled, "<MAD>",
+                    "", ""},
         RequestCase{"MixedContentGivesChildrenXml",
-                    Env(Body(Call("<Airport>a<b>c &amp; d</b>e</Airport>"))), kCalled,
+                    Env(Body(Call("<Depot>a<b>c &amp; d</b>e</Depot>"))), kCalled,
                     "a<b>c &amp; d</b>e", "", ""},
-        RequestCase{"NilGivesEmpty", Env(Body(Call("<Airport xsi:nil=\"true\"/>"))), kCalled, "",
-                    "", ""},
-        RequestCase{"NilWithTextKeepsText", Env(Body(Call("<Airport xsi:nil=\"1\">X</Airport>"))),
+        RequestCase{"NilGivesEmpty", Env(Body(Call("<Depot xsi:nil=\"true\"/>"))), kCalled, "", "",
+                    ""},
+        RequestCase{"NilWithTextKeepsText", Env(Body(Call("<Depot xsi:nil=\"1\">X</Depot>"))),
                     kCalled, "X", "", ""},
         RequestCase{"HrefElsewhere",
-                    Env(Body(Call("<Airport href=\"#a\"/>") + "<v id=\"a\">LIS</v>")), kCalled,
-                    "LIS", "", ""},
-        RequestCase{"HrefToNothingReadsElement",
-                    Env(Body(Call("<Airport href=\"#zz\">OWN</Airport>"))), kCalled, "OWN", "", ""},
+                    Env(Body(Call("<Depot href=\"#a\"/>") + "<v id=\"a\">LIS</v>")), kCalled, "LIS",
+                    "", ""},
+        RequestCase{"HrefToNothingReadsElement", Env(Body(Call("<Depot href=\"#zz\">OWN</Depot>"))),
+                    kCalled, "OWN", "", ""},
         RequestCase{"HrefToItselfReadOnce",
-                    Env(Body(Call("<Airport id=\"s\" href=\"#s\">SELF</Airport>"))), kCalled,
-                    "SELF", "", ""},
+                    Env(Body(Call("<Depot id=\"s\" href=\"#s\">SELF</Depot>"))), kCalled, "SELF",
+                    "", ""},
         RequestCase{"HrefChainLoopReadOnce",
-                    Env(Body(Call("<Airport href=\"#a\"/>") + "<v id=\"a\" href=\"#b\">A</v>" +
+                    Env(Body(Call("<Depot href=\"#a\"/>") + "<v id=\"a\" href=\"#b\">A</v>" +
                              "<v id=\"b\" href=\"#a\">B</v>")),
                     kCalled, "A", "", ""},
-        RequestCase{"DuplicateIds",
-                    Env(Body(Call(kAirport) + "<v id=\"a\">1</v><v id=\"a\">2</v>")), kNotCalled,
-                    "", "EListError", "Duplicates not allowed"},
-        RequestCase{"Soap12Envelope", Env(Body(Call(kAirport)), kEnv12NS), kCalled, "MAD", "", ""},
+        RequestCase{"DuplicateIds", Env(Body(Call(kDepot) + "<v id=\"a\">1</v><v id=\"a\">2</v>")),
+                    kNotCalled, "", "EListError", "Duplicates not allowed"},
+        RequestCase{"Soap12Envelope", Env(Body(Call(kDepot)), kEnv12NS), kCalled, "MAD", "", ""},
         RequestCase{"EncodingStyleSoap11Accepted",
-                    Env(Body(Call(kAirport, "NS1:GetFlightsOpSoap",
+                    Env(Body(Call(kDepot, "NS1:GetParcelsSoap",
                                   " xmlns:NS1=\"urn:x\" soap:encodingStyle=\"" + kEncNS + "\"")),
                         kEnvNS, " soap:encodingStyle=\"" + kEncNS + "\""),
                     kCalled, "MAD", "", ""},
         RequestCase{"EncodingStyleOnMethod",
-                    Env(Body(Call(kAirport, "m:GetFlightsOpSoap",
+                    Env(Body(Call(kDepot, "m:GetParcelsSoap",
                                   " xmlns:m=\"urn:x\" soap:encodingStyle=\"urn:other\""))),
                     kNotCalled, "", "ESOAPDomConvertError",
                     "Unsupported SOAP encodingStyle urn:other"},
         RequestCase{"EncodingStyleOnEnvelope",
-                    Env(Body(Call(kAirport)), kEnvNS, " soap:encodingStyle=\"urn:env\""),
-                    kNotCalled, "", "ESOAPDomConvertError",
-                    "Unsupported SOAP encodingStyle urn:env"},
+                    Env(Body(Call(kDepot)), kEnvNS, " soap:encodingStyle=\"urn:env\""), kNotCalled,
+                    "", "ESOAPDomConvertError", "Unsupported SOAP encodingStyle urn:env"},
         RequestCase{"EncodingStyleOnParameter",
-                    Env(Body(Call("<Airport soap:encodingStyle=\"\">X</Airport>"))), kNotCalled, "",
+                    Env(Body(Call("<Depot soap:encodingStyle=\"\">X</Depot>"))), kNotCalled, "",
                     "ESOAPDomConvertError", "Unsupported SOAP encodingStyle "},
         RequestCase{"UnknownMethod", Env(Body("<Foo/>")), kNotCalled, "", "ESOAPDomConvertError",
-                    "No method named 'Foo' is supported by interface 'IDRUX'"},
-        RequestCase{"SecondBody", Env(Body(Call(kAirport)) + Body(Call(kAirport))), kNotCalled, "",
+                    "No method named 'Foo' is supported by interface 'IDepot'"},
+        RequestCase{"SecondBody", Env(Body(Call(kDepot)) + Body(Call(kDepot))), kNotCalled, "",
                     "ESOAPDomConvertError", "Multiple body elements not supported"},
         RequestCase{"BodyWithoutElement", Env(Body("<!-- nothing -->text")), kNotCalled, "",
                     "ESOAPDomConvertError", "Invalid SOAP request"},
         RequestCase{"EmptyBody", Env("<soap:Body/>"), kNotCalled, "", "", ""},
         RequestCase{"NoBody", Env("<soap:Header/>"), kNotCalled, "", "", ""},
-        RequestCase{"OtherElementsIgnored", Env("<x/>" + Body(Call(kAirport)) + "<y/>"), kCalled,
+        RequestCase{"OtherElementsIgnored", Env("<x/>" + Body(Call(kDepot)) + "<y/>"), kCalled,
                     "MAD", "", ""},
         RequestCase{"NotAnEnvelope", "<Envelope/>", kNotCalled, "", "ESOAPDomConvertError",
                     "Invalid SOAP request"},
-        RequestCase{"EnvelopeInOtherNamespace", Env(Body(Call(kAirport)), "urn:not-soap"),
-                    kNotCalled, "", "ESOAPDomConvertError", "Invalid SOAP request"},
+        RequestCase{"EnvelopeInOtherNamespace", Env(Body(Call(kDepot)), "urn:not-soap"), kNotCalled,
+                    "", "ESOAPDomConvertError", "Invalid SOAP request"},
         RequestCase{"EmptyEnvelope", Env(""), kNotCalled, "", "ESOAPDomConvertError",
                     "Invalid SOAP request"},
-        RequestCase{"MustUnderstandOne", Env(Auth("1") + Body(Call(kAirport))), kNotCalled, "",
+        RequestCase{"MustUnderstandOne", Env(Auth("1") + Body(Call(kDepot))), kNotCalled, "",
                     "ERemotableException", kMustMsg},
-        RequestCase{"MustUnderstandTrueAnyCase", Env(Auth("TRUE") + Body(Call(kAirport))),
-                    kNotCalled, "", "ERemotableException", kMustMsg},
+        RequestCase{"MustUnderstandTrueAnyCase", Env(Auth("TRUE") + Body(Call(kDepot))), kNotCalled,
+                    "", "ERemotableException", kMustMsg},
         RequestCase{"MustUnderstandInSecondHeader",
-                    Env("<soap:Header/>" + Body(Call(kAirport)) + Auth("true")), kNotCalled, "",
+                    Env("<soap:Header/>" + Body(Call(kDepot)) + Auth("true")), kNotCalled, "",
                     "ERemotableException", kMustMsg},
-        RequestCase{"MustUnderstandZeroIgnored", Env(Auth("0") + Body(Call(kAirport))), kCalled,
+        RequestCase{"MustUnderstandZeroIgnored", Env(Auth("0") + Body(Call(kDepot))), kCalled,
                     "MAD", "", ""},
         RequestCase{"PrefixedMustUnderstandIgnored",
-                    Env(Auth("1", "soap:mustUnderstand") + Body(Call(kAirport))), kCalled, "MAD",
-                    "", ""}),
+                    Env(Auth("1", "soap:mustUnderstand") + Body(Call(kDepot))), kCalled, "MAD", "",
+                    ""}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Input the DOM refuses reaches the caller as its parse error.
 TEST(ConverterRequestParse, RefusedDocuments) {
-  InitContract();
-  TIntfMetaData md = GetIntfMetaData(IDRUX::StaticTypeInfo());
+  InitTestContract();
+  TIntfMetaData md = GetIntfMetaData(IDepot::StaticTypeInfo());
   for (std::string xml :
        {std::string("<soap:Envelope"), std::string(""),
-        "<!DOCTYPE x [<!ENTITY e \"v\">]>" + Env(Body(Call("<Airport>&e;</Airport>")))}) {
+        "<!DOCTYPE x [<!ENTITY e \"v\">]>" + Env(Body(Call("<Depot>&e;</Depot>")))}) {
     TInvContext ctx;
     TMemoryStream req(xml);
     int meth = -1;
@@ -187,18 +185,18 @@ TEST(ConverterRequestParse, RefusedDocuments) {
 // After a failed request the next one on the same converter reads cleanly:
 // no href or identifier of the first survives.
 TEST(ConverterRequestState, NothingSurvivesAnError) {
-  InitContract();
-  TIntfMetaData md = GetIntfMetaData(IDRUX::StaticTypeInfo());
+  InitTestContract();
+  TIntfMetaData md = GetIntfMetaData(IDepot::StaticTypeInfo());
   IPtr<ISoapConvert> conv = NewConverter();
   {
     TInvContext ctx;
     int meth = -1;
-    TMemoryStream bad(Env(Body(Call("<Airport href=\"#a\"/>") + "<v id=\"a\">1</v><v id=\"a\"/>")));
+    TMemoryStream bad(Env(Body(Call("<Depot href=\"#a\"/>") + "<v id=\"a\">1</v><v id=\"a\"/>")));
     EXPECT_THROW(conv->MsgToInvContext(bad, md, meth, ctx, nullptr), EListError);
   }
   TInvContext ctx;
   int meth = -1;
-  TMemoryStream good(Env(Body(Call("<Airport href=\"#a\"/>") + "<v id=\"a\">OK</v>")));
+  TMemoryStream good(Env(Body(Call("<Depot href=\"#a\"/>") + "<v id=\"a\">OK</v>")));
   conv->MsgToInvContext(good, md, meth, ctx, nullptr);
   EXPECT_EQ(*static_cast<std::string *>(ctx.GetParamPointer(0)), "OK");
 }

@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "soap/server/TypeRegistry.h"
-#include "tests/soap/server/ConverterTestUtil.h"
+#include "tests/support/ConverterTestUtil.h"
+#include "tests/support/TestContract.h"
 
 using namespace vv;
-using namespace vv::test;
+using namespace vvtest;
 
 namespace {
 enum class TColor : uint8_t { clRed, clGreen, clBlue };
@@ -88,7 +89,7 @@ namespace {
 class ConverterTypes : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    InitContract();
+    InitTestContract();
     InvRegistry().RegisterInterface(ISample::StaticTypeInfo());
     RemTypeRegistry().RegisterXSClass(TScalars::StaticClassInfo(), "urn:sample", "TScalars");
     RemTypeRegistry().RegisterXSClass(TLeaf::StaticClassInfo(), "urn:sample", "TLeaf");

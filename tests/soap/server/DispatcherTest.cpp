@@ -83,7 +83,7 @@ TEST(Dispatcher, HandsPathActionAndWholeBodyToTheInvoker) {
     std::vector<std::string> Env;
     std::string Body, Path, Action;
   } cases[] = {
-      {{"PATH_INFO=/soap/IDRUX"}, "<e/>", "/soap/IDRUX", ""},
+      {{"PATH_INFO=/soap/IDepot"}, "<e/>", "/soap/IDepot", ""},
       {{"PATH_INFO=/soapx", "HTTP_SOAPACTION=\"urn:a#b\""}, big, "/soapx", "\"urn:a#b\""},
       // A variable named like the header itself is read before HTTP_SOAPACTION.
       {{"PATH_INFO=/soap", "SOAPACTION=first", "HTTP_SOAPACTION=second"}, "", "/soap", "first"},
@@ -200,7 +200,7 @@ TEST(Dispatcher, RoutesPostOnSoapPathsOnly) {
   THTTPSoapDispatcher d;
   EXPECT_TRUE(d.DispatchEnabled());
   EXPECT_EQ(d.DispatchMethodType(), mtPost);
-  for (const char *path : {"/soap", "/soap/IDRUX", "/SOAPx/any", "/soap/"})
+  for (const char *path : {"/soap", "/soap/IDepot", "/SOAPx/any", "/soap/"})
     EXPECT_TRUE(d.DispatchMask().Matches(path)) << path;
   for (const char *path : {"", "/", "/wsdl", "soap", "/xsoap"})
     EXPECT_FALSE(d.DispatchMask().Matches(path)) << path;

@@ -2,11 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "soap/server/RemotableException.h"
-#include "tests/soap/server/ConverterTestUtil.h"
+#include "tests/support/ConverterTestUtil.h"
+#include "tests/support/TestContract.h"
 #include "xml/XMLDoc.h"
 
 using namespace vv;
-using namespace vv::test;
+using namespace vvtest;
 
 namespace {
 
@@ -25,7 +26,7 @@ std::string Env(const std::string &inner) {
 // The fault that a request earns, written as the invoker does it: the
 // converter's error, then MakeFault by a fresh converter.
 std::string FaultFor(const std::string &request) {
-  TIntfMetaData md = GetIntfMetaData(IDRUX::StaticTypeInfo());
+  TIntfMetaData md = GetIntfMetaData(IDepot::StaticTypeInfo());
   TInvContext ctx;
   TMemoryStream req(request);
   int meth = -1;
@@ -48,7 +49,7 @@ void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.name; }
 
 class FaultDocuments : public ::testing::TestWithParam<FaultCase> {
 protected:
-  static void SetUpTestSuite() { InitContract(); }
+  static void SetUpTestSuite() { InitTestContract(); }
 };
 
 TEST_P(FaultDocuments, ExactBytes) { EXPECT_EQ(FaultFor(GetParam().request), GetParam().expected); }
@@ -64,11 +65,10 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"ForeignEncodingStyle",
                   Env("<e:Body><m e:encodingStyle=\"urn:a&amp;b\"/></e:Body>"),
                   FaultDoc("SOAP-ENV:Server", "Unsupported SOAP encodingStyle urn:a&amp;b")},
-        FaultCase{
-            "UnknownOperation", Env("<e:Body><Foo/></e:Body>"),
-            FaultDoc("SOAP-ENV:Server", "No method named 'Foo' is supported by interface 'IDRUX'")},
-        FaultCase{"RepeatedId",
-                  Env("<e:Body><GetFlightsOpSoap/><a id=\"1\"/><b id=\"1\"/></e:Body>"),
+        FaultCase{"UnknownOperation", Env("<e:Body><Foo/></e:Body>"),
+                  FaultDoc("SOAP-ENV:Server",
+                           "No method named 'Foo' is supported by interface 'IDepot'")},
+        FaultCase{"RepeatedId", Env("<e:Body><GetParcelsSoap/><a id=\"1\"/><b id=\"1\"/></e:Body>"),
                   FaultDoc("SOAP-ENV:Server", "Duplicates not allowed")},
         FaultCase{"MustUnderstand",
                   Env("<e:Header><Auth mustUnderstand=\"true\"/></e:Header><e:Body/>"),
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(FaultDocument, NotWellFormedCarriesTheParserMessage) {
-  InitContract();
+  InitTestContract();
   std::string parseMessage;
   try {
     NewXMLDocument()->LoadFromXML("<a><b></a>");
@@ -99,8 +99,8 @@ TEST(FaultDocument, ErrorsOfOtherLayers) {
     std::function<void()> raise;
     std::string expected;
   } cases[] = {
-      {[] { throw Exception("No class registered for invokable interface IDRUX"); },
-       FaultDoc("SOAP-ENV:Server", "No class registered for invokable interface IDRUX")},
+      {[] { throw Exception("No class registered for invokable interface IDepot"); },
+       FaultDoc("SOAP-ENV:Server", "No class registered for invokable interface IDepot")},
       {[] { throw std::runtime_error("foreign <error>"); },
        FaultDoc("SOAP-ENV:Server", "foreign &lt;error&gt;")},
       {[] { throw ERemotableException("denied", "Client", "urn:actor"); },

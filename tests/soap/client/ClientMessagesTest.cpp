@@ -3,13 +3,17 @@
 
 #include "rtl/TypeInfo.h"
 #include "soap/server/RemotableException.h"
-#include "tests/soap/server/ConverterTestUtil.h"
+#include "tests/support/ConverterTestUtil.h"
+#include "tests/support/TestContract.h"
 #include "xml/XMLDoc.h"
 
 using namespace vv;
-using namespace vv::test;
+using namespace vvtest;
 
 namespace {
+
+// The namespace of the document/literal port type and its types.
+const std::string kUpNS = kParcelNS;
 
 IPtr<ISoapConvert> ClientConverter() {
   IPtr<ISoapConvert> conv = NewConverter();
@@ -18,21 +22,21 @@ IPtr<ISoapConvert> ClientConverter() {
 }
 
 TEST(ClientRequest, DocumentLiteralForAirport) {
-  InitContract();
-  TIntfMetaData md = GetIntfMetaData(FlightsOpSoap::StaticTypeInfo());
-  int m = GetMethNum(md, "GetFlightsOp");
+  InitTestContract();
+  TIntfMetaData md = GetIntfMetaData(ParcelsSoap::StaticTypeInfo());
+  int m = GetMethNum(md, "GetParcels");
   ASSERT_GE(m, 0);
-  for (std::string airport : {"ABC", "", "A&B <\"'>"}) {
+  for (std::string depot : {"ABC", "", "A&B <\"'>"}) {
     TInvContext ctx;
     ctx.SetMethodInfo(md.MDA[size_t(m)]);
-    ctx.SetParamPointer(0, &airport);
+    ctx.SetParamPointer(0, &depot);
     std::unique_ptr<TStream> req = ClientConverter()->InvContextToMsg(md, m, ctx, nullptr);
-    std::string escaped = airport == "A&B <\"'>" ? "A&amp;B &lt;\"'&gt;" : airport;
+    std::string escaped = depot == "A&B <\"'>" ? "A&amp;B &lt;\"'&gt;" : depot;
     EXPECT_EQ(req->Position(), req->Size());
     EXPECT_EQ(req->DataString(),
-              kDecl + EnvelopeStart(false) + "<SOAP-ENV:Body><GetFlightsOp xmlns=\"" + kUpNS +
-                  "\">" + (escaped.empty() ? "<idarpt/>" : "<idarpt>" + escaped + "</idarpt>") +
-                  "</GetFlightsOp></SOAP-ENV:Body></SOAP-ENV:Envelope>");
+              kDecl + EnvelopeStart(false) + "<SOAP-ENV:Body><GetParcels xmlns=\"" + kUpNS + "\">" +
+                  (escaped.empty() ? "<depot/>" : "<depot>" + escaped + "</depot>") +
+                  "</GetParcels></SOAP-ENV:Body></SOAP-ENV:Envelope>");
   }
 }
 
@@ -43,18 +47,18 @@ std::string Env(const std::string &inner, const std::string &ns = kEnvNS) {
          "</soap:Envelope>";
 }
 std::string Body(const std::string &inner) { return "<soap:Body>" + inner + "</soap:Body>"; }
-const std::string kRespOpen = "<GetFlightsOpResponse xmlns=\"" + kUpNS + "\">";
-const std::string kRespClose = "</GetFlightsOpResponse>";
+const std::string kRespOpen = "<GetParcelsResponse xmlns=\"" + kUpNS + "\">";
+const std::string kRespClose = "</GetParcelsResponse>";
 std::string Resp(const std::string &inner) { return kRespOpen + inner + kRespClose; }
 std::string Result(const std::string &items) {
-  return Resp("<GetFlightsOpResult>" + items + "</GetFlightsOpResult>");
+  return Resp("<GetParcelsResult>" + items + "</GetParcelsResult>");
 }
 
 // A record as "Name=value;" for each specified property, in declared order.
-std::string Describe(const FlightOp *f) {
+std::string Describe(const Parcel *f) {
   if (!f) return "nil";
   std::string s;
-  for (const TPropInfo *p : AllProps(FlightOp::StaticClassInfo())) {
+  for (const TPropInfo *p : AllProps(Parcel::StaticClassInfo())) {
     if (!p->Stored(f)) continue;
     std::string v;
     p->Get(f, &v);
@@ -78,19 +82,19 @@ void PrintTo(const ReadCase &c, std::ostream *os) { *os << c.name; }
 
 class ClientResponse : public ::testing::TestWithParam<ReadCase> {
 protected:
-  static void SetUpTestSuite() { InitContract(); }
+  static void SetUpTestSuite() { InitTestContract(); }
 };
 
 TEST_P(ClientResponse, Reads) {
   const ReadCase &c = GetParam();
-  TIntfMetaData md = GetIntfMetaData(FlightsOpSoap::StaticTypeInfo());
-  const TIntfMethEntry &meth = md.MDA[size_t(GetMethNum(md, "GetFlightsOp"))];
+  TIntfMetaData md = GetIntfMetaData(ParcelsSoap::StaticTypeInfo());
+  const TIntfMethEntry &meth = md.MDA[size_t(GetMethNum(md, "GetParcels"))];
   // As during a server call: the records belong to the current context.
   TInvContext call;
   SetCurrentDataContext(&call);
   TInvContext ctx;
   ctx.SetMethodInfo(meth);
-  ArrayOfFlightOp result;
+  ArrayOfParcel result;
   ctx.SetResultPointer(&result);
   std::string error, message;
   try {
@@ -103,7 +107,7 @@ TEST_P(ClientResponse, Reads) {
   EXPECT_EQ(error, c.error);
   EXPECT_EQ(message, c.message);
   std::vector<std::string> got;
-  for (FlightOp *f : result) {
+  for (Parcel *f : result) {
     got.push_back(Describe(f));
     if (f) {
       EXPECT_TRUE(call.HasObjectToDestroy(f));
@@ -119,47 +123,48 @@ INSTANTIATE_TEST_SUITE_P(
     Answers, ClientResponse,
     ::testing::Values(
         ReadCase{"ThreeItemsWhateverTheirNames",
-                 Env(Body(Resp("<Anything><FlightOp><Flight>1</Flight></FlightOp>"
-                               "<x><Flight>2</Flight></x><y:z xmlns:y=\"urn:y\"/></Anything>"))),
-                 {"Flight=1;", "Flight=2;", ""}},
+                 Env(Body(Resp("<Anything><Parcel><Code>1</Code></Parcel>"
+                               "<x><Code>2</Code></x><y:z xmlns:y=\"urn:y\"/></Anything>"))),
+                 {"Code=1;", "Code=2;", ""}},
         ReadCase{"AllTwelveInOrder",
                  Env(Body(Result(
-                     "<FlightOp><Airline>IB</Airline><Id_Airline>1</Id_Airline><Flight>3</Flight>"
-                     "<MovTp>A</MovTp><Destino>MAD</Destino><DestDesc>Madrid</DestDesc>"
-                     "<Origen>BCN</Origen><OrigDesc>Barcelona</OrigDesc><Stda>08:00</Stda>"
-                     "<Atda>08:05</Atda><Via>VLC</Via><Pax>99</Pax></FlightOp>"))),
-                 {"Airline=IB;Id_Airline=1;Flight=3;MovTp=A;Destino=MAD;DestDesc=Madrid;"
-                  "Origen=BCN;OrigDesc=Barcelona;Stda=08:00;Atda=08:05;Via=VLC;Pax=99;"}},
+                     "<Parcel><Carrier>IB</Carrier><Id_Carrier>1</Id_Carrier><Code>3</Code>"
+                     "<Kind>A</Kind><Dest>MAD</Dest><DestName>Madrid</DestName>"
+                     "<Origin>BCN</Origin><OriginName>Barcelona</OriginName><Sent>08:00</Sent>"
+                     "<Arrived>08:05</Arrived><Via>VLC</Via><Weight>99</Weight></Parcel>"))),
+                 {"Carrier=IB;Id_Carrier=1;Code=3;Kind=A;Dest=MAD;DestName=Madrid;"
+                  "Origin=BCN;OriginName=Barcelona;Sent=08:00;Arrived=08:05;Via=VLC;Weight=99;"}},
         ReadCase{"OutOfOrderAndUnknownChildren",
-                 Env(Body(Result("<FlightOp><Pax>1</Pax><Extra>x</Extra><Airline>IB</Airline>"
-                                 "</FlightOp>"))),
-                 {"Airline=IB;Pax=1;"}},
+                 Env(Body(Result("<Parcel><Weight>1</Weight><Extra>x</Extra><Carrier>IB</Carrier>"
+                                 "</Parcel>"))),
+                 {"Carrier=IB;Weight=1;"}},
         ReadCase{"PropertyCaseMatters",
-                 Env(Body(Result("<FlightOp><airline>x</airline><AIRLINE>y</AIRLINE>"
-                                 "<Pax>2</Pax></FlightOp>"))),
-                 {"Pax=2;"}},
+                 Env(Body(Result("<Parcel><carrier>x</carrier><CARRIER>y</CARRIER>"
+                                 "<Weight>2</Weight></Parcel>"))),
+                 {"Weight=2;"}},
+        ReadCase{"PropertyNamespaceIgnored",
+                 Env(Body(Result("<Parcel><q:Carrier xmlns:q=\"urn:q\">Q</q:Carrier></Parcel>"))),
+                 {"Carrier=Q;"}},
         ReadCase{
-            "PropertyNamespaceIgnored",
-            Env(Body(Result("<FlightOp><q:Airline xmlns:q=\"urn:q\">Q</q:Airline></FlightOp>"))),
-            {"Airline=Q;"}},
-        ReadCase{"EmptyAndNilAreSpecifiedAndEmpty",
-                 Env(Body(Result("<FlightOp><Airline/><Pax xsi:nil=\"true\">7</Pax></FlightOp>"))),
-                 {"Airline=;Pax=;"}},
-        ReadCase{"FirstOfDuplicates",
-                 Env(Body(Result("<FlightOp><Airline>1</Airline><Pax>p</Pax><Airline>2</Airline>"
-                                 "</FlightOp>"))),
-                 {"Airline=1;Pax=p;"}},
+            "EmptyAndNilAreSpecifiedAndEmpty",
+            Env(Body(Result("<Parcel><Carrier/><Weight xsi:nil=\"true\">7</Weight></Parcel>"))),
+            {"Carrier=;Weight=;"}},
         ReadCase{
-            "TextAsSent",
-            Env(Body(Result("<FlightOp><Via> a &amp; b </Via><Stda><![CDATA[<t>]]></Stda>"
-                            "<Atda>x<b>y</b></Atda><OrigDesc>Zürich 東京</OrigDesc></FlightOp>"))),
-            {"OrigDesc=Zürich 東京;Stda=<t>;Atda=x<b>y</b>;Via= a & b ;"}},
+            "FirstOfDuplicates",
+            Env(Body(Result("<Parcel><Carrier>1</Carrier><Weight>p</Weight><Carrier>2</Carrier>"
+                            "</Parcel>"))),
+            {"Carrier=1;Weight=p;"}},
+        ReadCase{"TextAsSent",
+                 Env(Body(Result(
+                     "<Parcel><Via> a &amp; b </Via><Sent><![CDATA[<t>]]></Sent>"
+                     "<Arrived>x<b>y</b></Arrived><OriginName>Zürich 東京</OriginName></Parcel>"))),
+                 {"OriginName=Zürich 東京;Sent=<t>;Arrived=x<b>y</b>;Via= a & b ;"}},
         ReadCase{"NilItem",
-                 Env(Body(Result("<FlightOp xsi:nil=\"TRUE\"/><FlightOp xsi:nil=\"false\"/>"))),
+                 Env(Body(Result("<Parcel xsi:nil=\"TRUE\"/><Parcel xsi:nil=\"false\"/>"))),
                  {"nil", ""}},
         ReadCase{"AnnouncedLengthIgnored",
                  Env(Body(Resp("<R xmlns:e=\"" + kEncNS +
-                               "\" e:arrayType=\"x:FlightOp[100000000]\"><i/></R>"))),
+                               "\" e:arrayType=\"x:Parcel[100000000]\"><i/></R>"))),
                  {""}},
         ReadCase{"NoItems", Env(Body(Result(""))), {}},
         ReadCase{"ResultChosenByNameAnyCase",
@@ -175,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                  Env(Body(Resp(""))),
                  {},
                  "ESOAPDomConvertError",
-                 kNotFound + "<GetFlightsOpResponse xmlns=\"" + kUpNS + "\"/>\""},
+                 kNotFound + "<GetParcelsResponse xmlns=\"" + kUpNS + "\"/>\""},
         ReadCase{"NoBody", Env("<soap:Header/>"), {}},
         ReadCase{"EmptyBody", Env("<soap:Body/>"), {}},
         ReadCase{"BodyOnlyText", Env(Body("text<!--c-->")), {}},
@@ -218,12 +223,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The parse message is the DOM's own; only its class is ours to check.
 TEST(ClientResponseParse, Message) {
-  InitContract();
-  TIntfMetaData md = GetIntfMetaData(FlightsOpSoap::StaticTypeInfo());
-  const TIntfMethEntry &meth = md.MDA[size_t(GetMethNum(md, "GetFlightsOp"))];
+  InitTestContract();
+  TIntfMetaData md = GetIntfMetaData(ParcelsSoap::StaticTypeInfo());
+  const TIntfMethEntry &meth = md.MDA[size_t(GetMethNum(md, "GetParcels"))];
   TInvContext ctx;
   ctx.SetMethodInfo(meth);
-  ArrayOfFlightOp result;
+  ArrayOfParcel result;
   ctx.SetResultPointer(&result);
   EXPECT_THROW(ClientConverter()->ProcessResponse("<a>", md, meth, ctx, nullptr), EDOMParseError);
 }
@@ -239,16 +244,16 @@ void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.name; }
 
 class ClientFault : public ::testing::TestWithParam<FaultCase> {
 protected:
-  static void SetUpTestSuite() { InitContract(); }
+  static void SetUpTestSuite() { InitTestContract(); }
 };
 
 TEST_P(ClientFault, RaisesRemotableException) {
   const FaultCase &c = GetParam();
-  TIntfMetaData md = GetIntfMetaData(FlightsOpSoap::StaticTypeInfo());
-  const TIntfMethEntry &meth = md.MDA[size_t(GetMethNum(md, "GetFlightsOp"))];
+  TIntfMetaData md = GetIntfMetaData(ParcelsSoap::StaticTypeInfo());
+  const TIntfMethEntry &meth = md.MDA[size_t(GetMethNum(md, "GetParcels"))];
   TInvContext ctx;
   ctx.SetMethodInfo(meth);
-  ArrayOfFlightOp result;
+  ArrayOfParcel result;
   ctx.SetResultPointer(&result);
   try {
     ClientConverter()->ProcessResponse(Env(Body(c.fault)), md, meth, ctx, nullptr);
@@ -291,20 +296,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Without a current call context the records belong to the caller.
 TEST(ClientResponseOwnership, OutsideACallTheCallerOwnsRecords) {
-  InitContract();
-  TIntfMetaData md = GetIntfMetaData(FlightsOpSoap::StaticTypeInfo());
-  const TIntfMethEntry &meth = md.MDA[size_t(GetMethNum(md, "GetFlightsOp"))];
+  InitTestContract();
+  TIntfMetaData md = GetIntfMetaData(ParcelsSoap::StaticTypeInfo());
+  const TIntfMethEntry &meth = md.MDA[size_t(GetMethNum(md, "GetParcels"))];
   TInvContext ctx;
   ctx.SetMethodInfo(meth);
-  ArrayOfFlightOp result;
+  ArrayOfParcel result;
   ctx.SetResultPointer(&result);
   ASSERT_EQ(GetCurrentDataContext(), nullptr);
-  ClientConverter()->ProcessResponse(Env(Body(Result("<a><Pax>1</Pax></a>"))), md, meth, ctx,
+  ClientConverter()->ProcessResponse(Env(Body(Result("<a><Weight>1</Weight></a>"))), md, meth, ctx,
                                      nullptr);
   ASSERT_EQ(result.size(), 1u);
-  std::unique_ptr<FlightOp> owned(result[0]);
+  std::unique_ptr<Parcel> owned(result[0]);
   EXPECT_EQ(owned->DataContext(), nullptr);
-  EXPECT_EQ(owned->Pax(), "1");
+  EXPECT_EQ(owned->Weight(), "1");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
-// Shared pieces of the publisher tests: the registrations of the program,
-// requests run in-process against a publisher, the program run as a CGI
-// process, and the expected texts kept beside the tests.
+// Shared pieces of the publisher tests and the relay's page checks: the
+// registrations of the program, requests run in-process against a
+// publisher, the program run as a CGI process, and the expected texts kept
+// beside the tests.
 #pragma once
 
 #include <functional>
@@ -22,7 +23,8 @@ struct TAnswer {
   bool HasContentType = false; // CGI answers: was a Content-Type header written
 };
 
-// Registers what the program registers (idempotent).
+// Registers what the program run by the tests registers, in its order
+// (idempotent; each test program defines it).
 void InitProgramUnits();
 
 // Environment for a GET on `pathInfo` with host "localhost", port 8080 and
@@ -38,8 +40,8 @@ inline const char *kBase = "http://localhost:8080/cgi-bin/VEVUDE";
 TAnswer DispatchInProcess(const std::vector<std::string> &env, bool serviceInfo = false,
                           const std::function<void(vv::TWSDLHTMLPublish &)> &setup = {});
 
-// A private folder holding a copy of the program under `exeName`, removed
-// with the object.
+// A private folder holding a copy of the test program (TEST_PROGRAM) under
+// `exeName`, removed with the object.
 class TProgramCopy {
 public:
   explicit TProgramCopy(const std::string &exeName = "VEVUDE");
@@ -54,7 +56,7 @@ private:
   std::string FDir, FExe;
 };
 
-// An expected text from expected/, with "\n" turned into CR LF and the
+// An expected text from the test program's expected/ folder, with "\n" turned into CR LF and the
 // placeholders replaced ("@STYLES@" stands for the style lines of the page
 // heads, from styles.part).
 std::string Expected(const std::string &file, std::map<std::string, std::string> vars);

@@ -1,7 +1,5 @@
-#include "PublishTestSupport.h"
+#include "tests/support/PublishTestSupport.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,32 +8,16 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "relay/uDRUXIntf.h"
-#include "relay/uOstrel.h"
 #include "soap/publish/WSDLHTMLPublish.h"
 #include "soap/publish/WSDLPublishUnit.h"
-#include "soap/server/InvokeRegistry.h"
+#include "tests/support/CGIRun.h"
 #include "web/CGIRequest.h"
 #include "web/CGIResponse.h"
-#if __has_include("relay/uDRUXImpl.h")
-#include "relay/uDRUXImpl.h"
-#define VV_HAVE_DRUX_IMPL 1
-#endif
 
 namespace vvtest {
 
 using namespace vv;
 namespace fs = std::filesystem;
-
-void InitProgramUnits() {
-  InitInvokeRegistry();
-  InitWSDLPublishUnit();
-  InitOstrelUnit();
-  InitDRUXIntfUnit();
-#ifdef VV_HAVE_DRUX_IMPL
-  InitDRUXImplUnit();
-#endif
-}
 
 std::vector<std::string> CGIEnv(const std::string &pathInfo, const std::string &query,
                                 const std::vector<std::string> &extra) {
@@ -84,7 +66,7 @@ TProgramCopy::TProgramCopy(const std::string &exeName) {
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   FDir = tmpl;
   FExe = FDir + "/" + exeName;
-  fs::copy_file(VEVUDE_BINARY, FExe);
+  fs::copy_file(TEST_PROGRAM, FExe);
   fs::permissions(FExe, fs::perms::owner_all);
 }
 
@@ -121,37 +103,19 @@ TAnswer ParseCGIOutput(const std::string &out) {
 } // namespace
 
 TAnswer TProgramCopy::Run(const std::vector<std::string> &env, const std::string &body) const {
-  std::string inPath = FDir + "/stdin", outPath = FDir + "/stdout";
-  std::ofstream(inPath, std::ios::binary) << body;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int in = ::open(inPath.c_str(), O_RDONLY);
-    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    if (::chdir(FDir.c_str()) != 0) ::_exit(126);
-    std::vector<char *> envp;
-    for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
-    envp.push_back(nullptr);
-    char *argv[] = {const_cast<char *>(FExe.c_str()), nullptr};
-    ::execve(FExe.c_str(), argv, envp.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    throw std::runtime_error("the program did not end normally");
-  std::ifstream f(outPath, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ParseCGIOutput(ss.str());
+  TCGIRunResult r = RunCGI(FExe, env, body, FDir);
+  if (r.ExitCode != 0) throw std::runtime_error("the program did not end normally");
+  return ParseCGIOutput(r.Out);
 }
 
 std::string Expected(const std::string &file, std::map<std::string, std::string> vars) {
   // The style lines every page head shares.
   if (file != "styles.part") vars.emplace("STYLES", Expected("styles.part", {}));
-  std::ifstream f(std::string(VEVUDE_SOURCE_DIR) + "/tests/soap/publish/expected/" + file,
-                  std::ios::binary);
+  // The test program's own texts first, then the publisher's shared parts.
+  std::ifstream f(std::string(TEST_SOURCE_DIR) + "/expected/" + file, std::ios::binary);
+  if (!f)
+    f.open(std::string(VEVUDE_SOURCE_DIR) + "/tests/soap/publish/expected/" + file,
+           std::ios::binary);
   if (!f) throw std::runtime_error("missing expected file " + file);
   std::stringstream ss;
   ss << f.rdbuf();
