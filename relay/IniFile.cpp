@@ -1,6 +1,7 @@
 #include "relay/IniFile.h"
 
 #include "rtl/StrUtils.h"
+#include "rtl/Utf8.h"
 
 namespace vv {
 
@@ -8,46 +9,17 @@ namespace {
 
 // UTF-16 text (after its byte-order mark) as UTF-8; unpaired surrogates
 // become U+FFFD so that nothing malformed travels on.
-std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
-  auto unit = [&](size_t i) -> uint32_t {
-    auto b0 = uint8_t(bytes[i]), b1 = uint8_t(bytes[i + 1]);
-    return bigEndian ? (b0 << 8 | b1) : (b1 << 8 | b0);
-  };
+std::string Utf16Text(std::string_view bytes, bool bigEndian) {
   std::string out;
-  out.reserve(bytes.size());
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    uint32_t c = unit(i);
-    if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 &&
-        unit(i + 2) <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
-      i += 2;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | c >> 6);
-      out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += char(0xE0 | c >> 12);
-      out += char(0x80 | (c >> 6 & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xF0 | c >> 18);
-      out += char(0x80 | (c >> 12 & 0x3F));
-      out += char(0x80 | (c >> 6 & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
+  Utf16ToUtf8(bytes, bigEndian, TUtf16Errors::Replace, out);
   return out;
 }
 
 // Settings text as UTF-8: a UTF-8 byte-order mark dropped, UTF-16 converted.
 std::string AsUtf8(std::string_view bytes) {
   if (bytes.starts_with("\xEF\xBB\xBF")) return std::string(bytes.substr(3));
-  if (bytes.starts_with("\xFF\xFE")) return Utf16ToUtf8(bytes.substr(2), false);
-  if (bytes.starts_with("\xFE\xFF")) return Utf16ToUtf8(bytes.substr(2), true);
+  if (bytes.starts_with("\xFF\xFE")) return Utf16Text(bytes.substr(2), false);
+  if (bytes.starts_with("\xFE\xFF")) return Utf16Text(bytes.substr(2), true);
   return std::string(bytes);
 }
 

@@ -42,7 +42,7 @@ void *TArena::AllocSlow(size_t size, size_t align) {
   if (own) return reinterpret_cast<void *>(p);
   FPos = reinterpret_cast<char *>(p + size);
   FEnd = start + FNextChunk;
-  if (FNextChunk < kLastChunk) FNextChunk *= 2;
+  if (FNextChunk < kArenaLastChunk) FNextChunk *= 2;
   return reinterpret_cast<void *>(p);
 }
 

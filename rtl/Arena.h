@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "rtl/RtlLimits.h"
+
 namespace vv {
 
 class TArena {
@@ -26,14 +28,9 @@ private:
   };
   void *AllocSlow(size_t size, size_t align);
 
-  // Chunks grow from the first size to the last: a call with a handful of
-  // values stays small, one with a million does not pay a million mallocs.
-  static constexpr size_t kFirstChunk = 4 * 1024;
-  static constexpr size_t kLastChunk = 1024 * 1024;
-
   char *FPos = nullptr, *FEnd = nullptr;
   TChunk *FChunks = nullptr;
-  size_t FNextChunk = kFirstChunk;
+  size_t FNextChunk = kArenaFirstChunk; // grows up to kArenaLastChunk
   size_t FReserved = 0;
 };
 

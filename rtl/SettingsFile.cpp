@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "rtl/RtlLimits.h"
+
 namespace vv {
 
 namespace {
-
-constexpr size_t ReadChunk = 64 * 1024; // growth step when the file grew after the stat
 
 class TFd {
 public:
@@ -50,7 +50,7 @@ TSettingsFileState ReadSettingsFile(const std::string &path, size_t limit, std::
   for (;;) {
     if (got == data.size()) {
       if (data.size() > limit) break;
-      data.resize(std::min(data.size() + ReadChunk, limit + 1));
+      data.resize(std::min(data.size() + kSettingsReadStep, limit + 1));
     }
     ssize_t n = ::read(fd.Get(), data.data() + got, data.size() - got);
     if (n < 0 && errno == EINTR) continue;

@@ -143,4 +143,14 @@ std::string StringReplace(std::string_view s, std::string_view from, std::string
   return r;
 }
 
+std::vector<std::string> SplitList(std::string_view list, std::string_view separators) {
+  std::vector<std::string> items;
+  for (size_t start = 0, end; start <= list.size(); start = end + 1) {
+    end = list.find_first_of(separators, start);
+    if (end == std::string_view::npos) end = list.size();
+    if (end > start) items.emplace_back(list.substr(start, end - start));
+  }
+  return items;
+}
+
 } // namespace vv

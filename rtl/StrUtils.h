@@ -1,10 +1,14 @@
-// Small text helpers. Text is UTF-8 inside the program; where a length in
-// characters matters, it is counted as UTF-16 code units would count it.
+// Small text helpers. Text is UTF-8 inside the program, but a text's length
+// in characters (a limit, a cut, a position in a message) is counted in
+// UTF-16 code units, a character beyond U+FFFF counting two: that is the
+// measure the program's texts have always had, so limits and positions
+// stay where callers and their stored settings expect them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vv {
 
@@ -30,6 +34,11 @@ size_t Utf16Length(std::string_view s);
 // The longest prefix of `s` that takes at most `units` UTF-16 code units,
 // never splitting a character.
 std::string Utf16Left(std::string_view s, size_t units);
+
+// The items of a list written with any of the characters of `separators`
+// between them, in order; empty items (separators side by side, or at either
+// end) are left out.
+std::vector<std::string> SplitList(std::string_view list, std::string_view separators);
 
 // Replaces every occurrence (or only the first) of `from` by `to`.
 std::string StringReplace(std::string_view s, std::string_view from, std::string_view to,

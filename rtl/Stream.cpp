@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "rtl/Exception.h"
+#include "rtl/RtlLimits.h"
 
 namespace vv {
 
@@ -157,10 +158,8 @@ void TContentStream::AppendProduced(int64_t size, std::unique_ptr<TProducer> pro
 void TContentStream::SendTo(const TWriteFn &write) {
   if (FProducer && FPos > int64_t(FData.size())) Make(); // starts inside the made part
   if (FPos < int64_t(FData.size())) {
-    // In pieces, so that the writer's own buffering stays bounded.
-    constexpr size_t kPiece = 1024 * 1024;
-    for (size_t at = size_t(FPos); at < FData.size(); at += kPiece)
-      write(FData.data() + at, std::min(kPiece, FData.size() - at));
+    for (size_t at = size_t(FPos); at < FData.size(); at += kMaxSendPiece)
+      write(FData.data() + at, std::min(kMaxSendPiece, FData.size() - at));
   }
   if (FProducer) {
     std::unique_ptr<TProducer> producer = std::move(FProducer);

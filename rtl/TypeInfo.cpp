@@ -128,6 +128,6 @@ VV_SCALAR(int64_t, tkInt64, "Int64", t.OrdType = TOrdType::otSInt64)
 VV_SCALAR(uint64_t, tkInt64, "UInt64", t.OrdType = TOrdType::otUInt64)
 VV_SCALAR(float, tkFloat, "Single", t.FloatType = TFloatType::ftSingle)
 VV_SCALAR(double, tkFloat, "Double", t.FloatType = TFloatType::ftDouble)
-VV_SCALAR(std::string, tkUString, "UnicodeString", (void)0)
+VV_SCALAR(std::string, tkUString, "UnicodeString")
 
 } // namespace vv

@@ -65,8 +65,19 @@ enum class TTypeKind {
 enum class TOrdType { otSByte, otUByte, otSWord, otUWord, otSLong, otULong, otSInt64, otUInt64 };
 enum class TFloatType { ftSingle, ftDouble, ftExtended, ftComp, ftCurr };
 
-// Parameter flags of interface methods.
-enum TParamFlag : uint8_t { pfConst = 1, pfVar = 2, pfOut = 4, pfArray = 8, pfReference = 16 };
+// Parameter flags of interface methods (a set of bits, TParamFlags). A
+// parameter with none of them is passed by value and only read.
+enum TParamFlag : uint8_t {
+  // Passed by const reference: read by the call, never written back.
+  pfConst = 1,
+  // Passed by non-const reference: read, and written back into the
+  // response (or, on the client, from it).
+  pfVar = 2,
+  // Written by the call only: not read from a request, written into the
+  // response. The converter and the WSDL honour it; no method of this
+  // program's interfaces has such a parameter (C++ has no out parameters).
+  pfOut = 4,
+};
 using TParamFlags = uint8_t;
 
 // Per-property XML options (bit values).
@@ -122,9 +133,9 @@ struct TClassData {
 struct TDynArrayData {
   const TTypeInfo *ElType = nullptr;
   size_t (*Length)(const void *arr) = nullptr;
-  void (*SetLength)(void *arr, size_t n) = nullptr;
-  void *(*Item)(void *arr, size_t i) = nullptr; // slot of element i
-  const void *(*ItemConst)(const void *arr, size_t i) = nullptr;
+  void (*SetLength)(void *arr, size_t length) = nullptr;
+  void *(*Item)(void *arr, size_t index) = nullptr; // slot of element `index`
+  const void *(*ItemConst)(const void *arr, size_t index) = nullptr;
 };
 
 struct TIntfParam {

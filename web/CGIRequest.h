@@ -37,7 +37,8 @@ class TCGIRequest : public TWebRequest {
                     const std::string &headers) override;
   std::string GetFieldByName(const std::string &name) override;
 
-  // The environment variable read first for a field index ("" for 25).
+  // The environment variable read first for a field index; "" for
+  // rfContent, the body, which no variable holds.
   static const char *FieldVariable(int index);
 
 private:

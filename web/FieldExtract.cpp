@@ -1,6 +1,7 @@
 #include "web/FieldExtract.h"
 
 #include "rtl/StrUtils.h"
+#include "rtl/Utf8.h"
 
 namespace vv {
 
@@ -31,30 +32,6 @@ bool InSet(std::string_view set, char c) {
 
 } // namespace
 
-size_t ValidUtf8Sequence(std::string_view s) {
-  if (s.empty()) return 0;
-  auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-  unsigned char c = b(0);
-  if (c < 0x80) return 1;
-  size_t n;
-  char32_t cp, min;
-  if ((c & 0xE0) == 0xC0)
-    n = 2, cp = c & 0x1F, min = 0x80;
-  else if ((c & 0xF0) == 0xE0)
-    n = 3, cp = c & 0x0F, min = 0x800;
-  else if ((c & 0xF8) == 0xF0)
-    n = 4, cp = c & 0x07, min = 0x10000;
-  else
-    return 0;
-  if (s.size() < n) return 0;
-  for (size_t i = 1; i < n; ++i) {
-    if ((b(i) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b(i) & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return n;
-}
-
 void CheckUtf8(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {
     size_t n = ValidUtf8Sequence(bytes.substr(i));
@@ -76,7 +53,9 @@ std::string URLDecodeField(std::string_view field) {
       out += '%';
       ++i;
     } else {
-      // Positions count characters as UTF-16 code units, 1-based.
+      // Positions count characters, 1-based, in UTF-16 code units: the
+      // unit the program measures texts in, so a message names the same
+      // place for the same field wherever it is read.
       int pos = int(Utf16Length(field.substr(0, i))) + 1;
       size_t a = i + 1;
       if (a >= field.size()) throw EURLDecodeError(kIncompleteEncoding, {pos});

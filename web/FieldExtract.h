@@ -19,9 +19,6 @@ VV_EXCEPTION(EEncodingError, Exception);
 // bytes must form valid UTF-8. Errors name the 1-based position of the "%".
 std::string URLDecodeField(std::string_view field);
 
-// Length in bytes of the valid UTF-8 sequence at the start of `s` (no
-// overlong forms, no surrogates, nothing above U+10FFFF), or 0.
-size_t ValidUtf8Sequence(std::string_view s);
 // Raises EEncodingError unless `bytes` are valid UTF-8.
 void CheckUtf8(std::string_view bytes);
 

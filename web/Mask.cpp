@@ -1,6 +1,6 @@
 #include "web/Mask.h"
 
-#include "web/FieldExtract.h"
+#include "rtl/Utf8.h"
 #include "web/WebLimits.h"
 
 namespace vv {
@@ -12,15 +12,13 @@ namespace {
 std::u32string CodePoints(std::string_view s) {
   std::u32string out;
   for (size_t i = 0; i < s.size();) {
-    size_t n = ValidUtf8Sequence(s.substr(i));
-    auto b = static_cast<unsigned char>(s[i]);
-    if (n <= 1) {
-      out += char32_t(b);
+    char32_t cp;
+    size_t n = DecodeUtf8(s, i, cp);
+    if (n == 0) {
+      out += char32_t(static_cast<unsigned char>(s[i]));
       ++i;
       continue;
     }
-    char32_t cp = b & (0x7F >> n);
-    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
     out += cp;
     i += n;
   }

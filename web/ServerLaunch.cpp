@@ -7,10 +7,10 @@
 
 namespace vv {
 
-bool IsFastCGIListenSocket(int Fd) {
+bool IsFastCGIListenSocket(int fd) {
   sockaddr_storage peer{};
   socklen_t length = sizeof peer;
-  return getpeername(Fd, reinterpret_cast<sockaddr *>(&peer), &length) != 0 && errno == ENOTCONN;
+  return getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) != 0 && errno == ENOTCONN;
 }
 
 bool StartedByWebServer() {

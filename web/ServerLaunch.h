@@ -9,7 +9,7 @@ namespace vv {
 // True when `Fd` is a socket without a peer: the listening socket that a
 // FastCGI server hands over as standard input (getpeername fails with
 // ENOTCONN). A pipe, a file, a terminal or a connected socket is not.
-bool IsFastCGIListenSocket(int Fd);
+bool IsFastCGIListenSocket(int fd);
 
 // True when GATEWAY_INTERFACE is set (a CGI server sets it) or standard
 // input is a FastCGI listening socket.

@@ -2,6 +2,7 @@
 
 #include "rtl/StrUtils.h"
 #include "rtl/TypeInfo.h"
+#include "rtl/Utf8.h"
 #include "web/FieldExtract.h"
 
 namespace vv {
@@ -53,19 +54,6 @@ void TWebRequest::InitMethodType() {
 }
 
 namespace {
-
-std::string Latin1ToUtf8(std::string_view bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      out += char(c);
-    } else {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 std::string AsciiOnly(std::string_view bytes) {
   std::string out(bytes);

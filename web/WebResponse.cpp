@@ -71,7 +71,7 @@ void TWebResponse::SetContentStream(TStream *stream) {
   FContentStream = stream;
   if (stream)
     SetContentLength(stream->Size());
-  else
+  else // the text's length in characters, the unit texts are measured in
     SetContentLength(int64_t(Utf16Length(Content())));
 }
 

@@ -19,30 +19,95 @@ using namespace xmlns;
 using xmlvalidator::ParseAndValidate;
 using xmlvalidator::TDeclaration;
 
-// The pugixml document and a one-entry cursor for index access to child
-// and attribute lists, forgotten at every change of the tree.
+namespace {
+
+// How a cursor steps through the children of a node, or the attributes of
+// an element.
+struct TChildSteps {
+  using TItem = xml_node;
+  static xml_node First(xml_node owner) { return owner.first_child(); }
+  static xml_node Next(xml_node item) { return item.next_sibling(); }
+  static xml_node Previous(xml_node item) { return item.previous_sibling(); }
+};
+struct TAttrSteps {
+  using TItem = xml_attribute;
+  static xml_attribute First(xml_node owner) { return owner.first_attribute(); }
+  static xml_attribute Next(xml_attribute item) { return item.next_attribute(); }
+  static xml_attribute Previous(xml_attribute item) { return item.previous_attribute(); }
+};
+
+// A one-entry cursor over the list last used (the children or the
+// attributes of one node): its length once counted, and the item last
+// reached by index, from which the next index is walked to. So
+// `for (i = 0; i < Count(); ++i) Nodes(i)` walks the list once.
+template <class TSteps> class TListCursor {
+public:
+  using TItem = typename TSteps::TItem;
+
+  // Forgets the list: the tree changed.
+  void Forget() { FOwner = nullptr; }
+
+  int Count(xml_node owner) {
+    if (FOwner == owner.internal_object() && FCount >= 0) return FCount;
+    int n = 0;
+    for (TItem i = TSteps::First(owner); i; i = TSteps::Next(i)) ++n;
+    if (FOwner != owner.internal_object()) {
+      FOwner = owner.internal_object();
+      FItem = TItem();
+    }
+    FCount = n;
+    return n;
+  }
+
+  // The item at `index` (>= 0), or a null item when the list is shorter.
+  TItem At(xml_node owner, int index) {
+    TItem cur;
+    int at = 0;
+    if (FOwner == owner.internal_object() && FItem && index >= FIndex / 2) {
+      cur = FItem;
+      at = FIndex;
+    } else {
+      cur = TSteps::First(owner);
+    }
+    while (cur && at < index) cur = TSteps::Next(cur), ++at;
+    while (cur && at > index) cur = TSteps::Previous(cur), --at;
+    if (!cur) return cur;
+    if (FOwner != owner.internal_object()) {
+      FOwner = owner.internal_object();
+      FCount = -1;
+    }
+    FItem = cur;
+    FIndex = at;
+    return cur;
+  }
+
+private:
+  pugi::xml_node_struct *FOwner = nullptr;
+  TItem FItem;
+  int FIndex = 0;
+  int FCount = -1; // -1: not counted since the owner was last set
+};
+
+} // namespace
+
+// The pugixml document and the cursors for index access to child and
+// attribute lists, forgotten at every change of the tree.
 struct TXMLDocument::TImpl {
   // The loaded text, which the parsed tree points into (declared first: it
   // goes after the tree).
   std::unique_ptr<std::string> Source;
   std::unique_ptr<pugi::xml_document> Doc = std::make_unique<pugi::xml_document>();
 
-  pugi::xml_node_struct *ListOwner = nullptr;
-  pugi::xml_node_struct *ListNode = nullptr;
-  int ListIndex = 0;
-  int ListCount = -1;
-  pugi::xml_node_struct *AttrOwner = nullptr;
-  pugi::xml_attribute_struct *AttrNode = nullptr;
-  int AttrIndex = 0;
-  int AttrCount = -1;
+  TListCursor<TChildSteps> Children;
+  TListCursor<TAttrSteps> Attributes;
 
   // pugixml takes names as C strings; one buffer, reused, spares an
   // allocation per added node.
   std::string NameBuf;
 
   void Touch() {
-    ListOwner = nullptr;
-    AttrOwner = nullptr;
+    Children.Forget();
+    Attributes.Forget();
   }
   const char *CName(std::string_view name) {
     NameBuf.assign(name);
@@ -562,40 +627,13 @@ void IXMLNode::RemoveChild(const IXMLNode &child) {
 
 int TXMLNodeList::Count() const {
   if (!FOwner) return 0;
-  auto &im = *FOwner.FDoc->FImpl;
-  if (im.ListOwner == FOwner.FNode && im.ListCount >= 0) return im.ListCount;
-  int n = 0;
-  for (xml_node c = xml_node(FOwner.FNode).first_child(); c; c = c.next_sibling()) ++n;
-  if (im.ListOwner != FOwner.FNode) {
-    im.ListOwner = FOwner.FNode;
-    im.ListNode = nullptr;
-  }
-  im.ListCount = n;
-  return n;
+  return FOwner.FDoc->FImpl->Children.Count(xml_node(FOwner.FNode));
 }
 
 IXMLNode TXMLNodeList::Nodes(int index) const {
   if (!FOwner || index < 0) return {};
-  auto &im = *FOwner.FDoc->FImpl;
-  xml_node owner(FOwner.FNode);
-  xml_node cur;
-  int at = 0;
-  if (im.ListOwner == FOwner.FNode && im.ListNode && index >= im.ListIndex / 2) {
-    cur = xml_node(im.ListNode);
-    at = im.ListIndex;
-  } else {
-    cur = owner.first_child();
-  }
-  while (cur && at < index) cur = cur.next_sibling(), ++at;
-  while (cur && at > index) cur = cur.previous_sibling(), --at;
-  if (!cur) return {};
-  if (im.ListOwner != FOwner.FNode) {
-    im.ListOwner = FOwner.FNode;
-    im.ListCount = -1;
-  }
-  im.ListNode = cur.internal_object();
-  im.ListIndex = at;
-  return IXMLNode(FOwner.FDoc, cur.internal_object());
+  xml_node cur = FOwner.FDoc->FImpl->Children.At(xml_node(FOwner.FNode), index);
+  return cur ? IXMLNode(FOwner.FDoc, cur.internal_object()) : IXMLNode();
 }
 
 IXMLNode TXMLNodeList::First() const { return FOwner.FirstChild(); }
@@ -624,39 +662,13 @@ int TXMLNodeList::IndexOf(const IXMLNode &node) const {
 
 int TXMLAttrList::Count() const {
   if (!FOwner) return 0;
-  auto &im = *FOwner.FDoc->FImpl;
-  if (im.AttrOwner == FOwner.FNode && im.AttrCount >= 0) return im.AttrCount;
-  int n = 0;
-  for (xml_attribute a = xml_node(FOwner.FNode).first_attribute(); a; a = a.next_attribute()) ++n;
-  if (im.AttrOwner != FOwner.FNode) {
-    im.AttrOwner = FOwner.FNode;
-    im.AttrNode = nullptr;
-  }
-  im.AttrCount = n;
-  return n;
+  return FOwner.FDoc->FImpl->Attributes.Count(xml_node(FOwner.FNode));
 }
 
 IXMLNode TXMLAttrList::Nodes(int index) const {
   if (!FOwner || index < 0) return {};
-  auto &im = *FOwner.FDoc->FImpl;
-  xml_attribute cur;
-  int at = 0;
-  if (im.AttrOwner == FOwner.FNode && im.AttrNode && index >= im.AttrIndex / 2) {
-    cur = xml_attribute(im.AttrNode);
-    at = im.AttrIndex;
-  } else {
-    cur = xml_node(FOwner.FNode).first_attribute();
-  }
-  while (cur && at < index) cur = cur.next_attribute(), ++at;
-  while (cur && at > index) cur = cur.previous_attribute(), --at;
-  if (!cur) return {};
-  if (im.AttrOwner != FOwner.FNode) {
-    im.AttrOwner = FOwner.FNode;
-    im.AttrCount = -1;
-  }
-  im.AttrNode = cur.internal_object();
-  im.AttrIndex = at;
-  return IXMLNode(FOwner.FDoc, FOwner.FNode, cur.internal_object());
+  xml_attribute cur = FOwner.FDoc->FImpl->Attributes.At(xml_node(FOwner.FNode), index);
+  return cur ? IXMLNode(FOwner.FDoc, FOwner.FNode, cur.internal_object()) : IXMLNode();
 }
 
 IXMLNode TXMLAttrList::FindNode(std::string_view name) const { return FOwner.AttributeNode(name); }
@@ -671,10 +683,10 @@ TXMLAttrList::iterator TXMLAttrList::begin() const {
   return a ? iterator(IXMLNode(FOwner.FDoc, FOwner.FNode, a.internal_object())) : end();
 }
 
-TXMLAttrList::iterator &TXMLAttrList::iterator::operator++() {
-  xml_attribute next = xml_attribute(FCur.FAttr).next_attribute();
-  FCur = next ? IXMLNode(FCur.FDoc, FCur.FNode, next.internal_object()) : IXMLNode();
-  return *this;
+IXMLNode IXMLNode::NextInList() const {
+  if (!FAttr) return NextSibling();
+  xml_attribute next = xml_attribute(FAttr).next_attribute();
+  return next ? IXMLNode(FDoc, FNode, next.internal_object()) : IXMLNode();
 }
 
 // --- TXMLDocument -----------------------------------------------------------

@@ -242,15 +242,49 @@ private:
   friend class TXMLDocument;
   friend class TXMLNodeList;
   friend class TXMLAttrList;
+  friend class TXMLNodeIterator;
   IXMLNode(TXMLDocument *doc, pugi::xml_node_struct *node,
            pugi::xml_attribute_struct *attr = nullptr)
       : FDoc(doc), FNode(node), FAttr(attr) {}
   bool IsElement() const;
+  // The next attribute of an attribute handle, else the next sibling.
+  IXMLNode NextInList() const;
   void RequireElement(const char *operation) const;
 
   TXMLDocument *FDoc = nullptr;
   pugi::xml_node_struct *FNode = nullptr;      // the node, or the attribute's element
   pugi::xml_attribute_struct *FAttr = nullptr; // set for attribute handles
+};
+
+// Walks a list of nodes in order: the children of a node
+// (TXMLNodeList::iterator) or the attributes of an element
+// (TXMLAttrList::iterator). The end is a null node.
+class TXMLNodeIterator {
+public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = IXMLNode;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const IXMLNode *;
+  using reference = const IXMLNode &;
+  TXMLNodeIterator() = default;
+  explicit TXMLNodeIterator(IXMLNode node) : FCur(node) {}
+  const IXMLNode &operator*() const { return FCur; }
+  const IXMLNode *operator->() const { return &FCur; }
+  TXMLNodeIterator &operator++() {
+    FCur = FCur.NextInList();
+    return *this;
+  }
+  TXMLNodeIterator operator++(int) {
+    TXMLNodeIterator before = *this;
+    ++*this;
+    return before;
+  }
+  friend bool operator==(const TXMLNodeIterator &a, const TXMLNodeIterator &b) {
+    return a.FCur == b.FCur;
+  }
+
+private:
+  IXMLNode FCur;
 };
 
 // The child nodes of a node. Count and item access are cached per document
@@ -269,31 +303,7 @@ public:
   IXMLNode FindNode(std::string_view localName, std::string_view namespaceURI) const;
   int IndexOf(const IXMLNode &node) const; // -1 when not a child
 
-  class iterator {
-  public:
-    using iterator_category = std::forward_iterator_tag;
-    using value_type = IXMLNode;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const IXMLNode *;
-    using reference = const IXMLNode &;
-    iterator() = default;
-    explicit iterator(IXMLNode n) : FCur(n) {}
-    const IXMLNode &operator*() const { return FCur; }
-    const IXMLNode *operator->() const { return &FCur; }
-    iterator &operator++() {
-      FCur = FCur.NextSibling();
-      return *this;
-    }
-    iterator operator++(int) {
-      iterator t = *this;
-      ++*this;
-      return t;
-    }
-    friend bool operator==(const iterator &a, const iterator &b) { return a.FCur == b.FCur; }
-
-  private:
-    IXMLNode FCur;
-  };
+  using iterator = TXMLNodeIterator;
   iterator begin() const { return iterator(First()); }
   iterator end() const { return iterator(); }
 
@@ -312,28 +322,7 @@ public:
   IXMLNode FindNode(std::string_view name) const;
   IXMLNode FindNode(std::string_view localName, std::string_view namespaceURI) const;
 
-  class iterator {
-  public:
-    using iterator_category = std::forward_iterator_tag;
-    using value_type = IXMLNode;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const IXMLNode *;
-    using reference = const IXMLNode &;
-    iterator() = default;
-    explicit iterator(IXMLNode n) : FCur(n) {}
-    const IXMLNode &operator*() const { return FCur; }
-    const IXMLNode *operator->() const { return &FCur; }
-    iterator &operator++();
-    iterator operator++(int) {
-      iterator t = *this;
-      ++*this;
-      return t;
-    }
-    friend bool operator==(const iterator &a, const iterator &b) { return a.FCur == b.FCur; }
-
-  private:
-    IXMLNode FCur;
-  };
+  using iterator = TXMLNodeIterator;
   iterator begin() const;
   iterator end() const { return iterator(); }
 

@@ -6,17 +6,9 @@
 #include <pugixml.hpp>
 #include <string_view>
 
+#include "xml/XMLNames.h"
+
 namespace vv::xmlns {
-
-inline std::string_view PrefixOf(std::string_view qname) {
-  size_t c = qname.find(':');
-  return c == std::string_view::npos ? std::string_view() : qname.substr(0, c);
-}
-
-inline std::string_view LocalOf(std::string_view qname) {
-  size_t c = qname.find(':');
-  return c == std::string_view::npos ? qname : qname.substr(c + 1);
-}
 
 // True when the C string `s` equals `v` (no length computed first: names
 // are compared while scanning attribute lists).
@@ -24,20 +16,6 @@ inline bool NameIs(const char *s, std::string_view v) {
   for (char c : v)
     if (*s++ != c) return false;
   return *s == 0;
-}
-
-// True when the attribute `name` declares a namespace; `prefix` receives
-// the declared prefix (empty for the default namespace).
-inline bool IsDecl(const char *name, std::string_view &prefix) {
-  if (name[0] != 'x' || name[1] != 'm' || name[2] != 'l' || name[3] != 'n' || name[4] != 's')
-    return false;
-  if (name[5] == 0) {
-    prefix = {};
-    return true;
-  }
-  if (name[5] != ':') return false;
-  prefix = name + 6;
-  return true;
 }
 
 // The attribute declaring `prefix` ("" = default) closest to `el`, looking

@@ -6,6 +6,7 @@
 
 #include "xml/XMLChars.h"
 #include "xml/XMLDoc.h"
+#include "xml/XMLNames.h"
 #include "xml/XMLScan.h"
 #include "xml/XMLText.h"
 
@@ -15,6 +16,9 @@ namespace {
 
 using xmlchars::IsNameChar;
 using xmlchars::IsSpace;
+using xmlns::IsDecl;
+using xmlns::LocalOf;
+using xmlns::PrefixOf;
 
 // Everything below reads a document the check accepted, so every construct
 // in it is complete; the bounds are kept all the same, so that no read
@@ -113,27 +117,6 @@ const char *SkipContent(const char *p, const char *end) {
 const char *EndTagAfterSpace(const char *p, const char *end) {
   p = SkipSpace(p, end);
   return p + 1 < end && p[0] == '<' && p[1] == '/' ? p : nullptr;
-}
-
-// Names are short: a loop beats a library call.
-size_t Colon(std::string_view qname) {
-  for (size_t i = 0; i < qname.size(); ++i)
-    if (qname[i] == ':') return i;
-  return std::string_view::npos;
-}
-
-std::string_view PrefixOf(std::string_view qname) {
-  size_t c = Colon(qname);
-  return c == std::string_view::npos ? std::string_view() : qname.substr(0, c);
-}
-
-std::string_view LocalOf(std::string_view qname) {
-  size_t c = Colon(qname);
-  return c == std::string_view::npos ? qname : qname.substr(c + 1);
-}
-
-bool IsDecl(std::string_view name) {
-  return name.compare(0, 5, "xmlns") == 0 && (name.size() == 5 || name[5] == ':');
 }
 
 // True when declaration `name` binds `prefix` ("" = the default namespace).

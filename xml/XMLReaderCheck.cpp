@@ -6,6 +6,8 @@
 #include <unordered_set>
 
 #include "xml/XMLChars.h"
+#include "xml/XMLLimits.h"
+#include "xml/XMLNames.h"
 #include "xml/XMLScan.h"
 #include "xml/XMLText.h"
 #include "xml/XMLValidator.h"
@@ -17,9 +19,7 @@ namespace {
 using xmlchars::IsNameChar;
 using xmlchars::IsNameStart;
 using xmlchars::IsSpace;
-
-// Up to this many attributes, duplicates are found by comparing pairs.
-constexpr size_t kPairwiseAttrs = 16;
+using xmlns::IsDecl;
 
 // The parser's own words for its faults.
 constexpr const char *kUnrecognizedTag = "Could not determine tag type";
@@ -46,19 +46,6 @@ struct TFrame {
   uint32_t SavedScope;
   size_t DeclaredMark;
 };
-
-// True when `name` declares a namespace; `prefix` gets the declared prefix
-// (empty for "xmlns" and for the odd "xmlns:").
-bool IsDecl(std::string_view name, std::string_view &prefix) {
-  if (name.size() < 5 || name.compare(0, 5, "xmlns") != 0) return false;
-  if (name.size() == 5) {
-    prefix = {};
-    return true;
-  }
-  if (name[5] != ':') return false;
-  prefix = name.substr(6);
-  return true;
-}
 
 // The scan. The DOM's parser works on the text with its last byte replaced
 // by a terminator, and looks at that byte (EndCh) only where it expects a
@@ -393,7 +380,7 @@ const char *TChecker::FindClose2(const char *s, char a) const {
 bool TChecker::Element(const char *tag, std::string_view name, size_t prefixLen) {
   const size_t n = FAttrs.size();
   if (n >= 2) {
-    if (n <= kPairwiseAttrs) {
+    if (n <= kMaxPairwiseAttrs) {
       for (size_t i = 0; i < n; ++i)
         for (size_t j = i + 1; j < n; ++j)
           if (FAttrs[i].Name == FAttrs[j].Name) return Refuse("Duplicate attribute.", tag);

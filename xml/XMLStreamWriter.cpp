@@ -4,31 +4,16 @@
 
 #include "rtl/StrUtils.h"
 #include "xml/XMLDoc.h"
+#include "xml/XMLLimits.h"
+#include "xml/XMLNames.h"
 #include "xml/XMLText.h"
 
 namespace vv {
 
 namespace {
 
-// Bytes are handed on in pieces of about this size.
-constexpr size_t kFlushSize = 64 * 1024;
-
-std::string_view PrefixOf(std::string_view qname) {
-  size_t c = qname.find(':');
-  return c == std::string_view::npos ? std::string_view() : qname.substr(0, c);
-}
-
-// The prefix a declaration attribute declares ("" for "xmlns"), or false.
-bool DeclaredPrefix(std::string_view name, std::string_view &prefix) {
-  if (name.size() < 5 || name.compare(0, 5, "xmlns") != 0) return false;
-  if (name.size() == 5) {
-    prefix = {};
-    return true;
-  }
-  if (name[5] != ':') return false;
-  prefix = name.substr(6);
-  return true;
-}
+using xmlns::IsDecl;
+using xmlns::PrefixOf;
 
 [[noreturn]] void Diverged() {
   throw EXMLDocError("The document changed between its two writings");
@@ -72,7 +57,7 @@ TXMLStreamWriter::TXMLStreamWriter(TRun run, TXMLWritePlan &plan, TXMLSink *out)
     for (size_t i = 0; i < n; ++i)
       (FPlan.RootChildren[i].Branch ? FBranchPiece : FOwnPiece).push_back(i);
   }
-  FBuf.resize(kFlushSize + 4096);
+  FBuf.resize(kStreamFlushSize + 4096);
   FPos = FBuf.data();
   FEnd = FPos + FBuf.size();
 }
@@ -120,7 +105,7 @@ void TXMLStreamWriter::AddAttr(TElem &e, std::string_view name, std::string_view
   a.ValueLen = uint32_t(value.size());
   FAttrText.append(value);
   std::string_view prefix;
-  a.Decl = DeclaredPrefix(name, prefix);
+  a.Decl = IsDecl(name, prefix);
   if (a.Decl) {
     ++e.NDecls;
     if (prefix.empty()) e.DefaultNs = long(FAttrs.size());
@@ -142,10 +127,10 @@ bool TXMLStreamWriter::Binding(const TElem *el, std::string_view prefix,
     if (!el->NDecls) continue;
     std::string_view p;
     for (size_t i = el->AttrBegin; i < el->AttrEnd; ++i)
-      if (FAttrs[i].Decl && DeclaredPrefix(AttrName(FAttrs[i]), p) && p == prefix)
+      if (FAttrs[i].Decl && IsDecl(AttrName(FAttrs[i]), p) && p == prefix)
         return uri = AttrValue(FAttrs[i]), true;
     for (const TXMLWritePlan::TAttr &a : el->Late)
-      if (DeclaredPrefix(a.Name, p) && p == prefix) return uri = a.Value, true;
+      if (IsDecl(a.Name, p) && p == prefix) return uri = a.Value, true;
   }
   return false;
 }
@@ -155,7 +140,7 @@ bool TXMLStreamWriter::FindNamespaceDecl(THandle handle, std::string_view uri,
   std::vector<std::string_view> seen; // prefixes declared closer, which hide farther ones
   auto consider = [&](std::string_view name, std::string_view value, size_t closer) {
     std::string_view p;
-    if (!DeclaredPrefix(name, p)) return false;
+    if (!IsDecl(name, p)) return false;
     bool hidden = false;
     for (size_t k = 0; k < closer && !hidden; ++k) hidden = seen[k] == p;
     if (!hidden && SameText(value, uri)) {
@@ -201,13 +186,13 @@ void TXMLStreamWriter::PutEscaped(std::string_view s, bool attr) {
   FPos = xmltext::AppendEscaped(FPos, s, attr ? xmltext::TEscape::Attr : xmltext::TEscape::Text);
 }
 
-// Pieces of kept text are filled to about kFlushSize each: text handed on
+// Pieces of kept text are filled to about kStreamFlushSize each: text handed on
 // a few bytes at a time (as the root's children between the branches) would
 // otherwise cost a piece per handful of bytes.
 void TXMLStreamWriter::Keep(TXMLWritePlan::TPieces &pieces, const char *data, size_t n) {
   if (pieces.empty() || pieces.back().size() + n > pieces.back().capacity()) {
     pieces.emplace_back();
-    pieces.back().reserve(std::max(n, kFlushSize));
+    pieces.back().reserve(std::max(n, kStreamFlushSize));
   }
   pieces.back().append(data, n);
 }
@@ -239,7 +224,7 @@ void TXMLStreamWriter::Flush() {
 
 void TXMLStreamWriter::SetDest(TDest dest, TXMLWritePlan::TPieces *keep) {
   if (dest == FDest && keep == FKeep) {
-    if (Pending() >= kFlushSize) Flush();
+    if (Pending() >= kStreamFlushSize) Flush();
     return;
   }
   Flush();
@@ -544,7 +529,7 @@ void TXMLStreamWriter::Attribute(THandle handle, std::string_view name, std::str
   e->LateSeen = true;
   if (e->Dest == TDest::Capture && e->Id != FBranchRoot) FPlan.CapturesValid = false;
   std::string_view p;
-  bool decl = DeclaredPrefix(name, p);
+  bool decl = IsDecl(name, p);
   if (decl && p.empty()) FLateDefault = true; // the children's cached default is stale
   if (a || late) {
     std::string_view old = a ? AttrValue(*a) : std::string_view(late->Value);

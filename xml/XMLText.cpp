@@ -8,64 +8,14 @@
 #endif
 
 #include "rtl/StrUtils.h"
+#include "rtl/Utf8.h"
 #include "xml/XMLDoc.h"
+#include "xml/XMLLimits.h"
 #include "xml/XMLScan.h"
 
 namespace vv::xmltext {
 
 namespace {
-
-// How much of the offending line a parse error quotes, in UTF-16 units.
-constexpr size_t kErrorLineChars = 40;
-// How far into the input the encoding declaration is looked for.
-constexpr size_t kDeclScanBytes = 512;
-
-// Decodes one UTF-8 sequence at `i`; returns its length, or 0 when the bytes
-// there are not valid UTF-8 (overlong forms and surrogates included).
-size_t DecodeUtf8(std::string_view s, size_t i, uint32_t &cp) {
-  unsigned char c = (unsigned char)s[i];
-  if (c < 0x80) {
-    cp = c;
-    return 1;
-  }
-  size_t n;
-  uint32_t min;
-  if ((c & 0xE0) == 0xC0) {
-    n = 2, cp = c & 0x1F, min = 0x80;
-  } else if ((c & 0xF0) == 0xE0) {
-    n = 3, cp = c & 0x0F, min = 0x800;
-  } else if ((c & 0xF8) == 0xF0) {
-    n = 4, cp = c & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    unsigned char t = (unsigned char)s[i + k];
-    if ((t & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (t & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return n;
-}
-
-void AppendUtf8(std::string &out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | (cp >> 18));
-    out += char(0x80 | ((cp >> 12) & 0x3F));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
-}
 
 bool IsXmlChar(uint32_t cp) {
   return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
@@ -75,7 +25,7 @@ bool IsXmlChar(uint32_t cp) {
 // The valid UTF-8 start of `s`, at most `units` UTF-16 code units long.
 std::string_view ValidPrefix(std::string_view s, size_t units) {
   size_t i = 0, used = 0;
-  uint32_t cp;
+  char32_t cp;
   while (i < s.size()) {
     size_t n = DecodeUtf8(s, i, cp);
     if (n == 0) break;
@@ -87,26 +37,18 @@ std::string_view ValidPrefix(std::string_view s, size_t units) {
   return s.substr(0, i);
 }
 
-std::string Utf16ToUtf8(std::string_view b, bool bigEndian) {
+// UTF-16 input as UTF-8; an unpaired surrogate or a lone last byte refuses
+// the document, with the line it is on.
+std::string Utf16Document(std::string_view b, bool bigEndian) {
   std::string out;
-  out.reserve(b.size() / 2 + b.size() / 8);
-  size_t n = b.size() / 2;
-  auto unit = [&](size_t k) -> uint32_t {
-    unsigned char x = (unsigned char)b[2 * k], y = (unsigned char)b[2 * k + 1];
-    return bigEndian ? (uint32_t(x) << 8 | y) : (uint32_t(y) << 8 | x);
-  };
-  for (size_t k = 0; k < n; ++k) {
-    uint32_t u = unit(k);
-    if (u >= 0xD800 && u <= 0xDBFF && k + 1 < n && unit(k + 1) >= 0xDC00 && unit(k + 1) <= 0xDFFF) {
-      u = 0x10000 + ((u - 0xD800) << 10) + (unit(k + 1) - 0xDC00);
-      ++k;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      RaiseParseError("Invalid surrogate in UTF-16 input.", out, out.size());
-    }
-    AppendUtf8(out, u);
-  }
-  if (b.size() % 2)
+  switch (Utf16ToUtf8(b, bigEndian, TUtf16Errors::Stop, out)) {
+  case TUtf16Fault::UnpairedSurrogate:
+    RaiseParseError("Invalid surrogate in UTF-16 input.", out, out.size());
+  case TUtf16Fault::OddLength:
     RaiseParseError("Incomplete character at the end of the input.", out, out.size());
+  case TUtf16Fault::None:
+    break;
+  }
   return out;
 }
 
@@ -116,12 +58,12 @@ constexpr uint16_t kCp1252High[32] = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-std::string SingleByteToUtf8(std::string_view b, bool cp1252) {
+std::string Cp1252ToUtf8(std::string_view b) {
   std::string out;
   out.reserve(b.size() + b.size() / 4);
   for (unsigned char c : b) {
-    uint32_t cp = c;
-    if (cp1252 && c >= 0x80 && c <= 0x9F) {
+    char32_t cp = c;
+    if (c >= 0x80 && c <= 0x9F) {
       cp = kCp1252High[c - 0x80];
       if (cp == 0) RaiseParseError("Invalid character for the declared encoding.", out, out.size());
     }
@@ -134,7 +76,7 @@ std::string SingleByteToUtf8(std::string_view b, bool cp1252) {
 // written in an ASCII-compatible encoding, or empty.
 std::string DeclaredEncoding(std::string_view b) {
   if (b.substr(0, 5) != "<?xml") return {};
-  std::string_view head = b.substr(0, kDeclScanBytes);
+  std::string_view head = b.substr(0, kMaxDeclarationScan);
   size_t end = head.find("?>");
   if (end == std::string_view::npos) return {};
   head = head.substr(0, end);
@@ -183,7 +125,8 @@ void RaiseParseError(std::string_view reason, std::string_view text, size_t offs
     start = ++p;
   }
   const char *end = xmlscan::Find(start, text.data() + text.size(), '\r', '\n');
-  std::string_view src = ValidPrefix(std::string_view(start, size_t(end - start)), kErrorLineChars);
+  std::string_view src =
+      ValidPrefix(std::string_view(start, size_t(end - start)), kMaxErrorLineChars);
   std::string msg(reason);
   msg.append("\r\nLine: ").append(IntToStr(int64_t(line))).append("\r\n").append(src);
   throw EDOMParseError(std::move(msg));
@@ -211,15 +154,15 @@ std::optional<std::string_view> Utf8Body(std::string_view b) {
 std::string DecodeToUtf8(std::string_view b) {
   if (std::optional<std::string_view> body = Utf8Body(b)) return std::string(*body);
   auto at = [&](size_t i) -> int { return i < b.size() ? (unsigned char)b[i] : -1; };
-  if (at(0) == 0xFF && at(1) == 0xFE) return Utf16ToUtf8(b.substr(2), false);
-  if (at(0) == 0xFE && at(1) == 0xFF) return Utf16ToUtf8(b.substr(2), true);
-  if (at(0) == '<' && at(1) == 0 && at(2) != 0) return Utf16ToUtf8(b, false);
-  if (at(0) == 0 && at(1) == '<') return Utf16ToUtf8(b, true);
+  if (at(0) == 0xFF && at(1) == 0xFE) return Utf16Document(b.substr(2), false);
+  if (at(0) == 0xFE && at(1) == 0xFF) return Utf16Document(b.substr(2), true);
+  if (at(0) == '<' && at(1) == 0 && at(2) != 0) return Utf16Document(b, false);
+  if (at(0) == 0 && at(1) == '<') return Utf16Document(b, true);
   std::string enc = LowerCase(DeclaredEncoding(b));
   if (enc == "iso-8859-1" || enc == "latin1" || enc == "iso_8859-1" || enc == "l1" ||
       enc == "us-ascii" || enc == "ascii")
-    return SingleByteToUtf8(b, false);
-  if (enc == "windows-1252" || enc == "cp1252") return SingleByteToUtf8(b, true);
+    return Latin1ToUtf8(b);
+  if (enc == "windows-1252" || enc == "cp1252") return Cp1252ToUtf8(b);
   RaiseParseError("System does not support the specified encoding.", b, 0);
 }
 
@@ -265,7 +208,7 @@ size_t SkipPlainAscii(std::string_view text, size_t i) {
 
 void CheckCharacters(std::string_view text) {
   size_t i = 0;
-  uint32_t cp;
+  char32_t cp;
   while ((i = SkipPlainAscii(text, i)) < text.size()) {
     size_t n = DecodeUtf8(text, i, cp);
     if (n == 0) RaiseParseError("Invalid UTF-8 byte sequence in the input.", text, i);

@@ -12,8 +12,9 @@ namespace vv::xmltext {
 
 // Raises EDOMParseError: `reason`, CR LF, "Line: " and the line of byte
 // `offset` in `text` (counted from 1; CR LF, CR and LF each end a line), CR
-// LF, and the first 40 characters of that line (cut before any byte that is
-// not valid UTF-8, so the message is always valid text).
+// LF, and the start of that line: at most kMaxErrorLineChars characters, cut
+// before any byte that is not valid UTF-8, so the message is always valid
+// text.
 [[noreturn]] void RaiseParseError(std::string_view reason, std::string_view text, size_t offset);
 
 // The document as UTF-8 without byte-order mark. The encoding comes from the

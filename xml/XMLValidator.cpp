@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "xml/XMLLimits.h"
 #include "xml/XMLNamespaces.h"
 #include "xml/XMLText.h"
 
@@ -19,8 +20,6 @@ namespace {
 constexpr unsigned kParseFlags = pugi::parse_cdata | pugi::parse_wconv_attribute | pugi::parse_eol |
                                  pugi::parse_declaration | pugi::parse_doctype |
                                  pugi::parse_comments | pugi::parse_pi | pugi::parse_fragment;
-// Up to this many attributes, duplicates are found by comparing pairs.
-constexpr size_t kPairwiseAttrs = 16;
 
 constexpr const char *kDtdRefused = "Document type definitions are not allowed.";
 
@@ -156,7 +155,7 @@ private:
     size_t n = 0;
     for (pugi::xml_attribute a = el.first_attribute(); a; a = a.next_attribute()) ++n;
     if (n < 2) return;
-    if (n <= kPairwiseAttrs) {
+    if (n <= kMaxPairwiseAttrs) {
       for (pugi::xml_attribute a = el.first_attribute(); a; a = a.next_attribute())
         for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute())
           if (std::string_view(a.name()) == b.name()) DuplicateAttr(el, a.name());

@@ -50,8 +50,8 @@ public:
 private:
   // The length of the next piece of `v`, never ending inside a character.
   static size_t Piece(std::string_view v) {
-    if (v.size() <= kPieceBytes) return v.size();
-    size_t n = kPieceBytes;
+    if (v.size() <= kEscapePieceBytes) return v.size();
+    size_t n = kEscapePieceBytes;
     for (int back = 0; back < 3 && (static_cast<unsigned char>(v[n]) & 0xC0) == 0x80; ++back) --n;
     return n;
   }
@@ -62,7 +62,6 @@ private:
     End = S.data() + S.size();
   }
   static constexpr size_t kMinRoom = 256;
-  static constexpr size_t kPieceBytes = 4096;
   std::string &S;
   char *Pos, *End;
 };

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "xml/XMLLimits.h"
+
 namespace pugi {
 struct xml_node_struct;
 }
@@ -13,10 +15,6 @@ namespace vv::xmlwriter {
 // The line break of serialised documents: after the XML declaration, and
 // before each indented child in the indenting mode.
 inline constexpr std::string_view kLineBreak = "\r\n";
-
-// Indentation stops growing beyond this many levels: the indentation of a
-// deeply nested tree would otherwise grow with the square of its depth.
-inline constexpr size_t kMaxIndentLevels = 64;
 
 // Appends `node` and its subtree to `out`. With `indent` non-empty, each
 // child of an element that holds no character data starts on a new line,

@@ -1,5 +1,6 @@
 #include "soap/client/HTTPClient.h"
 
+#include "rtl/ScopeGuard.h"
 #include "rtl/StrUtils.h"
 #include "rtl/Stream.h"
 #include "soap/client/HTTPChallenge.h"
@@ -161,17 +162,13 @@ std::unique_ptr<THTTPResponse> THTTPClient::Execute(THTTPRequest &request, TStre
   TStream &out = response->ContentStream();
   int64_t bodyPos = body ? body->Position() : 0;
   int64_t contentPos = out.Position(), contentSize = out.Size();
-  auto restore = [&] {
-    if (body) body->Seek(0, TSeekOrigin::soEnd);
-    out.SetPosition(contentPos);
-  };
-  try {
+  {
+    TScopeGuard restore([&] {
+      if (body) body->Seek(0, TSeekOrigin::soEnd);
+      out.SetPosition(contentPos);
+    });
     RunLoop(request, *response, bodyPos, contentPos, contentSize);
-  } catch (...) {
-    restore();
-    throw;
   }
-  restore();
   return response;
 }
 

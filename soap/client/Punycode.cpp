@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "rtl/StrUtils.h"
+#include "rtl/Utf8.h"
 #include "soap/client/ClientLimits.h"
 #include "soap/client/URI.h"
 
@@ -15,21 +16,13 @@ namespace {
 // with these, so they are fixed, not tuned.
 constexpr uint32_t Base = 36, TMin = 1, TMax = 26, Skew = 38, Damp = 700;
 constexpr uint32_t InitialBias = 72, InitialN = 128;
-constexpr uint32_t MaxCodePoint = 0x10FFFF;
 
-bool DecodeUtf8(std::string_view s, std::vector<uint32_t> &out) {
+// The code points of a label; false when it is not UTF-8.
+bool CodePoints(std::string_view s, std::vector<uint32_t> &out) {
   for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (len == 0 || i + len > s.size()) return false;
-    uint32_t cp = len == 1 ? c : c & (0x7F >> len);
-    for (int k = 1; k < len; ++k) {
-      unsigned char d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    static const uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < minimum[len] || cp > MaxCodePoint || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    char32_t cp;
+    size_t len = DecodeUtf8(s, i, cp);
+    if (len == 0) return false;
     out.push_back(cp);
     i += len;
   }
@@ -53,7 +46,7 @@ uint32_t Adapt(uint32_t delta, uint32_t numPoints, bool first) {
 
 bool PunycodeEncode(std::string_view label, std::string &out) {
   std::vector<uint32_t> cps;
-  if (!DecodeUtf8(label, cps) || cps.size() > kMaxHostLabel) return false;
+  if (!CodePoints(label, cps) || cps.size() > kMaxHostLabel) return false;
   out.clear();
   for (uint32_t c : cps)
     if (c < 0x80) out += char(c);

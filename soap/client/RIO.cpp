@@ -1,6 +1,7 @@
 #include "soap/client/RIO.h"
 
 #include "rtl/Exception.h"
+#include "rtl/ScopeGuard.h"
 #include "soap/server/DataContext.h"
 #include "soap/server/InvokeRegistry.h"
 
@@ -25,13 +26,6 @@ std::unique_ptr<TMemoryStream> SoapPartOf(TStream &response, const std::string &
       body.substr(content, end == std::string::npos ? std::string::npos : end - content));
 }
 
-// Empties the converter's attachment list when the exchange ends, however.
-struct TAttachmentsCleaner {
-  ISoapConvert *Converter;
-  ~TAttachmentsCleaner() {
-    if (Converter) Converter->SetAttachments({});
-  }
-};
 } // namespace
 
 // ---- the served interface -----------------------------------------------------
@@ -180,7 +174,10 @@ void TRIO::Exchange(TInvContext &Context, int MethNum, const TIntfMethEntry &Met
   // Keep both ends alive for the whole exchange, whatever a handler does.
   IPtr<ISoapConvert> converter = FConverter;
   IPtr<IWebNode> node = FWebNode;
-  TAttachmentsCleaner cleaner{converter.Get()};
+  // Empties the converter's attachment list when the exchange ends, however.
+  TScopeGuard clearAttachments([&converter] {
+    if (converter) converter->SetAttachments({});
+  });
   std::unique_ptr<TStream> request =
       converter->InvContextToMsg(FIntfMD, MethNum, Context, &FHeadersOutBound);
   // No parameter of this program is an attachment: the binding is plain SOAP.
@@ -190,13 +187,10 @@ void TRIO::Exchange(TInvContext &Context, int MethNum, const TIntfMethEntry &Met
     request->SetPosition(0);
   }
   auto response = std::make_unique<TMemoryStream>();
-  try {
+  {
+    TScopeGuard clearHeaders([this] { FHeadersOutBound.Clear(); });
     node->Execute(*request, *response);
-  } catch (...) {
-    FHeadersOutBound.Clear();
-    throw;
   }
-  FHeadersOutBound.Clear();
   if (OnAfterExecute) {
     OnAfterExecute(MethMD.Name, *response);
     response->SetPosition(0);

@@ -231,15 +231,8 @@ std::string TInvokableClassRegistry::ActionURIOf(const InterfaceMapItem &Entry,
   }
   if (Entry.InvokeOptions.Contains(ioHasAllSOAPActions)) {
     if (Entry.SOAPAction.empty() || MethodIndex < 0) return {};
-    std::vector<std::string> items;
-    const char sep = Entry.SOAPAction[0];
-    size_t start = 0;
-    while (start <= Entry.SOAPAction.size()) {
-      size_t end = Entry.SOAPAction.find(sep, start);
-      if (end == std::string::npos) end = Entry.SOAPAction.size();
-      if (end > start) items.push_back(Entry.SOAPAction.substr(start, end - start));
-      start = end + 1;
-    }
+    // The first character is the separator the list is written with.
+    std::vector<std::string> items = SplitList(Entry.SOAPAction, Entry.SOAPAction.substr(0, 1));
     return size_t(MethodIndex) < items.size() ? items[size_t(MethodIndex)] : std::string();
   }
   return Entry.Namespace + "#" + std::string(MethodName);

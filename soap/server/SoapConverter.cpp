@@ -1,5 +1,6 @@
 #include "soap/server/SoapConverter.h"
 
+#include "rtl/ScopeGuard.h"
 #include "rtl/StrUtils.h"
 #include "rtl/TypeInfo.h"
 #include "soap/server/DataContext.h"
@@ -55,18 +56,6 @@ int FindRequestMethod(const TIntfMetaData &MD, std::string_view name, size_t chi
   if (nByCount > 0) return nByCount == 1 ? byCount : -1;
   return nByName == 1 ? byName : -1;
 }
-
-// Clears a converter's per-message state however the message ends.
-template <class F> class TOnExit {
-public:
-  explicit TOnExit(F f) : FF(f) {}
-  ~TOnExit() { FF(); }
-  TOnExit(const TOnExit &) = delete;
-  TOnExit &operator=(const TOnExit &) = delete;
-
-private:
-  F FF;
-};
 
 } // namespace
 
@@ -138,7 +127,7 @@ void TSoapConverter::WriteHeaders(THeaderList *Headers) {
   if (IsRpc()) FWriter->Attribute(hdr, "SOAP-ENV:encodingStyle", SSoapEncodingNameSpace);
   TSOAPConvertOptions saved = FOptions;
   FOptions.Include(soXXXXHdr); // header objects are never multi-referenced
-  TOnExit restore([&] { FOptions = saved; });
+  TScopeGuard restore([&] { FOptions = saved; });
   for (int i = 0; i < Headers->Count(); ++i) {
     TObject *obj = Headers->Items(i);
     const TTypeName &t = TypeNameOf(obj->ClassType());
@@ -152,7 +141,7 @@ void TSoapConverter::WriteHeaders(THeaderList *Headers) {
 void TSoapConverter::RunCompose(TXMLStreamWriter &Writer, const TCompose &Compose) {
   ResetMultiRef();
   FWriter = &Writer;
-  TOnExit reset([this] {
+  TScopeGuard reset([this] {
     FWriter = nullptr;
     ResetMultiRef();
   });
@@ -241,7 +230,7 @@ void TSoapConverter::MsgToInvContext(const std::string &Request, const TIntfMeta
 void TSoapConverter::MsgToInvContext(TStream &Request, const TIntfMetaData &IntfMD, int &MethNum,
                                      TInvContext &Context, THeaderList *Headers) {
   ResetMultiRef();
-  TOnExit reset([this] { ResetMultiRef(); });
+  TScopeGuard reset([this] { ResetMultiRef(); });
   std::string copy;
   TXMLReader doc(StreamBytes(Request, copy));
   TXMLCursor env = doc.DocumentElement();
@@ -440,7 +429,7 @@ void TSoapConverter::ReadResponse(std::string_view Resp, const TIntfMetaData &In
                                   const TIntfMethEntry &MD, TInvContext &Context,
                                   THeaderList *Headers) {
   ResetMultiRef();
-  TOnExit reset([this] { ResetMultiRef(); });
+  TScopeGuard reset([this] { ResetMultiRef(); });
   TXMLReader doc(Resp);
   TXMLCursor env = doc.DocumentElement();
   if (!env) throw ESOAPDomConvertError("Invalid SOAP Response");
@@ -476,13 +465,7 @@ TXMLCursor TSoapConverter::FindReturnElement(TXMLCursor Response, const TIntfMet
     for (TXMLCursor c = Response.FirstChildElement(); c; c = c.NextSiblingElement())
       if (SameText(c.LocalName(), registered)) return c;
   if (CountElements(Response) == 1) return Response.FirstChildElement();
-  std::vector<std::string> names;
-  std::string list = InvRegistry().GetReturnParamNames(IntfMD.Info);
-  for (size_t b = 0, e; b <= list.size(); b = e + 1) {
-    e = list.find_first_of(";,", b);
-    if (e == std::string::npos) e = list.size();
-    if (e > b) names.push_back(list.substr(b, e - b));
-  }
+  std::vector<std::string> names = SplitList(InvRegistry().GetReturnParamNames(IntfMD.Info), ";,");
   for (TXMLCursor c = Response.FirstChildElement(); c; c = c.NextSiblingElement())
     for (const std::string &n : names)
       if (SameText(c.LocalName(), n)) return c;

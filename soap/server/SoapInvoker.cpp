@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "rtl/Exception.h"
+#include "rtl/ScopeGuard.h"
 #include "soap/server/DataContext.h"
 #include "soap/server/HTTPSoapBinder.h"
 #include "soap/server/HTTPSoapDispatcher.h"
@@ -171,24 +172,17 @@ void TSoapInvoker::CallAndRespond(TClass AClass, const TIntfMetaData &IntfMD, in
       IPtr<ISOAPHeaders> headers = instance.As<ISOAPHeaders>();
       BindingType = CarriesAttachments(IntfMD.MDA[size_t(MethNum)]) ? btMime : btSoap;
       TCallHeadersScope callHeaders(*FSOAPHeaders, headers.Get(), FHeadersIn, FHeadersOut);
-      try {
-        TInterfaceInvoker().Invoke(obj, IntfMD, MethNum, Context);
-      } catch (...) {
+      TScopeGuard clearRequest([this] {
         FConverter->SetAttachments({});
         FHeadersIn.Clear();
-        throw;
-      }
-      FConverter->SetAttachments({});
-      FHeadersIn.Clear();
+      });
+      TInterfaceInvoker().Invoke(obj, IntfMD, MethNum, Context);
     }
     instance.Reset();
-    try {
+    {
+      TScopeGuard clearHeaders([this] { FHeadersOut.Clear(); });
       FConverter->MakeResponse(IntfMD, MethNum, Context, Response, &FHeadersOut);
-    } catch (...) {
-      FHeadersOut.Clear();
-      throw;
     }
-    FHeadersOut.Clear();
     if (AfterDispatchEvent) {
       AfterDispatchEvent(MethName, Response);
       Response.SetPosition(0);
