@@ -28,10 +28,7 @@ import base64
 import io
 import itertools
 import json
-import os
-import signal
 import socket
-import ssl
 import sys
 import threading
 import urllib.parse
@@ -178,19 +175,7 @@ def main():
         users = dict(pair.split(":", 1) for pair in a.proxy_credentials.split(","))
     httpd = Server(("127.0.0.1", 0), Handler)
     httpd.setup(a.log, bool(a.cert), users)
-    if a.cert:
-        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        ctx.load_cert_chain(a.cert, a.key)
-        httpd.socket = ctx.wrap_socket(httpd.socket, server_side=True)
-    tmp = a.port_file + ".tmp"
-    with open(tmp, "w") as f:
-        f.write(str(httpd.server_address[1]))
-    os.rename(tmp, a.port_file)
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
-    try:
-        httpd.serve_forever()
-    except KeyboardInterrupt:
-        pass
+    relay_upstream.serve(httpd, a.cert, a.key, a.port_file)
 
 
 if __name__ == "__main__":

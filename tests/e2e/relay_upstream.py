@@ -245,15 +245,20 @@ def main():
     httpd = Server(("127.0.0.1", a.port), Handler)
     credentials = (a.user, a.password) if a.user is not None else None
     httpd.set_app(Recorder(APP, a.log, credentials))
-    if a.cert:
+    serve(httpd, a.cert, a.key, a.port_file)
+
+
+def serve(httpd, cert, key, port_file):
+    """Serves until SIGTERM or SIGINT: over TLS when `cert` is given, after
+    writing the port it listens on to `port_file` (whole, or not at all)."""
+    if cert:
         ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        ctx.load_cert_chain(a.cert, a.key)
+        ctx.load_cert_chain(cert, key)
         httpd.socket = ctx.wrap_socket(httpd.socket, server_side=True)
-    tmp = a.port_file + ".tmp"
+    tmp = port_file + ".tmp"
     with open(tmp, "w") as f:
         f.write(str(httpd.server_address[1]))
-    os.rename(tmp, a.port_file)
-    # Stopped by SIGTERM or SIGINT alike.
+    os.rename(tmp, port_file)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     try:
         httpd.serve_forever()
