@@ -26,6 +26,9 @@ inline constexpr size_t kMaxDeclarationScan = 512;
 inline constexpr size_t kMaxPairwiseAttrs = 16;
 // The streaming writer hands its bytes on in pieces of about this size.
 inline constexpr size_t kStreamFlushSize = 64 * 1024;
+// Room the streaming writer's buffer keeps beyond what it must hold, so that
+// the many few-byte pieces after a flush or a growth never grow it again.
+inline constexpr size_t kStreamSlack = 4096;
 // The serialiser escapes a long text in pieces of this many bytes, so that
 // the room it reserves stays small whatever the text's length.
 inline constexpr size_t kEscapePieceBytes = 4096;

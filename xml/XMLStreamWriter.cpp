@@ -57,7 +57,7 @@ TXMLStreamWriter::TXMLStreamWriter(TRun run, TXMLWritePlan &plan, TXMLSink *out)
     for (size_t i = 0; i < n; ++i)
       (FPlan.RootChildren[i].Branch ? FBranchPiece : FOwnPiece).push_back(i);
   }
-  FBuf.resize(kStreamFlushSize + 4096);
+  FBuf.resize(kStreamFlushSize + kStreamSlack);
   FPos = FBuf.data();
   FEnd = FPos + FBuf.size();
 }
@@ -175,7 +175,7 @@ std::string TXMLStreamWriter::GeneratePrefix(THandle handle) {
 
 void TXMLStreamWriter::Grow(size_t size) {
   size_t used = Pending();
-  FBuf.resize(std::max(FBuf.size() * 2, used + size + 4096));
+  FBuf.resize(std::max(FBuf.size() * 2, used + size + kStreamSlack));
   FPos = FBuf.data() + used;
   FEnd = FBuf.data() + FBuf.size();
 }
