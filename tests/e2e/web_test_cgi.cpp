@@ -28,8 +28,8 @@ public:
   const TMask &DispatchMask() override { return WebDispatch.Mask(); }
   bool DispatchRequest(TObject *, TWebRequest *request, TWebResponse *response) override {
     response->SetContentType("text/xml");
-    response->SetContentStream(new TMemoryStream("<action>" + request->GetFieldByName("SOAPAction") +
-                                                 "</action>" + request->RawContent()));
+    response->SetContentStream(new TMemoryStream(
+        "<action>" + request->GetFieldByName("SOAPAction") + "</action>" + request->RawContent()));
     return true;
   }
   TWebDispatch WebDispatch;
@@ -48,13 +48,12 @@ class TTestCGIModule : public TWebModule {
       char cwd[PATH_MAX] = "";
       if (!getcwd(cwd, sizeof cwd)) cwd[0] = 0;
       r->SetContentType("text/plain");
-      r->SetContent("method=" + q->Method() + "\npath=" + q->PathInfo() + "\nscript=" +
-                    q->ScriptName() + "\nintf=" + q->QueryFields().Values("intf") +
+      r->SetContent("method=" + q->Method() + "\npath=" + q->PathInfo() +
+                    "\nscript=" + q->ScriptName() + "\nintf=" + q->QueryFields().Values("intf") +
                     "\ncwd=" + cwd + "\n");
     });
-    Add("Raise", "/raise", false, [](TWebRequest *, TWebResponse *) {
-      throw EConvertError("'<x>' is not a number");
-    });
+    Add("Raise", "/raise", false,
+        [](TWebRequest *, TWebResponse *) { throw EConvertError("'<x>' is not a number"); });
   }
 
 private:
