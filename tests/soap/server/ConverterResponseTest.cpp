@@ -27,6 +27,19 @@ std::string Response(const std::string &arrayItems, int n, const std::string &re
          "</NS1:GetParcelsSoapResponse>" + records + "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
 }
 
+// A server call to GetParcelsSoap, its result ready to be filled.
+struct TParcelsCall {
+  TParcelsCall() {
+    ctx.SetMethodInfo(md.MDA[size_t(m)]);
+    ctx.AllocServerData(md.MDA[size_t(m)]);
+  }
+  ArrayOfParcel &Result() { return *static_cast<ArrayOfParcel *>(ctx.GetResultPointer()); }
+
+  TIntfMetaData md = (InitTestContract(), GetIntfMetaData(IDepot::StaticTypeInfo()));
+  int m = GetMethNum(md, "GetParcelsSoap");
+  TInvContext ctx;
+};
+
 struct ResponseCase {
   const char *name;
   std::vector<std::function<void(Parcel &)>> records; // how each record is filled
@@ -42,14 +55,11 @@ protected:
 
 TEST_P(ConverterResponse, WritesExactDocument) {
   const ResponseCase &c = GetParam();
-  TIntfMetaData md = GetIntfMetaData(IDepot::StaticTypeInfo());
-  int m = GetMethNum(md, "GetParcelsSoap");
-  ASSERT_GE(m, 0);
-  TInvContext ctx;
-  ctx.SetMethodInfo(md.MDA[size_t(m)]);
-  ctx.AllocServerData(md.MDA[size_t(m)]);
+  TParcelsCall call;
+  ASSERT_GE(call.m, 0);
+  auto &[md, m, ctx] = call;
   std::vector<std::unique_ptr<Parcel>> owned;
-  auto &result = *static_cast<ArrayOfParcel *>(ctx.GetResultPointer());
+  auto &result = call.Result();
   for (auto &fill : c.records) {
     owned.push_back(std::make_unique<Parcel>());
     fill(*owned.back());
@@ -109,14 +119,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The same record twice in one answer is written once and referenced twice.
 TEST(ConverterResponseRefs, RepeatedRecordKeepsItsIdentifier) {
-  InitTestContract();
-  TIntfMetaData md = GetIntfMetaData(IDepot::StaticTypeInfo());
-  int m = GetMethNum(md, "GetParcelsSoap");
-  TInvContext ctx;
-  ctx.SetMethodInfo(md.MDA[size_t(m)]);
-  ctx.AllocServerData(md.MDA[size_t(m)]);
+  TParcelsCall call;
+  auto &[md, m, ctx] = call;
   Parcel a;
-  *static_cast<ArrayOfParcel *>(ctx.GetResultPointer()) = {&a, nullptr, &a};
+  call.Result() = {&a, nullptr, &a};
   TMemoryStream out;
   NewConverter()->MakeResponse(md, m, ctx, out, nullptr);
   EXPECT_EQ(out.Data(), Response("<item href=\"#1\"/><item xsi:nil=\"true\"/><item href=\"#1\"/>",
@@ -126,14 +132,10 @@ TEST(ConverterResponseRefs, RepeatedRecordKeepsItsIdentifier) {
 // A large answer going to a content stream is planned only: its bytes are
 // made while the stream is sent, the same bytes as in memory.
 TEST(ConverterResponseStreamed, LargeAnswerIsMadeWhileSent) {
-  InitTestContract();
-  TIntfMetaData md = GetIntfMetaData(IDepot::StaticTypeInfo());
-  int m = GetMethNum(md, "GetParcelsSoap");
-  TInvContext ctx;
-  ctx.SetMethodInfo(md.MDA[size_t(m)]);
-  ctx.AllocServerData(md.MDA[size_t(m)]);
+  TParcelsCall call;
+  auto &[md, m, ctx] = call;
   std::vector<std::unique_ptr<Parcel>> owned;
-  auto &result = *static_cast<ArrayOfParcel *>(ctx.GetResultPointer());
+  auto &result = call.Result();
   for (int i = 0; i < 3000; ++i) {
     owned.push_back(std::make_unique<Parcel>());
     owned.back()->SetCarrier("CARRIER & <" + std::to_string(i) + ">");
