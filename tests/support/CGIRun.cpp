@@ -92,4 +92,13 @@ std::vector<std::string> WithSanitizerOptions(std::vector<std::string> env) {
   return env;
 }
 
+std::vector<std::string> PostEnv(const std::string &path, size_t bodySize,
+                                 const std::vector<std::string> &extra) {
+  std::vector<std::string> env = {"REQUEST_METHOD=POST", "SERVER_PROTOCOL=HTTP/1.1",
+                                  "PATH_INFO=" + path,
+                                  "CONTENT_LENGTH=" + std::to_string(bodySize)};
+  env.insert(env.end(), extra.begin(), extra.end());
+  return env;
+}
+
 } // namespace vvtest

@@ -20,6 +20,10 @@ struct TCGIRunResult {
 TCGIRunResult RunCGI(const std::string &program, const std::vector<std::string> &env,
                      const std::string &input = "", const std::string &dir = "");
 
+// The environment of a POST of `bodySize` bytes to `path`, then `extra`.
+std::vector<std::string> PostEnv(const std::string &path, size_t bodySize,
+                                 const std::vector<std::string> &extra = {});
+
 // `env` with the sanitizer settings of the test run added, so that a
 // sanitized child reports like its parent.
 std::vector<std::string> WithSanitizerOptions(std::vector<std::string> env);

@@ -44,11 +44,7 @@ protected:
 
   TCGIRunResult Post(const std::string &path, const std::vector<std::string> &extra,
                      const std::string &body = kCall) {
-    std::vector<std::string> env = {"REQUEST_METHOD=POST", "SERVER_PROTOCOL=HTTP/1.1",
-                                    "PATH_INFO=" + path,
-                                    "CONTENT_LENGTH=" + std::to_string(body.size())};
-    env.insert(env.end(), extra.begin(), extra.end());
-    return RunCgi(env, body, Dir);
+    return RunCgi(PostEnv(path, body.size(), extra), body, Dir);
   }
 
   std::string Dir;
