@@ -10,8 +10,8 @@ the bound, the ratio and whether the answer carried every record.
 
     bench/memory_bound.py [--binary build/VEVUDE] [--quick | --largest]
 
-The largest answer of each shape stays just under the 256 MiB body limit:
-the bound must hold right up to it.
+The largest answer of each shape but the last stays just under the 256 MiB
+body limit: the bound must hold right up to it.
 
 It is a measurement, not a test: it prints and exits 0; a row over the
 bound is marked OVER.
@@ -41,6 +41,10 @@ SHAPES = {
                          for k, f in enumerate(FIELDS)) + "</FlightOp>"),
     "empty-fields": ("twelve empty fields",
                      lambda i: "<FlightOp>" + "".join("<%s/>" % f for f in FIELDS) + "</FlightOp>"),
+    # Records of a dozen bytes each: a record costs the relay about 230
+    # bytes whatever its size, so this shape is over the bound (about 2.8
+    # times it) and kept small here.
+    "empty-records": ("<FlightOp/>", lambda i: "<FlightOp/>"),
 }
 
 
@@ -107,7 +111,8 @@ def main():
     # and 128 bytes a record) stays under the body limit.
     counts = {"one-field": [250000, 1000000, 4000000, 6000000, 6700000],
               "twelve-field": [10000, 100000, 300000, 640000],
-              "empty-fields": [100000, 1000000, 2050000]}
+              "empty-fields": [100000, 1000000, 2050000],
+              "empty-records": [100000, 1000000]}
     if args.quick:
         counts = {"one-field": [100000, 1000000], "twelve-field": [10000, 100000],
                   "empty-fields": [100000]}
