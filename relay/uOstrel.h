@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "rtl/Interface.h"
-#include "rtl/OptionalText.h"
+#include "rtl/OptionalTexts.h"
 #include "rtl/TypeInfo.h"
 #include "soap/server/Remotable.h"
 
@@ -20,34 +20,36 @@ namespace vv {
 // The upstream service's XML namespace (fixed at build time; ends in "/").
 inline constexpr const char *SUpstreamNameSpace = VEVUDE_UPSTREAM_NAMESPACE;
 
-// One optional text property: its value, which knows whether it was set,
-// the getter, the setter (which marks it set, also for empty text) and the
+// One optional text property, text number I of the record's set: the
+// getter, the setter (which marks it set, also for empty text) and the
 // stored-test. The text lives with the call that read the record.
-#define VV_FLIGHTOP_PROPERTY(P)                                                                    \
-private:                                                                                           \
-  TOptionalText F##P;                                                                              \
-                                                                                                   \
+#define VV_FLIGHTOP_PROPERTY(P, I)                                                                 \
 public:                                                                                            \
-  std::string_view P() const { return F##P.View(); }                                               \
-  void Set##P(std::string_view Value) { F##P.Assign(Value, TextArena()); }                         \
-  bool P##_Specified() const { return F##P.IsSet(); }
+  std::string_view P() const { return FTexts.View(I); }                                            \
+  void Set##P(std::string_view Value) { FTexts.Assign(I, Value, TextArena()); }                    \
+  bool P##_Specified() const { return FTexts.IsSet(I); }
 
 // One flight operation as the upstream service reports it. The program
-// carries the values unread; only whether each was sent matters.
+// carries the values unread; only whether each was sent matters. An answer
+// may hold millions of records with one field or none, so a record keeps
+// room only for the fields it has.
 class FlightOp : public TRemotable {
   VV_CLASS(FlightOp)
-  VV_FLIGHTOP_PROPERTY(Airline)
-  VV_FLIGHTOP_PROPERTY(Id_Airline)
-  VV_FLIGHTOP_PROPERTY(Flight)
-  VV_FLIGHTOP_PROPERTY(MovTp)
-  VV_FLIGHTOP_PROPERTY(Destino)
-  VV_FLIGHTOP_PROPERTY(DestDesc)
-  VV_FLIGHTOP_PROPERTY(Origen)
-  VV_FLIGHTOP_PROPERTY(OrigDesc)
-  VV_FLIGHTOP_PROPERTY(Stda)
-  VV_FLIGHTOP_PROPERTY(Atda)
-  VV_FLIGHTOP_PROPERTY(Via)
-  VV_FLIGHTOP_PROPERTY(Pax)
+  VV_FLIGHTOP_PROPERTY(Airline, 0)
+  VV_FLIGHTOP_PROPERTY(Id_Airline, 1)
+  VV_FLIGHTOP_PROPERTY(Flight, 2)
+  VV_FLIGHTOP_PROPERTY(MovTp, 3)
+  VV_FLIGHTOP_PROPERTY(Destino, 4)
+  VV_FLIGHTOP_PROPERTY(DestDesc, 5)
+  VV_FLIGHTOP_PROPERTY(Origen, 6)
+  VV_FLIGHTOP_PROPERTY(OrigDesc, 7)
+  VV_FLIGHTOP_PROPERTY(Stda, 8)
+  VV_FLIGHTOP_PROPERTY(Atda, 9)
+  VV_FLIGHTOP_PROPERTY(Via, 10)
+  VV_FLIGHTOP_PROPERTY(Pax, 11)
+
+private:
+  TOptionalTexts<12> FTexts;
 };
 
 #undef VV_FLIGHTOP_PROPERTY

@@ -27,6 +27,22 @@ void *TArena::Alloc(size_t size, size_t align) {
   return AllocSlow(size, align);
 }
 
+void *TArena::Take(size_t size) {
+  if (Reusable(size))
+    if (TFree *f = FFree[size / 8]) {
+      FFree[size / 8] = f->Next;
+      return f;
+    }
+  return Alloc(size, 8);
+}
+
+void TArena::Give(void *piece, size_t size) {
+  if (!piece || !Reusable(size)) return; // left where it is until the arena goes
+  auto *f = static_cast<TFree *>(piece);
+  f->Next = FFree[size / 8];
+  FFree[size / 8] = f;
+}
+
 void *TArena::AllocSlow(size_t size, size_t align) {
   // A piece larger than a quarter of the next chunk gets a chunk of its own,
   // so that the room left in the current one is not thrown away.

@@ -29,6 +29,12 @@ public:
   void Assign(std::string_view value, TArena *arena);
   // Back to absent.
   void Clear();
+  // Trades values with `other`, wherever each keeps its bytes.
+  void Swap(TOptionalText &other) noexcept {
+    uintptr_t bits = FBits;
+    FBits = other.FBits;
+    other.FBits = bits;
+  }
 
 private:
   struct THeader {

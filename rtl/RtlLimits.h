@@ -10,6 +10,10 @@ namespace vv {
 // mallocs.
 inline constexpr size_t kArenaFirstChunk = 4 * 1024;
 inline constexpr size_t kArenaLastChunk = 1024 * 1024;
+// Pieces up to this size given back to an arena are used again by the next
+// piece of their size (TArena::Give/Take): a table that grows a step at a
+// time costs its last size, not the sum of its sizes.
+inline constexpr size_t kArenaReuseMax = 256;
 // A content stream hands what it holds to its writer in pieces of at most
 // this size, so that the writer's own buffering stays bounded.
 inline constexpr size_t kMaxSendPiece = 1024 * 1024;

@@ -33,8 +33,9 @@ TRemotable::~TRemotable() {
 TArena *TRemotable::TextArena() const { return FDataContext ? &FDataContext->Arena() : nullptr; }
 
 void TRemotable::MoveTextToHeap() {
+  // Copied before the old text is let go; an absent text stays absent.
   for (const TPropInfo *p : AllProps(ClassType()))
-    if (p->Text) p->Text->Set(this, p->Text->Get(this)); // copied before the old text is let go
+    if (p->Text && p->Stored(this)) p->Text->Set(this, p->Text->Get(this));
 }
 
 } // namespace vv

@@ -206,7 +206,7 @@ TClass TLabelled::StaticClassInfo() {
 // of the call by hand takes its text along (the sanitizer build would see
 // a read of the freed call's memory).
 TEST(DataContext, TextGoesWithTheRecord) {
-  TLabelled *kept;
+  TLabelled *kept, *unset;
   {
     TCall call;
     auto *owned = new TLabelled;
@@ -214,14 +214,18 @@ TEST(DataContext, TextGoesWithTheRecord) {
     kept = new TLabelled;
     kept->SetLabel(std::string(100, 'k'));
     EXPECT_GT(call.Context.Arena().Reserved(), 0u);
+    unset = new TLabelled;
     call.Context.RemoveObjectToDestroy(kept);
+    call.Context.RemoveObjectToDestroy(unset);
     EXPECT_EQ(kept->DataContext(), nullptr);
     EXPECT_EQ(kept->Label(), std::string(100, 'k'));
   }
   EXPECT_EQ(kept->Label(), std::string(100, 'k'));
   kept->SetLabel("outside"); // on the heap now
   EXPECT_EQ(kept->Label(), "outside");
+  EXPECT_FALSE(unset->Label_Specified()); // absent is not made empty on the way out
   delete kept;
+  delete unset;
 }
 
 TEST(DataContext, DestroyingTheCurrentContextClearsIt) {
