@@ -51,11 +51,7 @@ TXMLStreamWriter::TXMLStreamWriter(TRun run, TXMLWritePlan &plan, TXMLSink *out)
     FDest = TDest::Count;
   } else {
     FDest = TDest::Out;
-    size_t n = FPlan.RootChildren.size();
-    FKept.resize(n);
-    FKeptDone.assign(n, false);
-    for (size_t i = 0; i < n; ++i)
-      (FPlan.RootChildren[i].Branch ? FBranchPiece : FOwnPiece).push_back(i);
+    FOpen = FRun != TRun::EmitTail; // the tail's part begins after the root's own children
   }
   FBuf.resize(kStreamFlushSize + kStreamSlack);
   FPos = FBuf.data();
@@ -207,9 +203,20 @@ void TXMLStreamWriter::Flush() {
     break;
   case TDest::Capture:
     FPlan.Size += n;
-    Keep(*FKeep, data, n);
+    if (FPlan.CapturesValid) {
+      FPlan.CapturedBytes += n;
+      if (FPlan.CapturedBytes > kStreamCaptureMax)
+        DropCaptures();
+      else
+        Keep(*FKeep, data, n);
+    }
     break;
   case TDest::Out:
+    if (!FOpen) break;
+    FOut->Put(data, n);
+    FWritten += n;
+    break;
+  case TDest::Stream:
     FOut->Put(data, n);
     FWritten += n;
     break;
@@ -232,16 +239,32 @@ void TXMLStreamWriter::SetDest(TDest dest, TXMLWritePlan::TPieces *keep) {
   FKeep = keep;
 }
 
+void TXMLStreamWriter::DropCaptures() {
+  FPlan.CapturesValid = false;
+  for (TXMLWritePlan::TPieces &c : FPlan.Captures) TXMLWritePlan::TPieces().swap(c);
+}
+
+void TXMLStreamWriter::Advance(TPieceCursor &c) const {
+  if (!IsBranch(c)) ++c.Own;
+  ++c.Piece;
+  if (++c.InRun == FPlan.RootChildren[c.Run].Count) {
+    ++c.Run;
+    c.InRun = 0;
+  }
+}
+
 // Writes the root's children that are complete and due, in making order.
 void TXMLStreamWriter::Pump() {
   if (FRun != TRun::Emit) return;
-  const auto &pieces = FPlan.RootChildren;
-  while (FNextPiece < pieces.size()) {
+  while (!AtEnd(FDue)) {
     const TXMLWritePlan::TPieces *text = nullptr;
-    if (!pieces[FNextPiece].Branch && FPlan.CapturesValid)
-      text = &FPlan.Captures[pieces[FNextPiece].Index];
-    else if (FKept[FNextPiece] && FKeptDone[FNextPiece])
-      text = FKept[FNextPiece].get();
+    auto kept = FKept.end();
+    if (!IsBranch(FDue) && FPlan.CapturesValid) {
+      text = &FPlan.Captures[FDue.Own];
+    } else {
+      kept = FKept.find(FDue.Piece);
+      if (kept != FKept.end() && kept->second.Done) text = &kept->second.Text;
+    }
     if (!text) return;
     SetDest(TDest::Out, nullptr);
     Flush();
@@ -249,8 +272,8 @@ void TXMLStreamWriter::Pump() {
       FOut->Put(piece.data(), piece.size());
       FWritten += piece.size();
     }
-    FKept[FNextPiece].reset();
-    ++FNextPiece;
+    if (kept != FKept.end()) FKept.erase(kept);
+    Advance(FDue);
   }
 }
 
@@ -311,42 +334,47 @@ TXMLStreamWriter::TElem &TXMLStreamWriter::Push() {
 }
 
 void TXMLStreamWriter::OnRootChild(TElem &child, bool branch) {
+  (branch ? FBranches : FOwnChildren)++;
+  child.Keep = nullptr;
   if (FRun == TRun::Plan) {
-    std::vector<TXMLWritePlan::TPiece> &pieces = FPlan.RootChildren;
-    child.Piece = pieces.size();
+    std::vector<TXMLWritePlan::TPieceRun> &runs = FPlan.RootChildren;
+    if (runs.empty() || runs.back().Branch != branch) runs.push_back({branch, 0});
+    ++runs.back().Count;
     if (branch) {
-      pieces.push_back({true, FBranches++});
       child.Dest = TDest::Count;
-      child.Keep = nullptr;
     } else {
-      pieces.push_back({false, FOwnChildren++});
+      ++FPlan.OwnChildren;
       FPlan.Captures.emplace_back();
       child.Dest = TDest::Capture;
       child.Keep = &FPlan.Captures.back();
     }
     return;
   }
-  // Emit: the same child, found by its number among the children of its kind.
-  size_t number = branch ? FBranches++ : FOwnChildren++;
-  const std::vector<size_t> &places = branch ? FBranchPiece : FOwnPiece;
-  if (number >= places.size()) Diverged();
-  size_t piece = places[number];
+  // The same child as the plan's, made in the same order.
+  if (AtEnd(FMade) || IsBranch(FMade) != branch) Diverged();
+  size_t piece = FMade.Piece;
+  Advance(FMade);
   child.Piece = piece;
+  if (FRun == TRun::EmitHead) {
+    child.Dest = branch ? TDest::Discard : TDest::Out;
+    return;
+  }
+  if (FRun == TRun::EmitTail) {
+    child.Dest = branch ? TDest::Stream : TDest::Discard;
+    return;
+  }
   if (!branch && FPlan.CapturesValid) {
     child.Dest = TDest::Discard; // the first run's copy is written instead
-    child.Keep = nullptr;
     return;
   }
   Pump();
-  if (branch && piece == FNextPiece && !FStreaming) {
+  if (branch && piece == FDue.Piece && !FStreaming) {
     FStreaming = true;
     child.Dest = TDest::Out;
-    child.Keep = nullptr;
     return;
   }
-  FKept[piece] = std::make_unique<TXMLWritePlan::TPieces>();
   child.Dest = TDest::Keep;
-  child.Keep = FKept[piece].get();
+  child.Keep = &FKept[piece].Text;
 }
 
 TXMLStreamWriter::THandle TXMLStreamWriter::StartElement(std::string_view qname,
@@ -389,7 +417,7 @@ TXMLStreamWriter::THandle TXMLStreamWriter::StartElement(std::string_view qname,
   e.Dest = parent ? parent->Dest : (FRun == TRun::Plan ? TDest::Count : TDest::Out);
   e.Keep = parent ? parent->Keep : nullptr;
   e.DefaultNs = parent ? parent->DefaultNs : -1;
-  if (FRun == TRun::Emit && !FPlan.FinalAttrs.empty())
+  if (Emitting() && !FPlan.FinalAttrs.empty())
     if (auto it = FPlan.FinalAttrs.find(e.Id); it != FPlan.FinalAttrs.end())
       for (const TXMLWritePlan::TAttr &a : it->second) AddAttr(e, a.Name, a.Value);
   if (declare) {
@@ -463,9 +491,9 @@ void TXMLStreamWriter::LeafElement(std::string_view qname, std::string_view name
 void TXMLStreamWriter::EndElement() {
   if (!FDepth) throw EXMLDocError("EndElement: no element is open");
   TElem &e = *FStack[FDepth - 1];
-  if (e.Id == FBranchRoot && FRun == TRun::Emit) {
+  if (e.Id == FBranchRoot && Emitting()) {
     Pump();
-    if (FNextPiece != FPlan.RootChildren.size()) Diverged();
+    if (!AtEnd(FMade) || (FRun == TRun::Emit && !AtEnd(FDue))) Diverged();
   }
   SetDest(e.Dest, e.Keep);
   if (e.TagOpen) {
@@ -491,11 +519,17 @@ void TXMLStreamWriter::EndElement() {
     Flush();
     if (e.Dest == TDest::Out) { // streamed: the next children may follow now
       FStreaming = false;
-      ++FNextPiece;
+      Advance(FDue);
     } else {
-      FKeptDone[e.Piece] = true;
+      FKept[e.Piece].Done = true;
     }
     Pump();
+  }
+  // A run of two changes over at the end of the root's last own child.
+  if ((FRun == TRun::EmitHead || FRun == TRun::EmitTail) && e.OwnChild &&
+      FOwnChildren == FPlan.OwnChildren) {
+    Flush();
+    FOpen = FRun == TRun::EmitTail;
   }
   if (e.Id == FBranchRoot) FBranchRoot = 0;
 }
@@ -521,13 +555,13 @@ void TXMLStreamWriter::Attribute(THandle handle, std::string_view name, std::str
     }
     return;
   }
-  if (FRun == TRun::Emit) { // the first run put it into the start tag already
+  if (Emitting()) { // the first run put it into the start tag already
     if (!a || AttrValue(*a) != value) Diverged();
     return;
   }
   // Plan: the start tag is written already; it grows by what changes.
   e->LateSeen = true;
-  if (e->Dest == TDest::Capture && e->Id != FBranchRoot) FPlan.CapturesValid = false;
+  if (e->Dest == TDest::Capture && e->Id != FBranchRoot) DropCaptures();
   std::string_view p;
   bool decl = IsDecl(name, p);
   if (decl && p.empty()) FLateDefault = true; // the children's cached default is stale
@@ -582,7 +616,9 @@ void TXMLStreamWriter::BeginBranch() {
 void TXMLStreamWriter::Finish() {
   if (FDepth) throw EXMLDocError("The document still has open elements");
   Flush();
-  if (FRun == TRun::Emit && FWritten != FPlan.Size) Diverged();
+  if (FRun == TRun::EmitHead) FPlan.HeadSize = FWritten;
+  if (FRun == TRun::EmitTail) FWritten += FPlan.HeadSize;
+  if ((FRun == TRun::Emit || FRun == TRun::EmitTail) && FWritten != FPlan.Size) Diverged();
 }
 
 } // namespace vv

@@ -15,12 +15,16 @@
 //    element ends up with, and keeps a copy of the branch root's own
 //    children. The second (Emit) writes every start tag once, complete, and
 //    puts the root's children in the order they were made, streaming the
-//    branches. The steps must be the same in both runs.
+//    branches. The steps must be the same in every run.
+//  - When the root's own children are too large to keep (kStreamCaptureMax)
+//    and all come before the branches, the document is written in two runs
+//    after the plan instead of one: EmitHead writes it up to the end of the
+//    root's last own child, EmitTail the rest, the branches as they are
+//    made. EmitRuns says which runs a plan needs.
 //  - BeginBranch makes the next element a child of the branch root, from
 //    anywhere; it is written after the root's children made before it.
-// Memory: the open elements, the root's own children (small in a SOAP
-// message: the references to the objects, not the objects), and branches
-// begun while another branch is open.
+// Memory: the open elements, the root's own children up to the limit, and
+// branches begun while another branch is open; nothing per root child.
 #pragma once
 
 #include <cstdint>
@@ -51,33 +55,58 @@ private:
   std::string &FOut;
 };
 
-// What the first run of a document learnt, for the second.
+// What the first run of a document learnt, for the others.
 struct TXMLWritePlan {
   struct TAttr {
     std::string Name, Value;
   };
-  struct TPiece {
-    bool Branch;  // a branch, or one of the root's own children
-    size_t Index; // its number among the branches, or among the own children
+  // Children of the branch root made one after the other, all of one kind:
+  // branches, or the root's own children.
+  struct TPieceRun {
+    bool Branch;
+    size_t Count;
   };
   uint64_t Size = 0; // bytes of the whole document
   // Elements (by making number) whose attributes changed after their start
   // tag was complete, with the attributes they ended with.
   std::unordered_map<uint32_t, std::vector<TAttr>> FinalAttrs;
-  // The branch root's children in making order, and its own children's text.
-  std::vector<TPiece> RootChildren;
-  // Text kept for later, in the pieces it was handed on in: no piece grows,
-  // so keeping a large text costs its size and never a copy of it.
+  // The branch root's children in making order, as runs: a million
+  // branches in a row are one entry.
+  std::vector<TPieceRun> RootChildren;
+  size_t OwnChildren = 0; // how many of them are the root's own
+  // The root's own children's text, kept for later in the pieces it was
+  // handed on in: no piece grows, so keeping a large text costs its size
+  // and never a copy of it.
   using TPieces = std::vector<std::string>;
   std::deque<TPieces> Captures; // stays where it is while more are added
-  // False when something inside the root's own children changed after it
-  // was written: the second run then keeps its own copy instead.
+  size_t CapturedBytes = 0;
+  // False when the root's own children are not kept: larger than
+  // kStreamCaptureMax, or something inside them changed after it was
+  // written.
   bool CapturesValid = true;
+  uint64_t HeadSize = 0; // what EmitHead wrote, for EmitTail's check
+  // Whether the document is written by EmitHead and EmitTail: its root's
+  // own children are not kept and all come before the branches.
+  bool InTwoRuns() const {
+    return !CapturesValid && !RootChildren.empty() && !RootChildren[0].Branch &&
+           RootChildren.size() <= 2;
+  }
 };
 
 class TXMLStreamWriter {
 public:
-  enum class TRun { Plan, Emit };
+  enum class TRun { Plan, Emit, EmitHead, EmitTail };
+  // The runs that write a planned document, in order.
+  struct TEmitRuns {
+    TRun Runs[2];
+    size_t Count;
+    const TRun *begin() const { return Runs; }
+    const TRun *end() const { return Runs + Count; }
+  };
+  static TEmitRuns EmitRuns(const TXMLWritePlan &plan) {
+    return plan.InTwoRuns() ? TEmitRuns{{TRun::EmitHead, TRun::EmitTail}, 2}
+                            : TEmitRuns{{TRun::Emit, TRun::Emit}, 1};
+  }
   // Whether a name is checked: Trusted is for names the caller checked
   // once already (its own fixed names, a registry's names per message).
   enum class TNames { Check, Trusted };
@@ -86,8 +115,8 @@ public:
   using THandle = uint32_t;
   static constexpr THandle kDocument = 0;
 
-  // Plan: `plan` receives what the run learns and `out` is unused. Emit:
-  // `plan` is the first run's, and the document goes to `out`.
+  // Plan: `plan` receives what the run learns and `out` is unused. The
+  // others: `plan` is the first run's, and the document goes to `out`.
   TXMLStreamWriter(TRun run, TXMLWritePlan &plan, TXMLSink *out);
   ~TXMLStreamWriter();
   TXMLStreamWriter(const TXMLStreamWriter &) = delete;
@@ -146,12 +175,25 @@ public:
 
   // The current element (kDocument before the document element).
   THandle Current() const;
-  // Ends the document: the Plan run completes the plan; the Emit run checks
-  // that exactly the planned bytes were written.
+  // Ends the run: the Plan run completes the plan; the last emitting run
+  // checks that exactly the planned bytes were written.
   void Finish();
 
 private:
-  enum class TDest : uint8_t { Count, Capture, Out, Discard, Keep };
+  // Where bytes go. Out is shut while a run of two is outside its part of
+  // the document; Stream is EmitTail's branches, written whatever else is.
+  enum class TDest : uint8_t { Count, Capture, Out, Stream, Discard, Keep };
+  // A place among the branch root's children, moved forward one child at a
+  // time through the plan's runs.
+  struct TPieceCursor {
+    size_t Run = 0, InRun = 0; // in FPlan.RootChildren
+    size_t Piece = 0, Own = 0; // children, and own children, before it
+  };
+  // A root child kept in memory until its turn (Emit).
+  struct TKept {
+    TXMLWritePlan::TPieces Text;
+    bool Done = false;
+  };
   struct TElem;
   struct TAttrRef; // an attribute kept in FAttrText
   TElem *Find(THandle el);
@@ -184,6 +226,11 @@ private:
   void Pump();
   size_t AttributeSize(std::string_view name, std::string_view value);
   void OnRootChild(TElem &child, bool branch);
+  bool AtEnd(const TPieceCursor &c) const { return c.Run >= FPlan.RootChildren.size(); }
+  bool IsBranch(const TPieceCursor &c) const { return FPlan.RootChildren[c.Run].Branch; }
+  void Advance(TPieceCursor &c) const;
+  bool Emitting() const { return FRun != TRun::Plan; }
+  void DropCaptures();
 
   TRun FRun;
   TXMLWritePlan &FPlan;
@@ -209,11 +256,11 @@ private:
   bool FBranchNext = false;  // BeginBranch was called; the next element starts it
   size_t FBranches = 0;      // branches begun
   size_t FOwnChildren = 0;   // the branch root's own children begun
-  size_t FNextPiece = 0;     // Emit: the first of the root's children not yet written
+  TPieceCursor FMade;        // emitting: the next root child to be made
+  TPieceCursor FDue;         // Emit: the first root child not yet written
   bool FStreaming = false;   // Emit: a branch is being written straight out
-  std::vector<std::unique_ptr<TXMLWritePlan::TPieces>> FKept; // Emit: root's children kept
-  std::vector<bool> FKeptDone;                                // ... and which are complete
-  std::vector<size_t> FOwnPiece, FBranchPiece; // Emit: where each child of a kind goes
+  bool FOpen = true;         // whether Out bytes are written
+  std::unordered_map<size_t, TKept> FKept; // Emit: root children kept, by piece
   uint64_t FWritten = 0;
 };
 

@@ -156,8 +156,11 @@ void TSoapConverter::PlanMessage(TXMLWritePlan &Plan, const TCompose &Compose) {
 }
 
 void TSoapConverter::EmitMessage(TXMLWritePlan &Plan, TXMLSink &Out, const TCompose &Compose) {
-  TXMLStreamWriter writer(TXMLStreamWriter::TRun::Emit, Plan, &Out);
-  RunCompose(writer, Compose);
+  // One run, or two for a message whose references were too many to keep.
+  for (TXMLStreamWriter::TRun run : TXMLStreamWriter::EmitRuns(Plan)) {
+    TXMLStreamWriter writer(run, Plan, &Out);
+    RunCompose(writer, Compose);
+  }
 }
 
 namespace {

@@ -129,8 +129,8 @@ std::string ByWriter(const std::vector<TStep> &steps, size_t rootStep,
     Replay(w, steps, rootStep);
   }
   TPieces out;
-  {
-    TXMLStreamWriter w(TXMLStreamWriter::TRun::Emit, plan, &out);
+  for (TXMLStreamWriter::TRun run : TXMLStreamWriter::EmitRuns(plan)) {
+    TXMLStreamWriter w(run, plan, &out);
     Replay(w, steps, rootStep);
   }
   EXPECT_EQ(out.All.size(), plan.Size);
@@ -198,6 +198,11 @@ TEST(XMLStreamWriter, SameBytesAsTheDOM) {
         Attr("id", "2"), End(), Leaf("child", "", "href", "#2", ""), End(),
         Leaf("item", "", "href", "#1", ""), End(), End()},
        0},
+      {"a late change inside own children that come between branches (kept, not captured)",
+       {Start("body"), Start("m"), Start("return"), Branch(), Start("ref"), Attr("id", "1"), End(),
+        End(), Attr("late", "x"), End(), Start("out"), Branch(), Start("ref"), Attr("id", "2"),
+        End(), Leaf("item", "", "href", "#2", ""), End(), End()},
+       0},
       {"own children of the root between branches",
        {Start("body"), Start("m"), Start("return"), Branch(), Start("ref"), Attr("id", "1"), End(),
         Leaf("item", "", "href", "#1", ""), End(), Start("out"), Branch(), Start("ref"),
@@ -219,6 +224,7 @@ TEST(XMLStreamWriter, LateChangeInsideTheRootsChildren) {
   TXMLWritePlan plan;
   std::string got = ByWriter(steps, 0, &plan);
   EXPECT_FALSE(plan.CapturesValid);
+  EXPECT_TRUE(plan.InTwoRuns());
   EXPECT_EQ(got, "<?xml version=\"1.0\"?>\r\n<body><m late=\"x\"><return/></m><ref/></body>");
   EXPECT_EQ(got, ByDom(steps, 0));
 }
@@ -251,6 +257,41 @@ TEST(XMLStreamWriter, BranchesStream) {
   ASSERT_GT(out.All.size(), 200000u);
   for (size_t s : out.Sizes) EXPECT_LE(s, 80u * 1024);
   EXPECT_LT(out.All.find("#1000\""), out.All.find("<ref id=\"1\">"));
+}
+
+// References too many to keep (more than kStreamCaptureMax bytes of them):
+// the plan keeps none of them nor anything per branch, and the document is
+// written in two runs that hand on nothing larger than a piece.
+TEST(XMLStreamWriter, ManyReferencesAreWrittenInTwoRunsKeepingNothing) {
+  std::vector<TStep> steps{Start("env"), Start("body"), Start("m"), Start("return")};
+  const int n = 80000;
+  for (int i = 1; i <= n; ++i) {
+    steps.push_back(Branch());
+    steps.push_back(Start("ref"));
+    steps.push_back(Attr("id", std::to_string(i)));
+    if (i % 2) steps.push_back(Leaf("f", "", "", "", "x"));
+    steps.push_back(End());
+    steps.push_back(Leaf("item", "", "href", "#" + std::to_string(i), ""));
+    if (i == n / 2) steps.push_back(DeclareOnRoot("urn:late")); // on the root, mid-way
+  }
+  for (int i = 0; i < 4; ++i) steps.push_back(End());
+  TXMLWritePlan plan;
+  {
+    TXMLStreamWriter w(TXMLStreamWriter::TRun::Plan, plan, nullptr);
+    Replay(w, steps, 1);
+  }
+  EXPECT_FALSE(plan.CapturesValid);
+  EXPECT_TRUE(plan.InTwoRuns());
+  EXPECT_EQ(plan.RootChildren.size(), 2u);
+  for (const auto &c : plan.Captures) EXPECT_EQ(c.capacity(), 0u);
+  TPieces out;
+  for (TXMLStreamWriter::TRun run : TXMLStreamWriter::EmitRuns(plan)) {
+    TXMLStreamWriter w(run, plan, &out);
+    Replay(w, steps, 1);
+  }
+  EXPECT_EQ(out.All, ByDom(steps, 1));
+  EXPECT_EQ(out.All.size(), plan.Size);
+  for (size_t s : out.Sizes) EXPECT_LE(s, 80u * 1024);
 }
 
 TEST(XMLStreamWriter, Errors) {
