@@ -1,11 +1,13 @@
 // A set of members of a small enumeration, kept as bits: option sets such as
 // protocols, redirect rules or converter options. A set holds members 0 to
 // Width - 1 (at most 64); a member beyond is never recorded, and including
-// or excluding it changes nothing.
+// or excluding it changes nothing. A set takes the smallest unsigned integer
+// that has Width bits.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <type_traits>
 
 namespace vv {
 
@@ -19,11 +21,11 @@ public:
   }
   constexpr bool Contains(E e) const { return (FBits & Bit(e)) != 0; }
   constexpr TEnumSet &Include(E e) {
-    FBits |= Bit(e);
+    FBits = TBits(FBits | Bit(e));
     return *this;
   }
   constexpr TEnumSet &Exclude(E e) {
-    FBits &= ~Bit(e);
+    FBits = TBits(FBits & ~Bit(e));
     return *this;
   }
   constexpr bool Empty() const { return FBits == 0; }
@@ -32,10 +34,14 @@ public:
   constexpr bool operator==(const TEnumSet &) const = default;
 
 private:
+  using TBits =
+      std::conditional_t<Width <= 8, uint8_t,
+                         std::conditional_t<Width <= 16, uint16_t,
+                                            std::conditional_t<Width <= 32, uint32_t, uint64_t>>>;
   static constexpr uint64_t Bit(E e) {
     return unsigned(e) < Width ? uint64_t(1) << unsigned(e) : 0;
   }
-  uint64_t FBits = 0;
+  TBits FBits = 0;
 };
 
 } // namespace vv

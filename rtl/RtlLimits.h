@@ -14,6 +14,9 @@ inline constexpr size_t kArenaLastChunk = 1024 * 1024;
 // piece of their size (TArena::Give/Take): a table that grows a step at a
 // time costs its last size, not the sum of its sizes.
 inline constexpr size_t kArenaReuseMax = 256;
+// Small objects made by the million (a call's records) are carved from
+// slabs of this size, aligned to it (a power of two).
+inline constexpr size_t kSlabSize = 256 * 1024;
 // A content stream hands what it holds to its writer in pieces of at most
 // this size, so that the writer's own buffering stays bounded.
 inline constexpr size_t kMaxSendPiece = 1024 * 1024;

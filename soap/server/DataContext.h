@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +17,7 @@
 
 #include "rtl/Arena.h"
 #include "rtl/Object.h"
+#include "rtl/SlabPool.h"
 #include "rtl/TypeInfo.h"
 #include "soap/server/IntfMetaData.h"
 
@@ -44,6 +46,8 @@ public:
 
   // The memory the call's records keep their text in; freed with the context.
   TArena &Arena() { return FArena; }
+  // Where the records made during the call are (TRemotable::operator new).
+  TSlabPool &RecordPool() { return FRecordPool; }
 
   // Slots constructed elsewhere whose values this context destroys.
   void AddVariantToClear(void *Slot, const TTypeInfo *Info);
@@ -79,16 +83,18 @@ private:
 
   // The context's own records, each knowing its position, with the empty
   // positions smallest first: a call that reads a million records spends
-  // a pointer on each and no lookup.
-  std::vector<TRemotable *> FRecords;
+  // a pointer on each and no lookup. In blocks, so that growing never holds
+  // the list twice.
+  std::deque<TRemotable *> FRecords;
   THoles FRecordHoles;
   // Other objects, and records that another context owns.
   std::vector<TObject *> FObjsToDestroy;
   std::unordered_map<const TObject *, size_t> FObjIndex;
   THoles FObjHoles;
-  TArena FArena;                             // last: the records go before the text they point into
-  std::unique_ptr<std::max_align_t[]> FData; // the data area
-  size_t FDataSize = 0, FDataOffset = 0;     // in bytes
+  TArena FArena;         // after the records: they go before the text they point into
+  TSlabPool FRecordPool; // lets go of its slab after the records are freed
+  std::unique_ptr<std::max_align_t[]> FData;                  // the data area
+  size_t FDataSize = 0, FDataOffset = 0;                      // in bytes
   std::vector<std::unique_ptr<std::max_align_t[]>> FOverflow; // beyond the reserved area
   std::vector<void *> DataP;
   std::vector<TSlot> VarToClear, DynArrayToClear, StrToClear, WStrToClear, UStrToClear,

@@ -1,5 +1,6 @@
 #include "soap/server/Remotable.h"
 
+#include "rtl/SlabPool.h"
 #include "rtl/TypeInfo.h"
 #include "soap/server/DataContext.h"
 #include "soap/server/ObjectCounts.h"
@@ -10,6 +11,20 @@ TClass TRemotable::StaticClassInfo() {
   static const TTypeInfo info =
       ClassInfoBuilder<TRemotable, TObject>("TRemotable", "InvokeRegistry").Build();
   return &info;
+}
+
+void *TRemotable::operator new(size_t size) {
+  thread_local TSlabPool outsideCalls;
+  TDataContext *ctx = GetCurrentDataContext();
+  return (ctx ? ctx->RecordPool() : outsideCalls).Alloc(size);
+}
+
+void TRemotable::operator delete(void *room) noexcept { TSlabPool::Free(room); }
+
+void TRemotable::operator delete(TRemotable *record, std::destroying_delete_t) noexcept {
+  void *room = dynamic_cast<void *>(record); // where the most derived object begins
+  record->~TRemotable();
+  TSlabPool::Free(room);
 }
 
 TRemotable::TRemotable() {

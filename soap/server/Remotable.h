@@ -5,7 +5,9 @@
 // constructed outside a call belongs to its creator.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "rtl/EnumSet.h"
 #include "rtl/Object.h"
@@ -31,7 +33,7 @@ enum TSerializationOption : uint8_t {
   xoSimpleTypeWrapper,
 };
 
-using TSerializationOptions = TEnumSet<TSerializationOption>;
+using TSerializationOptions = TEnumSet<TSerializationOption, 8>;
 
 class TRemotable : public TObject {
   VV_CLASS(TRemotable)
@@ -40,6 +42,14 @@ class TRemotable : public TObject {
   TRemotable &operator=(const TRemotable &) = delete;
   // Leaves the context that owns it, so that the context never frees it twice.
   ~TRemotable() override;
+
+  // Records are made in their call's slab pool (or the thread's, outside a
+  // call): a call may read millions, and the heap's own overhead per block
+  // would be a third of each. A record that outlives its call keeps its
+  // slab. Delete frees the room from whichever pool it came.
+  static void *operator new(size_t size);
+  static void operator delete(void *room) noexcept; // a constructor threw
+  void operator delete(TRemotable *record, std::destroying_delete_t) noexcept;
 
   // The call context that owns this record, or none.
   TDataContext *DataContext() const { return FDataContext; }

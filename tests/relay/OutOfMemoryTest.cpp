@@ -27,11 +27,15 @@ namespace {
 thread_local long GCount = 0, GFailAt = -1;
 thread_local bool GFailOn = false;
 
-void *Allocate(std::size_t size) {
+void Count() {
   if (GFailAt >= 0) {
     long n = GCount++;
     if (n == GFailAt || (GFailOn && n > GFailAt)) throw std::bad_alloc();
   }
+}
+
+void *Allocate(std::size_t size) {
+  Count();
   if (void *p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
@@ -39,6 +43,15 @@ void *Allocate(std::size_t size) {
 } // namespace
 
 void *operator new(std::size_t size) { return Allocate(size); }
+// Aligned requests (the slabs records are made in) fail in turn like the others.
+void *operator new(std::size_t size, std::align_val_t align) {
+  Count();
+  size_t a = size_t(align);
+  if (void *q = std::aligned_alloc(a, (size + a - 1) / a * a)) return q;
+  throw std::bad_alloc();
+}
+void operator delete(void *p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 void *operator new[](std::size_t size) { return Allocate(size); }
 void operator delete(void *p) noexcept { std::free(p); }
 void operator delete[](void *p) noexcept { std::free(p); }
