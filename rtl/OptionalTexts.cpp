@@ -50,8 +50,7 @@ void TOptionalTextTable::Move(unsigned room, TArena *arena) {
   Free(old, arena);
 }
 
-void TOptionalTextTable::Assign(unsigned i, std::string_view value, TArena *arena,
-                                unsigned count) {
+void TOptionalTextTable::Assign(unsigned i, std::string_view value, TArena *arena, unsigned count) {
   if (!arena && FTable && !FTable->OnHeap) Move(FTable->Room, nullptr);
   if (IsSet(i)) return FTable->Texts()[Place(i)].Assign(value, arena);
   // A new text is copied before the table changes: if memory runs out,

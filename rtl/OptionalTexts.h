@@ -41,9 +41,9 @@ protected:
 private:
   // The set texts, in the order of their numbers, follow the header.
   struct TTable {
-    uint16_t Set;  // bit i: text i is set
-    uint8_t Room;  // how many texts fit
-    bool OnHeap;   // ours to free; otherwise an arena's
+    uint16_t Set; // bit i: text i is set
+    uint8_t Room; // how many texts fit
+    bool OnHeap;  // ours to free; otherwise an arena's
     uint32_t Unused;
     TOptionalText *Texts() { return reinterpret_cast<TOptionalText *>(this + 1); }
   };
