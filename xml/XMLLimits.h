@@ -30,9 +30,12 @@ inline constexpr size_t kStreamFlushSize = 64 * 1024;
 // the many few-byte pieces after a flush or a growth never grow it again.
 inline constexpr size_t kStreamSlack = 4096;
 // The first run of a streamed document keeps the branch root's own children
-// (a SOAP message's references to its objects) up to this many bytes; a
-// document with more is written in two runs that keep nothing.
-inline constexpr size_t kStreamCaptureMax = 1024 * 1024;
+// (a SOAP message's references to its objects, some 22 bytes each) up to
+// this many bytes; a document with more is written in two runs that keep
+// nothing, at the cost of making it once more. 4 MiB keeps answers of up
+// to about 190,000 records in one run, and never weighs more than the
+// smallest upstream answer that could need it.
+inline constexpr size_t kStreamCaptureMax = 4 * 1024 * 1024;
 // The serialiser escapes a long text in pieces of this many bytes, so that
 // the room it reserves stays small whatever the text's length.
 inline constexpr size_t kEscapePieceBytes = 4096;

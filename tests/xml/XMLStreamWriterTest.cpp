@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "xml/XMLDoc.h"
+#include "xml/XMLLimits.h"
 #include "xml/XMLStreamWriter.h"
 
 using namespace vv;
@@ -264,7 +265,7 @@ TEST(XMLStreamWriter, BranchesStream) {
 // written in two runs that hand on nothing larger than a piece.
 TEST(XMLStreamWriter, ManyReferencesAreWrittenInTwoRunsKeepingNothing) {
   std::vector<TStep> steps{Start("env"), Start("body"), Start("m"), Start("return")};
-  const int n = 80000;
+  const int n = int(kStreamCaptureMax / 16); // each reference is more than 16 bytes
   for (int i = 1; i <= n; ++i) {
     steps.push_back(Branch());
     steps.push_back(Start("ref"));
