@@ -1,7 +1,6 @@
 #include "rtl/OptionalTexts.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdlib>
 #include <new>
 
@@ -9,15 +8,29 @@
 
 namespace vv::detail {
 
+namespace {
+
+// Set bits of a 16-bit mask, inline: without a popcount instruction in the
+// target, std::popcount is a library call, and this is on every read of a
+// record's field.
+inline unsigned Count(unsigned x) {
+  x = x - ((x >> 1) & 0x5555u);
+  x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+  x = (x + (x >> 4)) & 0x0F0Fu;
+  return (x + (x >> 8)) & 0x1Fu;
+}
+
+} // namespace
+
 TOptionalTextTable::~TOptionalTextTable() {
   if (!FTable) return;
-  unsigned n = unsigned(std::popcount(FTable->Set));
+  unsigned n = Count(FTable->Set);
   for (unsigned k = 0; k < n; ++k) FTable->Texts()[k].~TOptionalText();
   if (FTable->OnHeap) std::free(FTable);
 }
 
 unsigned TOptionalTextTable::Place(unsigned i) const {
-  return unsigned(std::popcount(unsigned(FTable->Set) & ((1u << i) - 1)));
+  return Count(FTable->Set & ((1u << i) - 1));
 }
 
 std::string_view TOptionalTextTable::View(unsigned i) const {
@@ -40,7 +53,7 @@ void TOptionalTextTable::Move(unsigned room, TArena *arena) {
   table->Room = uint8_t(room);
   table->OnHeap = !arena;
   table->Unused = 0;
-  unsigned n = unsigned(std::popcount(table->Set));
+  unsigned n = Count(table->Set);
   for (unsigned k = 0; k < n; ++k) {
     new (&table->Texts()[k]) TOptionalText;
     table->Texts()[k].Swap(FTable->Texts()[k]); // the old one is left absent
@@ -53,17 +66,23 @@ void TOptionalTextTable::Move(unsigned room, TArena *arena) {
 void TOptionalTextTable::Assign(unsigned i, std::string_view value, TArena *arena, unsigned count) {
   if (!arena && FTable && !FTable->OnHeap) Move(FTable->Room, nullptr);
   if (IsSet(i)) return FTable->Texts()[Place(i)].Assign(value, arena);
-  // A new text is copied before the table changes: if memory runs out,
-  // the set is as it was.
-  TOptionalText text;
-  text.Assign(value, arena);
-  unsigned n = FTable ? unsigned(std::popcount(FTable->Set)) : 0;
-  if (!FTable || n == FTable->Room) Move(n ? std::min(2 * n, count) : 1, arena);
+  // Room for one more first: growing changes no text. A table grows from
+  // one text (the usual record sends one field, or none) to four, then to
+  // all of them.
+  unsigned n = FTable ? Count(FTable->Set) : 0;
+  if (!FTable || n == FTable->Room) Move(n == 0 ? 1 : n < 4 ? std::min(4u, count) : count, arena);
   TOptionalText *texts = FTable->Texts();
   unsigned at = Place(i);
   new (&texts[n]) TOptionalText;
-  for (unsigned k = n; k > at; --k) texts[k].Swap(texts[k - 1]);
-  texts[at].Swap(text);
+  if (at == n) {                   // after the others, as fields usually come: nothing moves
+    texts[n].Assign(value, arena); // absent still if memory runs out
+  } else {
+    // Copied before the others move: if memory runs out, the set is as it was.
+    TOptionalText text;
+    text.Assign(value, arena);
+    for (unsigned k = n; k > at; --k) texts[k].Swap(texts[k - 1]);
+    texts[at].Swap(text);
+  }
   FTable->Set = uint16_t(FTable->Set | (1u << i));
 }
 
