@@ -33,8 +33,8 @@ inline constexpr size_t kStreamSlack = 4096;
 // (a SOAP message's references to its objects, some 22 bytes each) up to
 // this many bytes; a document with more is written in two runs that keep
 // nothing, at the cost of making it once more. 4 MiB keeps answers of up
-// to about 190,000 records in one run, and never weighs more than the
-// smallest upstream answer that could need it.
+// to about 190,000 records in one run, and stays well inside the 20 MB a
+// call may take beyond six times the upstream answer.
 inline constexpr size_t kStreamCaptureMax = 4 * 1024 * 1024;
 // The serialiser escapes a long text in pieces of this many bytes, so that
 // the room it reserves stays small whatever the text's length.

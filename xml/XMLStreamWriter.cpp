@@ -334,7 +334,6 @@ TXMLStreamWriter::TElem &TXMLStreamWriter::Push() {
 }
 
 void TXMLStreamWriter::OnRootChild(TElem &child, bool branch) {
-  (branch ? FBranches : FOwnChildren)++;
   child.Keep = nullptr;
   if (FRun == TRun::Plan) {
     std::vector<TXMLWritePlan::TPieceRun> &runs = FPlan.RootChildren;
@@ -343,7 +342,6 @@ void TXMLStreamWriter::OnRootChild(TElem &child, bool branch) {
     if (branch) {
       child.Dest = TDest::Count;
     } else {
-      ++FPlan.OwnChildren;
       FPlan.Captures.emplace_back();
       child.Dest = TDest::Capture;
       child.Keep = &FPlan.Captures.back();
@@ -525,9 +523,10 @@ void TXMLStreamWriter::EndElement() {
     }
     Pump();
   }
-  // A run of two changes over at the end of the root's last own child.
+  // A run of two changes over at the end of the root's last own child (its
+  // own children are the plan's first run of children).
   if ((FRun == TRun::EmitHead || FRun == TRun::EmitTail) && e.OwnChild &&
-      FOwnChildren == FPlan.OwnChildren) {
+      FMade.Own == FPlan.RootChildren[0].Count) {
     Flush();
     FOpen = FRun == TRun::EmitTail;
   }

@@ -73,7 +73,6 @@ struct TXMLWritePlan {
   // The branch root's children in making order, as runs: a million
   // branches in a row are one entry.
   std::vector<TPieceRun> RootChildren;
-  size_t OwnChildren = 0; // how many of them are the root's own
   // The root's own children's text, kept for later in the pieces it was
   // handed on in: no piece grows, so keeping a large text costs its size
   // and never a copy of it.
@@ -254,8 +253,6 @@ private:
   bool FHasRoot = false;     // the document element exists
   THandle FBranchRoot = 0;   // none while 0
   bool FBranchNext = false;  // BeginBranch was called; the next element starts it
-  size_t FBranches = 0;      // branches begun
-  size_t FOwnChildren = 0;   // the branch root's own children begun
   TPieceCursor FMade;        // emitting: the next root child to be made
   TPieceCursor FDue;         // Emit: the first root child not yet written
   bool FStreaming = false;   // Emit: a branch is being written straight out
