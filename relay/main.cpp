@@ -30,6 +30,9 @@ namespace {
 
 using TArgs = std::vector<std::string>;
 
+// The whole command line: a FastCGI worker that starts afresh runs it again.
+TArgs GCommandLine;
+
 // The application object exists before anything else runs; then every
 // unit that registers something, in the one order that matters: the
 // registries, the WSDL publisher, the contract, the implementing class.
@@ -57,6 +60,10 @@ int Serve(const std::string &address) {
       TFastCGIOptions options;
       options.Address = address;
       options.MaxRequests = MaxRequestsFromEnvironment();
+      options.TimeoutMs = TimeoutFromEnvironment();
+      options.Arguments = GCommandLine;
+      // Upstream connections are not handed to the fresh image.
+      options.BeforeRestart = CloseKeptConnections;
       // A worker's next call may go out over the connection of this one
       // (only to the same upstream with the same settings).
       SetKeepConnections(true);
@@ -147,6 +154,7 @@ int RunOption(int argc, char **argv) {
 } // namespace
 
 int main(int argc, char **argv) {
+  GCommandLine.assign(argv, argv + argc);
   if (argc > 1 && !StartedByWebServer()) return RunOption(argc, argv);
   return Serve("");
 }

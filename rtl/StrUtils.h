@@ -28,6 +28,8 @@ std::string IntToStr(int64_t v);
 // one sign allowed; nothing may follow the digits; must fit in 32 bits.
 bool TryStrToInt(std::string_view s, int32_t &out);
 int32_t StrToIntDef(std::string_view s, int32_t def);
+// Decimal only, one sign allowed, nothing else; must fit in 64 bits.
+bool TryStrToInt64(std::string_view s, int64_t &out);
 
 // Number of UTF-16 code units the UTF-8 text `s` takes.
 size_t Utf16Length(std::string_view s);

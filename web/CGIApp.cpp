@@ -70,9 +70,7 @@ void TCGIApplication::WriteServerError(const char *className, const std::string 
                             "<h1>Internal Server Error 500</h1><hr>\r\n"
                             "Exception: %s<br>\r\nMessage: %s<br></html>\r\n",
                             {HTMLEscape(className), HTMLEscape(message)});
-  std::string head =
-      Format("Status: 500 %s\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n",
-             {SanitizeStatusText(message), int64_t(body.size())});
+  std::string head = CGIPageHead(500, message, int64_t(body.size()));
   FHost.Write(head.data(), int64_t(head.size()));
   FHost.Write(body.data(), int64_t(body.size()));
 }

@@ -9,10 +9,24 @@ extern char **environ;
 
 namespace vv {
 
+TCGIEnvironment::TCGIEnvironment(const std::vector<std::string> &vars) {
+  for (const std::string &v : vars) Add(v);
+}
+
 TCGIEnvironment TCGIEnvironment::FromProcess() {
-  std::vector<std::string> vars;
-  for (char **e = environ; e && *e; ++e) vars.emplace_back(*e);
-  return TCGIEnvironment(std::move(vars));
+  TCGIEnvironment env;
+  for (char **e = environ; e && *e; ++e) env.Add(*e);
+  return env;
+}
+
+void TCGIEnvironment::Add(std::string_view entry) {
+  FBlock.append(entry);
+  FEnds.push_back(FBlock.size());
+}
+
+std::string_view TCGIEnvironment::Entry(size_t index) const {
+  size_t start = index == 0 ? 0 : FEnds[index - 1];
+  return std::string_view(FBlock).substr(start, FEnds[index] - start);
 }
 
 static std::string_view EntryName(std::string_view entry) {
@@ -27,10 +41,10 @@ static std::string EntryValue(std::string_view entry) {
 
 std::string TCGIEnvironment::Lookup(std::string_view name) const {
   if (name.empty()) return "";
-  for (const auto &v : FVars)
-    if (EntryName(v) == name) return EntryValue(v);
-  for (const auto &v : FVars)
-    if (SameText(EntryName(v), name)) return EntryValue(v);
+  for (size_t i = 0; i < Count(); ++i)
+    if (EntryName(Entry(i)) == name) return EntryValue(Entry(i));
+  for (size_t i = 0; i < Count(); ++i)
+    if (SameText(EntryName(Entry(i)), name)) return EntryValue(Entry(i));
   return "";
 }
 

@@ -11,22 +11,33 @@
 
 namespace vv {
 
+// Entries "NAME=value" (an entry without "=" is a name with an empty
+// value), kept one after another in one block: however many a request
+// brings, they cost two allocations, which go back whole when it ends.
 class TCGIEnvironment {
 public:
   TCGIEnvironment() = default;
-  // Entries "NAME=value"; an entry without "=" is a name with an empty value.
-  explicit TCGIEnvironment(std::vector<std::string> vars) : FVars(std::move(vars)) {}
+  explicit TCGIEnvironment(const std::vector<std::string> &vars);
   // A snapshot of the process environment.
   static TCGIEnvironment FromProcess();
+
+  // Appends one entry (a builder's step).
+  void Add(std::string_view entry);
+  // Room for `bytes` of entries in all, so that a builder grows nothing.
+  void Reserve(size_t bytes) { FBlock.reserve(bytes); }
 
   // The value of `name`: an exact match first, else the first entry whose
   // name equals it without regard to ASCII case (header variables arrive
   // upper-cased, callers ask in mixed case). Missing and empty are the same.
   std::string Lookup(std::string_view name) const;
-  const std::vector<std::string> &Vars() const { return FVars; }
+  size_t Count() const { return FEnds.size(); }
+  std::string_view Entry(size_t index) const;
+  // Bytes of all entries together.
+  size_t Size() const { return FBlock.size(); }
 
 private:
-  std::vector<std::string> FVars;
+  std::string FBlock;
+  std::vector<size_t> FEnds; // where each entry ends in FBlock
 };
 
 struct TCGIHost {

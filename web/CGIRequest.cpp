@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "rtl/Exception.h"
+#include "rtl/StrUtils.h"
 #include "rtl/TypeInfo.h"
 #include "web/FieldExtract.h"
 #include "web/WebLimits.h"
@@ -56,6 +57,22 @@ std::string SanitizeStatusText(std::string text) {
   for (char &c : text)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
   return text;
+}
+
+int64_t AnnouncedContentLength(const TCGIEnvironment &env) {
+  std::string text = env.Lookup(kFieldVariables[rfContentLength]);
+  if (text.empty()) text = env.Lookup("CONTENT_LENGTH");
+  int64_t n;
+  return TryStrToInt64(text, n) ? n : -1;
+}
+
+std::string CGIStatusLine(const std::string &status) {
+  return "Status: " + SanitizeStatusText(status) + "\r\n";
+}
+
+std::string CGIPageHead(int code, const std::string &reason, int64_t length) {
+  return CGIStatusLine(std::to_string(code) + " " + reason) +
+         "Content-Type: text/html\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
 }
 
 TCGIRequest::TCGIRequest(const TCGIHost &host) : FHost(host) { InitMethodType(); }
@@ -145,7 +162,7 @@ bool TCGIRequest::WriteString(const std::string &s) {
 }
 
 bool TCGIRequest::WriteHeaders(int, const std::string &statusString, const std::string &headers) {
-  return WriteString("Status: " + SanitizeStatusText(statusString) + "\r\n" + headers);
+  return WriteString(CGIStatusLine(statusString) + headers);
 }
 
 } // namespace vv

@@ -11,6 +11,17 @@ namespace vv {
 // blank: such characters would end a status line early and let the rest
 // pass as headers of its own.
 std::string SanitizeStatusText(std::string text);
+// The first line of every CGI answer head: "Status: <status>\r\n", the
+// status text sanitised.
+std::string CGIStatusLine(const std::string &status);
+// The whole head of an HTML page the front end answers on its own (an
+// error, a refusal): status line, type and length, blank line.
+std::string CGIPageHead(int code, const std::string &reason, int64_t length);
+
+// The body length the request's variables announce, read exactly as a
+// TCGIRequest reads it (HTTP_CONTENT_LENGTH, else CONTENT_LENGTH); -1 when
+// it is not a number.
+int64_t AnnouncedContentLength(const TCGIEnvironment &env);
 
 class TCGIRequest : public TWebRequest {
   VV_CLASS(TCGIRequest)

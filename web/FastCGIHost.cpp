@@ -1,12 +1,9 @@
 #include "web/FastCGIHost.h"
 
-#include <dlfcn.h>
-#include <fcgiapp.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,9 +14,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
+#include <deque>
+#include <memory>
 
 #include "rtl/Format.h"
+#include "rtl/StrUtils.h"
+#include "web/CGIRequest.h"
+#include "web/FastCGIListener.h"
+#include "web/FastCGIRecords.h"
 #include "web/ServerLaunch.h"
 #include "web/WebLimits.h"
 
@@ -27,60 +29,9 @@ namespace vv {
 
 namespace {
 
-// ---- the FastCGI library, loaded at run time ----
-// A CGI process never loads it: only a process whose standard input is a
-// socket, or that was asked to listen, does. Only declarations come from
-// <fcgiapp.h>; the functions are reached through this table.
-constexpr const char *kFCGISoName = "libfcgi.so.0";
+using fastcgi::TParamsFault;
 
-struct TFCGIApi {
-  int (*IsCGI)();
-  int (*Init)();
-  int (*InitRequest)(FCGX_Request *request, int sock, int flags);
-  int (*Accept_r)(FCGX_Request *request);
-  void (*Finish_r)(FCGX_Request *request);
-  void (*Free)(FCGX_Request *request, int close);
-  int (*GetStr)(char *str, int n, FCGX_Stream *stream);
-  int (*PutStr)(const char *str, int n, FCGX_Stream *stream);
-  int (*GetError)(FCGX_Stream *stream);
-  int (*HasSeenEOF)(FCGX_Stream *stream);
-};
-
-TFCGIApi GFCGI;
-
-template <typename F> bool Bind(void *lib, const char *name, F &slot) {
-  slot = reinterpret_cast<F>(dlsym(lib, name));
-  return slot != nullptr;
-}
-
-bool LoadFCGI() {
-  void *lib = dlopen(kFCGISoName, RTLD_NOW | RTLD_LOCAL);
-  if (!lib) return false;
-  TFCGIApi api{};
-  bool ok = Bind(lib, "FCGX_IsCGI", api.IsCGI) && Bind(lib, "FCGX_Init", api.Init) &&
-            Bind(lib, "FCGX_InitRequest", api.InitRequest) &&
-            Bind(lib, "FCGX_Accept_r", api.Accept_r) && Bind(lib, "FCGX_Finish_r", api.Finish_r) &&
-            Bind(lib, "FCGX_Free", api.Free) && Bind(lib, "FCGX_GetStr", api.GetStr) &&
-            Bind(lib, "FCGX_PutStr", api.PutStr) && Bind(lib, "FCGX_GetError", api.GetError) &&
-            Bind(lib, "FCGX_HasSeenEOF", api.HasSeenEOF);
-  if (!ok) {
-    dlclose(lib);
-    return false;
-  }
-  GFCGI = api; // stays loaded for the life of the process
-  return true;
-}
-
-// The loaded library, or null with one line on standard error.
-const TFCGIApi *FCGI() {
-  static std::once_flag once;
-  static bool loaded = false;
-  std::call_once(once, [] {
-    loaded = LoadFCGI();
-    if (!loaded) std::fprintf(stderr, "VEVUDE: cannot load %s\n", kFCGISoName);
-  });
-  return loaded ? &GFCGI : nullptr;
-}
+// ---- stop signals ----
 
 volatile sig_atomic_t GStopRequested = 0;
 
@@ -89,9 +40,9 @@ void OnStopSignal(int) { GStopRequested = 1; }
 constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGUSR1};
 
 // A stop signal is held back while a request runs and taken only while the
-// worker waits for the next one, so a request in progress always finishes.
-// A client that went away makes a write fail instead of killing the worker.
-// Set up before the library's own, which would take SIGPIPE and SIGUSR1.
+// worker waits on its sockets, so that no call of a request (the upstream's
+// above all) is cut short by it. A client that went away makes a write
+// fail instead of killing the worker.
 class TSignalGuard {
 public:
   TSignalGuard() {
@@ -115,275 +66,557 @@ private:
   sigset_t FWaitMask;
 };
 
-// Waits until `fd` can be read (a new connection, or the next request on a
-// kept one), or `timeoutMs` has passed (-1: no limit). False when a stop
-// signal came or the wait itself failed.
-bool WaitForWork(int fd, int timeoutMs, const TSignalGuard &signals) {
-  pollfd p = {fd, POLLIN, 0};
-  timespec limit = {timeoutMs / 1000, long(timeoutMs % 1000) * 1000000L};
-  for (;;) {
-    if (GStopRequested) return false;
-    int n = ppoll(&p, 1, timeoutMs < 0 ? nullptr : &limit, signals.WaitMask());
-    if (n >= 0) return true;
-    if (errno != EINTR) {
-      std::fprintf(stderr, "VEVUDE: waiting for FastCGI requests failed (errno %d)\n", errno);
-      return false;
-    }
-  }
+int64_t NowMs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
-// Several workers may wait on one listening socket; only one of them gets
-// each connection, and the others must go back to waiting, not block in
-// accept where a stop signal could not reach them.
 void SetNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-TCGIHost RequestHost(TCGIEnvironment env, FCGX_Request &req) {
-  TCGIHost host;
-  host.Env = std::move(env);
-  FCGX_Stream *in = req.in, *out = req.out;
-  host.Read = [in](void *buffer, int64_t count) -> int64_t {
-    int want = int(std::min<int64_t>(count, INT_MAX));
-    int n = GFCGI.GetStr(static_cast<char *>(buffer), want, in);
-    return n == 0 && GFCGI.GetError(in) != 0 ? -1 : n;
-  };
-  host.Write = [out](const void *buffer, int64_t count) -> int64_t {
-    const char *p = static_cast<const char *>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-      int n = GFCGI.PutStr(p + done, int(std::min<int64_t>(count - done, INT_MAX)), out);
-      if (n <= 0) break;
-      done += n;
-    }
-    return done;
-  };
-  return host;
-}
-
-// A CGI process could not even be started with such variables; the web
-// server in front normally refuses them long before.
-void RefuseParams(FCGX_Request &req) {
-  std::string body = Format("<html><title>Bad Request 400</title>\r\n"
-                            "<h1>Bad Request 400</h1><hr>\r\n"
-                            "The request's variables may not exceed %d bytes.</html>\r\n",
-                            {kMaxParamsTotal});
-  std::string head = Format("Status: 400 Bad Request\r\nContent-Type: text/html\r\n"
-                            "Content-Length: %d\r\n\r\n",
-                            {int64_t(body.size())});
-  GFCGI.PutStr(head.data(), int(head.size()), req.out);
-  GFCGI.PutStr(body.data(), int(body.size()), req.out);
-}
-
-void ServeOne(TCGIApplication &app, FCGX_Request &req) {
-  TCGIEnvironment env;
-  if (!FastCGIEnvironment(req.envp, env)) return RefuseParams(req);
-  app.SetHost(RequestHost(std::move(env), req));
-  app.Run();
-  // Nothing of the request stays with the application.
-  app.SetHost(TCGIHost());
-}
-
-// Closing a connection, the library first waits for the web server to close
-// its end, so that data still arriving cannot become a TCP reset that takes
-// the answer with it. That wait costs a round trip through the web server
-// per request. A Unix socket has no resets, and once the request's input has
-// been read to its end (a little is read here: what normally remains is the
-// end-of-input record) the web server sends nothing more; then the
-// connection is closed at once ("detached" tells the library to skip the
-// wait). A large unread body keeps the wait.
-void SkipLingerWhenSafe(FCGX_Request &req) {
+bool IsUnixSocket(int fd) {
   sockaddr_storage addr;
   socklen_t len = sizeof addr;
-  if (req.ipcFd < 0 || !req.in ||
-      getsockname(req.ipcFd, reinterpret_cast<sockaddr *>(&addr), &len) != 0 ||
-      addr.ss_family != AF_UNIX)
-    return;
-  char sink[4096];
-  for (int64_t left = kMaxInputDrain; left > 0 && !GFCGI.HasSeenEOF(req.in);) {
-    int n = GFCGI.GetStr(sink, int(std::min<int64_t>(left, sizeof sink)), req.in);
-    if (n <= 0) break;
-    left -= n;
-  }
-  if (GFCGI.HasSeenEOF(req.in)) req.detached = 1;
+  return getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0 &&
+         addr.ss_family == AF_UNIX;
 }
 
-// ---- the listening socket of "--fastcgi ADDRESS" ----
-// Made here rather than by the library, which ends the process without a
-// word when it cannot listen.
+// ---- a connection from the web server ----
 
-// "host:port", ":port" or "[v6-address]:port" is TCP; anything else a path.
-bool SplitHostPort(const std::string &address, std::string &host, std::string &port) {
-  size_t colon = address.rfind(':');
-  if (colon == std::string::npos || colon + 1 == address.size() ||
-      address.find_first_not_of("0123456789", colon + 1) != std::string::npos)
-    return false;
-  host = address.substr(0, colon);
-  port = address.substr(colon + 1);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
+struct TConnection {
+  int Fd = -1;
+  bool Unix = false;
+  bool Kept = false;    // served a request, and the web server keeps it
+  bool Closing = false; // its sending side shut; its input read to the end
+  bool Queued = false;  // a whole request waits to be served
+  int64_t Deadline = 0; // abandoned when nothing happens before
+  int64_t LastUse = 0;
+  fastcgi::TConnectionReader Reader;
+
+  bool Idle() const { return !Closing && !Queued && !Reader.MidRequest(); }
+};
+
+// ---- the worker ----
+
+class TWorker {
+public:
+  TWorker(TCGIApplication &app, const TFastCGIOptions &options, const TSignalGuard &signals)
+      : FApp(app), FOptions(options), FSignals(signals),
+        FTimeoutMs(options.TimeoutMs > 0 ? options.TimeoutMs : kDefaultFastCGITimeoutMs) {}
+
+  int Run();
+
+  // Sends all of `size` bytes to `fd`, waiting while the peer's room is
+  // full: false when the peer is gone or took nothing for the time limit.
+  bool SendAll(int fd, const char *data, size_t size);
+  std::string &AnswerRoom() { return FAnswer; }
+
+private:
+  bool Start();
+  void TakeHandOver(std::vector<int> &kept);
+  void Wait();
+  void Accept();
+  bool GiveWay();
+  void Read(TConnection &c);
+  void Proceed(TConnection &c);
+  void Serve(TConnection &c);
+  void EndConnection(TConnection &c, bool inputEnded);
+  void Close(TConnection &c);
+  void Touch(TConnection &c, int64_t now);
+  void Expire(int64_t now);
+  void NoteStop(int64_t now);
+  void BeginStop();
+  bool Quiescent() const;
+  void Restart();
+  void Sweep();
+  TConnection &Add(int fd, bool kept);
+  bool WaitFor(int fd, short events, int64_t deadline);
+
+  TCGIApplication &FApp;
+  const TFastCGIOptions &FOptions;
+  const TSignalGuard &FSignals;
+  const int FTimeoutMs;
+  TListener FListener;
+  TPeerFilter FFilter;
+  std::vector<std::unique_ptr<TConnection>> FConns;
+  std::deque<TConnection *> FReady;
+  std::vector<pollfd> FPoll;
+  std::vector<TConnection *> FPolled;
+  std::unique_ptr<char[]> FReadRoom{new char[kFastCGIReadSize]};
+  std::string FAnswer;
+  int64_t FServed = 0;
+  int64_t FAcceptPausedUntil = 0;
+  int64_t FStopAt = 0; // when a stop's grace ends; 0 while no stop came
+  bool FStopBegun = false;
+  bool FRestartDue = false;
+  bool FFatal = false;
+};
+
+// The answer of one request: what the application writes goes out in
+// STDOUT records of up to kFastCGIRecordContent bytes, gathered in the
+// worker's answer room, the last one sent together with the stream's end
+// and the end of the request. Once the peer is gone the rest is dropped.
+class TAnswerWriter {
+public:
+  TAnswerWriter(TWorker &worker, int fd, uint16_t id)
+      : FWorker(worker), FRoom(worker.AnswerRoom()), FFd(fd), FId(id) {
+    FRoom.assign(fastcgi::kHeaderSize, '\0'); // the header, filled when sent
+  }
+
+  int64_t Write(const void *data, int64_t count) {
+    const char *p = static_cast<const char *>(data);
+    for (int64_t left = count; left > 0 && !FFailed;) {
+      size_t room = fastcgi::kHeaderSize + kFastCGIRecordContent - FRoom.size();
+      size_t n = size_t(std::min<int64_t>(left, int64_t(room)));
+      FRoom.append(p, n);
+      p += n;
+      left -= int64_t(n);
+      if (n == room) Flush(false);
+    }
+    return FFailed ? 0 : count;
+  }
+
+  bool Finish() {
+    Flush(true);
+    return !FFailed;
+  }
+
+private:
+  void Flush(bool last) {
+    size_t content = FRoom.size() - fastcgi::kHeaderSize;
+    std::string header;
+    if (content > 0) {
+      uint8_t padding = uint8_t(-content & 7);
+      fastcgi::AppendHeader(header, fastcgi::TType::Stdout, FId, content, padding);
+      FRoom.replace(0, fastcgi::kHeaderSize, header);
+      FRoom.append(padding, '\0');
+    } else {
+      FRoom.clear();
+    }
+    if (last) {
+      fastcgi::AppendStream(FRoom, fastcgi::TType::Stdout, FId, {});
+      fastcgi::AppendEndRequest(FRoom, FId, 0, fastcgi::TProtocolStatus::RequestComplete);
+    }
+    if (!FFailed && !FRoom.empty() && !FWorker.SendAll(FFd, FRoom.data(), FRoom.size()))
+      FFailed = true;
+    FRoom.assign(fastcgi::kHeaderSize, '\0');
+  }
+
+  TWorker &FWorker;
+  std::string &FRoom;
+  int FFd;
+  uint16_t FId;
+  bool FFailed = false;
+};
+
+// Variables a CGI process could not even be started with; the web server
+// in front normally refuses them long before.
+void RefuseParams(TAnswerWriter &answer, TParamsFault fault) {
+  std::string why =
+      fault == TParamsFault::TooLarge
+          ? Format("The request's variables may not exceed %d bytes.", {kMaxParamsTotal})
+          : std::string("The request's variables are malformed.");
+  std::string body = "<html><title>Bad Request 400</title>\r\n"
+                     "<h1>Bad Request 400</h1><hr>\r\n" +
+                     why + "</html>\r\n";
+  std::string head = CGIPageHead(400, "Bad Request", int64_t(body.size()));
+  answer.Write(head.data(), int64_t(head.size()));
+  answer.Write(body.data(), int64_t(body.size()));
+}
+
+bool TWorker::WaitFor(int fd, short events, int64_t deadline) {
+  pollfd p = {fd, events, 0};
+  for (;;) {
+    int64_t now = NowMs();
+    if (GStopRequested) {
+      NoteStop(now);
+      deadline = std::min(deadline, FStopAt);
+    }
+    if (now >= deadline) return false;
+    int64_t left = deadline - now;
+    timespec limit = {time_t(left / 1000), long(left % 1000) * 1000000L};
+    int n = ppoll(&p, 1, &limit, FSignals.WaitMask());
+    if (n > 0) return true;
+    if (n < 0 && errno != EINTR) return false;
+  }
+}
+
+bool TWorker::SendAll(int fd, const char *data, size_t size) {
+  int64_t deadline = 0;
+  while (size > 0) {
+    ssize_t n = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      data += n;
+      size -= size_t(n);
+      deadline = 0; // progress: the time limit starts again
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+    if (deadline == 0) deadline = NowMs() + FTimeoutMs;
+    if (!WaitFor(fd, POLLOUT, deadline)) return false;
+  }
   return true;
 }
 
-int ListenTCP(const std::string &host, const std::string &port) {
-  addrinfo hints = {};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE;
-  addrinfo *list = nullptr;
-  if (getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &list) != 0) {
-    errno = EADDRNOTAVAIL;
-    return -1;
+// ---- start: the listener, and what a former image handed over ----
+
+bool HandedSocket(int fd, bool listening) {
+  struct stat st;
+  int on = 0;
+  socklen_t len = sizeof on;
+  return fd >= 0 && fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode) &&
+         getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &on, &len) == 0 && (on != 0) == listening;
+}
+
+void TWorker::TakeHandOver(std::vector<int> &kept) {
+  const char *list = std::getenv(kHandOverVariable);
+  if (!list) return;
+  std::vector<std::string> items = SplitList(list, ",");
+  unsetenv(kHandOverVariable);
+  for (size_t i = 0; i < items.size(); ++i) {
+    int32_t fd;
+    if (!TryStrToInt(items[i], fd) || !HandedSocket(fd, i == 0)) continue;
+    if (i == 0)
+      AdoptListener(fd, FOptions.Address, FListener);
+    else
+      kept.push_back(fd);
   }
-  int fd = -1;
-  for (addrinfo *a = list; a && fd < 0; a = a->ai_next) {
-    fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-    if (fd < 0) continue;
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, kFastCGIBacklog) != 0) {
-      int saved = errno;
-      close(fd);
-      fd = -1;
-      errno = saved;
+}
+
+bool TWorker::Start() {
+  std::vector<int> kept;
+  TakeHandOver(kept);
+  if (FListener.Fd < 0) {
+    if (FOptions.Address.empty())
+      AdoptListener(0, "", FListener); // the process manager's socket
+    else if (!OpenListener(FOptions.Address, FListener))
+      return false;
+  }
+  SetNonBlocking(FListener.Fd);
+  FFilter = TPeerFilter::FromEnvironment();
+  for (int fd : kept) {
+    SetNonBlocking(fd);
+    Add(fd, true);
+  }
+  return true;
+}
+
+TConnection &TWorker::Add(int fd, bool kept) {
+  auto c = std::make_unique<TConnection>();
+  c->Fd = fd;
+  c->Unix = IsUnixSocket(fd);
+  c->Kept = kept;
+  TConnection &ref = *c;
+  FConns.push_back(std::move(c));
+  Touch(ref, NowMs());
+  return ref;
+}
+
+// ---- deadlines ----
+
+void TWorker::Touch(TConnection &c, int64_t now) {
+  c.LastUse = now;
+  if (c.Closing)
+    c.Deadline = now + kFastCGILingerMs;
+  else if (c.Kept && !c.Reader.MidRequest())
+    c.Deadline = now + kFastCGIKeptIdleMs;
+  else
+    c.Deadline = now + FTimeoutMs; // a new connection, or a request on its way
+  if (FStopAt) c.Deadline = std::min(c.Deadline, FStopAt);
+}
+
+void TWorker::Expire(int64_t now) {
+  for (auto &c : FConns)
+    if (c->Fd >= 0 && !c->Queued && c->Deadline <= now) Close(*c);
+}
+
+// ---- connections ----
+
+void TWorker::Close(TConnection &c) {
+  if (c.Fd < 0) return;
+  close(c.Fd);
+  c.Fd = -1;
+  if (c.Queued) std::erase(FReady, &c);
+  c.Queued = false;
+}
+
+void TWorker::Sweep() {
+  std::erase_if(FConns, [](const std::unique_ptr<TConnection> &c) { return c->Fd < 0; });
+}
+
+// A connection not kept: a Unix socket has no resets, and a TCP connection
+// whose input was read to its end has nothing a reset could take along;
+// any other is shut for sending and read to its end first, so that what
+// the web server still sends cannot reset the answer away.
+void TWorker::EndConnection(TConnection &c, bool inputEnded) {
+  char probe;
+  if (c.Unix || (inputEnded && !c.Reader.MidRequest() &&
+                 recv(c.Fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) <= 0 && errno == EAGAIN))
+    return Close(c);
+  shutdown(c.Fd, SHUT_WR);
+  c.Closing = true;
+  Touch(c, NowMs());
+}
+
+void TWorker::Read(TConnection &c) {
+  ssize_t n = read(c.Fd, FReadRoom.get(), kFastCGIReadSize);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  if (n <= 0) return Close(c); // gone; a request it had begun goes with it
+  if (c.Closing) return;       // read only to its end
+  c.Reader.Take(std::string_view(FReadRoom.get(), size_t(n)));
+  Proceed(c);
+}
+
+// What the connection's input led to: its replies sent, its request
+// queued, or its end.
+void TWorker::Proceed(TConnection &c) {
+  if (c.Reader.Broken()) return Close(c);
+  std::string &replies = c.Reader.Replies();
+  if (!replies.empty()) {
+    bool sent = SendAll(c.Fd, replies.data(), replies.size());
+    replies.clear();
+    if (!sent) return Close(c);
+  }
+  if (c.Reader.CloseAfterReplies() && !c.Reader.MidRequest()) return EndConnection(c, true);
+  if (c.Reader.Ready() && !c.Queued) {
+    c.Queued = true;
+    FReady.push_back(&c);
+  }
+  Touch(c, NowMs());
+}
+
+// With every slot taken, the kept connection idle the longest gives way.
+bool TWorker::GiveWay() {
+  TConnection *oldest = nullptr;
+  for (auto &c : FConns)
+    if (c->Fd >= 0 && c->Kept && c->Idle() && (!oldest || c->LastUse < oldest->LastUse))
+      oldest = c.get();
+  if (!oldest) return false;
+  Close(*oldest);
+  return true;
+}
+
+void TWorker::Accept() {
+  for (;;) {
+    size_t open = size_t(
+        std::count_if(FConns.begin(), FConns.end(), [](const auto &c) { return c->Fd >= 0; }));
+    if (open >= kMaxFastCGIConnections && !GiveWay()) return;
+    sockaddr_storage peer;
+    socklen_t len = sizeof peer;
+    int fd = accept4(FListener.Fd, reinterpret_cast<sockaddr *>(&peer), &len,
+                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      // Taken by another worker on the same socket, or none left. Any
+      // other failure (out of descriptors, say) waits a little first.
+      if (errno != EAGAIN && errno != EWOULDBLOCK)
+        FAcceptPausedUntil = NowMs() + kAcceptRetryDelayMs;
+      return;
     }
+    if (!FFilter.Allows(reinterpret_cast<sockaddr *>(&peer), len)) {
+      close(fd);
+      continue;
+    }
+    TConnection &c = Add(fd, false);
+    // The web server writes its request right after connecting: it is
+    // often there already, which spares a wait.
+    Read(c);
   }
-  freeaddrinfo(list);
-  return fd;
 }
 
-// A socket file left by a worker that died is replaced; one that a live
-// worker listens on is not.
-int ListenUnix(const std::string &path) {
-  sockaddr_un sa = {};
-  sa.sun_family = AF_UNIX;
-  if (path.size() >= sizeof sa.sun_path) {
-    errno = ENAMETOOLONG;
-    return -1;
+void TWorker::Wait() {
+  int64_t now = NowMs();
+  bool accepting = FListener.Fd >= 0 && !FStopBegun && !FRestartDue && FAcceptPausedUntil <= now;
+  FPoll.clear();
+  FPolled.clear();
+  if (accepting) FPoll.push_back({FListener.Fd, POLLIN, 0});
+  int64_t next = INT64_MAX;
+  if (FAcceptPausedUntil > now) next = FAcceptPausedUntil;
+  for (auto &c : FConns) {
+    if (c->Fd < 0) continue;
+    next = std::min(next, c->Deadline);
+    // Before a fresh start, a connection between requests is left alone:
+    // its next request waits in the socket for the new image.
+    if (FRestartDue && c->Idle()) continue;
+    FPoll.push_back({c->Fd, POLLIN, 0});
+    FPolled.push_back(c.get());
   }
-  std::copy(path.begin(), path.end(), sa.sun_path);
-  auto *addr = reinterpret_cast<sockaddr *>(&sa);
-  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  if (fd < 0) return -1;
-  int rc = bind(fd, addr, sizeof sa);
-  if (rc != 0 && errno == EADDRINUSE) {
-    int probe = socket(AF_UNIX, SOCK_STREAM, 0);
-    bool stale = probe >= 0 && connect(probe, addr, sizeof sa) != 0 && errno == ECONNREFUSED;
-    if (probe >= 0) close(probe);
-    if (stale && unlink(path.c_str()) == 0) rc = bind(fd, addr, sizeof sa);
-    if (!stale) errno = EADDRINUSE;
+  timespec limit{};
+  if (next != INT64_MAX) {
+    int64_t left = std::max<int64_t>(0, next - now);
+    limit = {time_t(left / 1000), long(left % 1000) * 1000000L};
   }
-  if (rc != 0 || listen(fd, kFastCGIBacklog) != 0) {
-    int saved = errno;
-    close(fd);
-    errno = saved;
-    return -1;
+  int n =
+      ppoll(FPoll.data(), FPoll.size(), next == INT64_MAX ? nullptr : &limit, FSignals.WaitMask());
+  if (n < 0) {
+    if (errno != EINTR) {
+      std::fprintf(stderr, "VEVUDE: waiting for FastCGI requests failed (errno %d)\n", errno);
+      FFatal = true;
+    }
+    return;
   }
-  return fd;
+  size_t first = accepting ? 1 : 0;
+  if (accepting && FPoll[0].revents) Accept();
+  for (size_t i = first; i < FPoll.size(); ++i) {
+    TConnection *c = FPolled[i - first];
+    if (FPoll[i].revents && c->Fd >= 0) Read(*c);
+  }
+  Expire(NowMs());
 }
 
-int OpenListener(const std::string &address) {
-  if (address.empty()) return 0; // the process manager's socket
-  std::string host, port;
-  int fd = SplitHostPort(address, host, port) ? ListenTCP(host, port) : ListenUnix(address);
-  if (fd < 0)
-    std::fprintf(stderr, "VEVUDE: cannot listen on %s: %s\n", address.c_str(),
-                 std::strerror(errno));
-  return fd;
+// ---- serving ----
+
+void TWorker::Serve(TConnection &c) {
+  c.Queued = false;
+  fastcgi::TRequest request = c.Reader.TakeRequest();
+  TAnswerWriter answer(*this, c.Fd, request.Id);
+  if (request.Fault != TParamsFault::None) {
+    RefuseParams(answer, request.Fault);
+  } else {
+    TCGIHost host;
+    host.Env = std::move(request.Env);
+    const std::string &body = request.Body;
+    size_t at = 0;
+    host.Read = [&body, &at](void *buffer, int64_t count) -> int64_t {
+      size_t n = size_t(std::min<int64_t>(count, int64_t(body.size() - at)));
+      std::memcpy(buffer, body.data() + at, n);
+      at += n;
+      return int64_t(n);
+    };
+    host.Write = [&answer](const void *data, int64_t count) { return answer.Write(data, count); };
+    FApp.SetHost(std::move(host));
+    FApp.Run();
+    // Nothing of the request stays with the application.
+    FApp.SetHost(TCGIHost());
+  }
+  bool sent = answer.Finish();
+  if (FOptions.MaxRequests > 0 && ++FServed >= FOptions.MaxRequests) FRestartDue = true;
+  if (GStopRequested) NoteStop(NowMs());
+  if (!sent) return Close(c);
+  if (!request.KeepConnection || FStopAt) return EndConnection(c, request.InputEnded);
+  c.Kept = true;
+  Proceed(c);
 }
 
-// A Unix socket made by "--fastcgi PATH" goes with the worker.
-void CloseListener(const std::string &address, int fd) {
-  if (address.empty()) return;
-  close(fd);
-  std::string host, port;
-  if (!SplitHostPort(address, host, port)) unlink(address.c_str());
+// ---- stopping and starting afresh ----
+
+void TWorker::NoteStop(int64_t now) {
+  if (!FStopAt) FStopAt = now + kFastCGIStopGraceMs;
+}
+
+// What is queued for this worker is still served: the connections waiting
+// in the listening socket are taken, a request already arriving on a kept
+// connection is read; connections with nothing on them are closed.
+void TWorker::BeginStop() {
+  int64_t now = NowMs();
+  NoteStop(now);
+  FStopBegun = true;
+  if (FListener.Fd >= 0) {
+    Accept();
+    CloseListener(FListener);
+  }
+  for (auto &c : FConns) {
+    if (c->Fd < 0) continue;
+    if (c->Idle()) {
+      pollfd p = {c->Fd, POLLIN, 0};
+      if (poll(&p, 1, 0) == 1) Read(*c);
+      if (c->Fd >= 0 && c->Idle()) Close(*c);
+    }
+    if (c->Fd >= 0) c->Deadline = std::min(c->Deadline, FStopAt);
+  }
+}
+
+bool TWorker::Quiescent() const {
+  return std::all_of(FConns.begin(), FConns.end(),
+                     [](const auto &c) { return c->Fd < 0 || c->Idle(); });
+}
+
+// The worker replaces its own image by a fresh one of the same program:
+// nothing it accumulated survives, while the listening socket and the
+// connections the web server keeps stay open, with whatever is queued on
+// them, for the new image to serve.
+void TWorker::Restart() {
+  if (FOptions.BeforeRestart) FOptions.BeforeRestart();
+  std::string fds = std::to_string(FListener.Fd);
+  for (auto &c : FConns)
+    if (c->Fd >= 0) fds += "," + std::to_string(c->Fd);
+  std::vector<char *> argv;
+  for (const std::string &a : FOptions.Arguments) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+  fcntl(FListener.Fd, F_SETFD, 0);
+  for (auto &c : FConns)
+    if (c->Fd >= 0) fcntl(c->Fd, F_SETFD, 0);
+  if (argv.size() > 1 && setenv(kHandOverVariable, fds.c_str(), 1) == 0)
+    execv("/proc/self/exe", argv.data());
+  int error = errno;
+  unsetenv(kHandOverVariable);
+  std::fprintf(stderr,
+               "VEVUDE: cannot start afresh (errno %d); the worker ends for its manager to start "
+               "a new one\n",
+               error);
+}
+
+int TWorker::Run() {
+  if (!Start()) return 1;
+  for (;;) {
+    if (GStopRequested && !FStopBegun) BeginStop();
+    while (!FReady.empty()) {
+      TConnection *c = FReady.front();
+      FReady.pop_front();
+      Serve(*c);
+      if (GStopRequested && !FStopBegun) BeginStop();
+    }
+    Sweep();
+    if (FFatal || (FStopBegun && FConns.empty())) break;
+    if (FRestartDue && !FStopBegun && Quiescent()) {
+      Restart();
+      break; // only when the new image could not be started
+    }
+    Wait();
+  }
+  for (auto &c : FConns) Close(*c);
+  FConns.clear();
+  CloseListener(FListener);
+  return 0;
 }
 
 } // namespace
 
-bool StartedByFastCGIManager() {
-  // Only a listening socket can come from a process manager: a CGI
-  // program's input is a pipe, a file or a connected socket. The library
-  // has the last word, but its check installs its own SIGPIPE and SIGUSR1
-  // handlers, which are put back for a CGI program.
-  if (!IsFastCGIListenSocket(0)) return false;
-  struct sigaction pipe, usr1;
-  sigaction(SIGPIPE, nullptr, &pipe);
-  sigaction(SIGUSR1, nullptr, &usr1);
-  // Without the library a connected socket is still served as CGI.
-  const TFCGIApi *fcgi = FCGI();
-  bool fastcgi = fcgi && !fcgi->IsCGI();
-  if (!fastcgi) {
-    sigaction(SIGPIPE, &pipe, nullptr);
-    sigaction(SIGUSR1, &usr1, nullptr);
-  }
-  return fastcgi;
-}
+bool StartedByFastCGIManager() { return IsFastCGIListenSocket(0); }
 
 int64_t MaxRequestsFromEnvironment() {
   const char *text = std::getenv(kMaxRequestsVariable);
   if (!text || !*text) return 0;
-  char *end = nullptr;
-  errno = 0;
-  long long n = std::strtoll(text, &end, 10);
-  if (errno != 0 || *end != '\0' || n < 0 || text[0] == '-' || text[0] == '+') {
+  int64_t n;
+  if (!TryStrToInt64(text, n) || n < 0 || text[0] == '-' || text[0] == '+') {
     std::fprintf(stderr, "VEVUDE: %s is not a number of requests; no limit applies\n",
                  kMaxRequestsVariable);
     return 0;
   }
-  return int64_t(n);
+  return n;
 }
 
-bool FastCGIEnvironment(const char *const *params, TCGIEnvironment &env) {
-  static constexpr std::string_view kRole = "FCGI_ROLE=";
-  std::vector<std::string> vars;
-  int64_t total = 0;
-  for (const char *const *p = params; p && *p; ++p) {
-    std::string_view entry(*p);
-    if (entry.starts_with(kRole)) continue;
-    total += int64_t(entry.size()) + 1;
-    if (int64_t(entry.size()) > kMaxParamLength || total > kMaxParamsTotal) {
-      env = TCGIEnvironment();
-      return false;
-    }
-    vars.emplace_back(entry);
+int TimeoutFromEnvironment() {
+  const char *text = std::getenv(kTimeoutVariable);
+  if (!text || !*text) return kDefaultFastCGITimeoutMs;
+  int64_t n;
+  if (!TryStrToInt64(text, n) || n < 1 || n > kMaxFastCGITimeoutSeconds || text[0] == '+') {
+    std::fprintf(stderr, "VEVUDE: %s is not a number of seconds from 1 to %d; %d applies\n",
+                 kTimeoutVariable, kMaxFastCGITimeoutSeconds, kDefaultFastCGITimeoutMs / 1000);
+    return kDefaultFastCGITimeoutMs;
   }
-  env = TCGIEnvironment(std::move(vars));
-  return true;
+  return int(n * 1000);
 }
 
 int RunFastCGI(TCGIApplication &app, const TFastCGIOptions &options) {
   TSignalGuard signals;
-  const TFCGIApi *fcgi = FCGI();
-  if (!fcgi || fcgi->Init() != 0) return 1;
-  int listener = OpenListener(options.Address);
-  if (listener < 0) return 1;
-  SetNonBlocking(listener);
-  FCGX_Request req;
-  fcgi->InitRequest(&req, listener, 0);
-  int64_t served = 0;
-  while (options.MaxRequests <= 0 || served < options.MaxRequests) {
-    // A connection the web server keeps open carries its next request.
-    if (!WaitForWork(req.ipcFd >= 0 ? req.ipcFd : listener, -1, signals)) break;
-    int rc = fcgi->Accept_r(&req);
-    if (rc < 0) {
-      // Taken by another worker, or broken before a request: wait again.
-      // Any other failure (out of descriptors, say) waits a little first.
-      if (rc != -EAGAIN && rc != -EWOULDBLOCK && rc != -EINTR &&
-          !WaitForWork(-1, kAcceptRetryDelayMs, signals))
-        break;
-      continue;
-    }
-    ServeOne(app, req);
-    SkipLingerWhenSafe(req);
-    fcgi->Finish_r(&req);
-    ++served;
-  }
-  fcgi->Free(&req, 1);
-  CloseListener(options.Address, listener);
-  return 0;
+  TWorker worker(app, options, signals);
+  return worker.Run();
 }
 
 } // namespace vv

@@ -15,23 +15,6 @@ TClass TWebRequest::StaticClassInfo() {
 
 TWebRequest::~TWebRequest() = default;
 
-static bool TryStrToInt64(std::string_view s, int64_t &out) {
-  size_t i = 0;
-  bool neg = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
-  if (i >= s.size()) return false;
-  uint64_t v = 0;
-  const uint64_t limit = neg ? 9223372036854775808ull : 9223372036854775807ull;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    uint64_t d = uint64_t(s[i] - '0');
-    if (v > (limit - d) / 10) return false;
-    v = v * 10 + d;
-  }
-  out = neg ? int64_t(0 - v) : int64_t(v);
-  return true;
-}
-
 int64_t TWebRequest::GetIntegerField(int index) {
   std::string s = GetStringField(index);
   int64_t v;

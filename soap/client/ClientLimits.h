@@ -67,5 +67,9 @@ constexpr long kMaxIdleSeconds = 60;
 // Seconds a connection is used at all; then a fresh one, which sees a
 // renewed certificate and a new address of the name.
 constexpr long kMaxConnectionLifetime = 300;
+// Bytes of a certificate file read on every call to tell its content from
+// the next version of it: far above a bundle of every public authority
+// (about 200 KiB). A larger file still works, without kept connections.
+constexpr size_t kMaxTrustFileKeyed = 4 << 20;
 
 } // namespace vv

@@ -6,7 +6,14 @@
 // holding idle connections, the TLS sessions learnt on them and resolved
 // names; it is filed under a digest of everything that decides what a
 // connection may be used for: the address, the proxy, the credentials,
-// the TLS settings, the certificate decision and the caller's scope. An
+// the TLS settings with what the certificate files hold (not only their
+// names), the certificate decision and the caller's scope.
+//
+// A kept connection is idle between exchanges: anything arriving on it
+// then (a second answer, the rest of a short one) would be read as the
+// next exchange's answer. So a group whose connection was left with
+// unread input after its exchange, or received any while idle, is thrown
+// away whole, sessions included, before it serves again. An
 // exchange only ever sees the group of its own profile, so a connection is
 // reused only by a request that would have made the very same connection,
 // whatever libcurl itself would consider a match. Requests, credentials,
@@ -38,6 +45,8 @@ struct TCurlConnectionProfile {
   std::string Scope; // the caller's own distinction, e.g. its certificate policy
 };
 
+struct TKeptSockets;
+
 // Turns keeping on or off for the process (the entry turns it on for a
 // FastCGI worker). Off, every request closes its own connections.
 void SetKeepConnections(bool on);
@@ -59,10 +68,19 @@ public:
   TCurlConnectionLease &operator=(const TCurlConnectionLease &) = delete;
 
   bool Attached() const { return FShare != nullptr; }
+  // To be called once the exchange's connection is ready, before its
+  // request goes out (the pass's own call from libcurl): the one moment
+  // that connection's TLS state can be learnt.
+  void NoteConnection(int localPort);
 
 private:
+  bool LeftInput() const;
+
   CURL *FHandle;
   CURLSH *FShare = nullptr;
+  struct TKeptSockets *FSockets = nullptr;
+  int FLocalPort = -1;  // the exchange's connection
+  void *FTLS = nullptr; // and its TLS state, if any
 };
 
 } // namespace vv

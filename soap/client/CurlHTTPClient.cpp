@@ -135,17 +135,21 @@ THTTPClient::TExecutionResult TCurlHTTPClient::DoExecuteRequest(THTTPRequest &re
   CURLcode code = CURLE_ABORTED_BY_CALLBACK;
   if (!r.IsCancelled()) {
     TCurrentPass current(pass);
-    code = Perform(r);
+    code = Perform(r, pass);
   }
   return FinishPass(r, response, code, pass);
 }
 
-CURLcode TCurlHTTPClient::Perform(TCurlHTTPRequest &request) {
+CURLcode TCurlHTTPClient::Perform(TCurlHTTPRequest &request, TCurlPass &pass) {
   TCurlConnectionProfile profile;
   std::optional<TCurlConnectionLease> lease;
-  if (KeepConnections() && ConnectionProfile(request, profile))
+  if (KeepConnections() && ConnectionProfile(request, profile)) {
     lease.emplace(request.FCurl, profile);
-  return CurlApi().easy_perform(request.FCurl);
+    if (lease->Attached()) pass.Lease = &*lease;
+  }
+  CURLcode code = CurlApi().easy_perform(request.FCurl);
+  pass.Lease = nullptr;
+  return code;
 }
 
 bool TCurlHTTPClient::ConnectionProfile(const TCurlHTTPRequest &request,

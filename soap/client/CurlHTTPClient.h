@@ -56,7 +56,7 @@ private:
   void PrepareDecompression(TCurlHTTPRequest &request);
   // The exchange of a pass, over a kept connection of the same profile
   // when there is one (see CurlConnectionPool.h).
-  CURLcode Perform(TCurlHTTPRequest &request);
+  CURLcode Perform(TCurlHTTPRequest &request, TCurlPass &pass);
   // What the connection of the next pass carries; false when it must not
   // be kept for another request at all.
   bool ConnectionProfile(const TCurlHTTPRequest &request, TCurlConnectionProfile &profile) const;

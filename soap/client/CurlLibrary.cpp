@@ -52,6 +52,7 @@ bool Load() {
   if (void *ssl = dlopen(SslSoName, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD)) {
     Bind(ssl, "SSL_CTX_set_client_cert_cb", api.ssl_ctx_set_client_cert_cb);
     Bind(ssl, "SSL_get_version", api.ssl_get_version);
+    Bind(ssl, "SSL_has_pending", api.ssl_has_pending);
   }
   // Both or neither.
   void *crypto = dlopen(CryptoSoName, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);

@@ -27,6 +27,9 @@ struct TCurlApi {
   // lets the binding learn that a server asked for a client certificate.
   void (*ssl_ctx_set_client_cert_cb)(void *ctx, int (*cb)(void *ssl, void **x509, void **pkey));
   const char *(*ssl_get_version)(const void *ssl);
+  // Whether a TLS connection holds bytes read from its socket and not yet
+  // taken: a kept connection with any is never used again.
+  int (*ssl_has_pending)(const void *ssl);
   // From the TLS library's crypto half, when it is OpenSSL 3 (else null):
   // digests of what kept connections are filed under. An algorithm is
   // fetched once; a digest by name would look it up on every call.

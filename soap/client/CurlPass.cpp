@@ -1,5 +1,7 @@
 #include "soap/client/CurlPass.h"
 
+#include "soap/client/CurlConnectionPool.h"
+
 #include <algorithm>
 
 #include "rtl/Stream.h"
@@ -147,7 +149,7 @@ int OnProgress(void *user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t 
 }
 
 // Called once connected, before the request goes out.
-int OnConnected(void *user, char *, char *, int, int) {
+int OnConnected(void *user, char *, char *, int, int localPort) {
   TCurlPass &p = *static_cast<TCurlPass *>(user);
   if (p.OneRequest && p.Answered) {
     p.SecondRequestRefused = true;
@@ -155,6 +157,7 @@ int OnConnected(void *user, char *, char *, int, int) {
   }
   p.RequestGone = true;
   p.Connected = true;
+  if (p.Lease) p.Lease->NoteConnection(localPort);
   p.LastActivity = TClock::now();
   if (p.Total == 0) p.Receiving = true;
   return p.Client.CheckServerCertificate(p.Request, p.Https, p.CertRefused, p.Error)

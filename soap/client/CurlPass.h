@@ -18,6 +18,8 @@ namespace vv {
 class TCurlHTTPClient;
 class TCurlHTTPRequest;
 
+class TCurlConnectionLease;
+
 struct TCurlPass {
   using TClock = std::chrono::steady_clock;
 
@@ -45,6 +47,8 @@ struct TCurlPass {
   std::string StatusText;
   THTTPProtocolVersion Version = THTTPProtocolVersion::UNKNOWN_HTTP;
 
+  // The kept-connection group the exchange uses, if any.
+  TCurlConnectionLease *Lease = nullptr;
   bool Connected = false, Receiving = false;
   bool Stalled = false;
   // One answered request per pass: libcurl may decide to answer a

@@ -2,7 +2,7 @@
 # lighttpd's mod_fastcgi and nginx (the deploy/ files), and driven directly
 # by a small FastCGI client, against the spyne upstream (also with kept
 # connections) and tinyproxy.
-foreach(group Slice Isolation Reuse Lifecycle ScaleOut)
+foreach(group Slice Isolation Reuse Lifecycle Peers KeepAlive Restarts ScaleOut)
   add_test(NAME e2e_fastcgi_${group}
     COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/fastcgi_e2e.py
             --vevude $<TARGET_FILE:VEVUDE> ${group})

@@ -15,12 +15,12 @@ TIMEOUT = 60  # seconds for one exchange
 
 
 def record(rtype, content=b"", request_id=REQUEST_ID):
-    out = b""
+    out = []
     for start in range(0, max(len(content), 1), 65535):
         chunk = content[start:start + 65535]
         pad = -len(chunk) % 8
-        out += struct.pack(">BBHHBB", 1, rtype, request_id, len(chunk), pad, 0) + chunk + b"\0" * pad
-    return out
+        out += [struct.pack(">BBHHBB", 1, rtype, request_id, len(chunk), pad, 0), chunk, b"\0" * pad]
+    return b"".join(out)
 
 
 def length(n):
@@ -28,12 +28,12 @@ def length(n):
 
 
 def pairs(params):
-    out = b""
+    out = []
     for name, value in params.items():
         name = name.encode() if isinstance(name, str) else name
         value = value.encode() if isinstance(value, str) else value
-        out += length(len(name)) + length(len(value)) + name + value
-    return out
+        out += [length(len(name)), length(len(value)), name, value]
+    return b"".join(out)
 
 
 def request_bytes(params, body=b"", keep=False, close_stdin=True):

@@ -14,6 +14,14 @@
              reused only under the same address, proxy, credentials and TLS
              settings; an upstream closing a kept connection costs nothing.
   Lifecycle  SIGTERM, VEVUDE_MAX_REQUESTS, a thousand requests without a leak.
+  Peers      web-server peers that misbehave, straight over FastCGI: lengths
+             announced beyond reason, connections kept idle, peers that
+             stall, a flood of variables; addresses that may connect; what
+             "--fastcgi PATH" may replace.
+  KeepAlive  nginx keeping its connections to one worker
+             (fastcgi_keep_conn): every client is served.
+  Restarts   each FastCGI example of deploy/ with its workers starting
+             afresh every 25 requests under load: no request is lost.
   ScaleOut   nginx (deploy/nginx/vevude-fastcgi*.conf) over two spawn-fcgi
              workers; one is killed under load and the other carries on.
 
@@ -27,6 +35,7 @@ import re
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -538,6 +547,59 @@ class Reuse(WorkerCase):
         self.assertEqual([l for l in w.error_lines() if "VEVUDE relay" in l], cgi_line)
         self.assertEqual(len(cgi_line), 1)
 
+    def test_nothing_an_upstream_sends_between_calls_is_read_as_an_answer(self):
+        # Each call asks for an airport of its own, which the answer names.
+        # After its answer the upstream sends more on the connection it
+        # keeps: a second whole answer (for INTRUDER) later or at once, or
+        # the rest of a body longer than it announced.
+        for server in ("up", "tls"):
+            for how, pause in (("extra", 0.4), ("extra-now", 0), ("short", 0.15)):
+                with self.subTest(server=server, how=how):
+                    w = Worker(self.work)
+                    try:
+                        if server == "up":
+                            w.set_config(self.direct("?conn=" + how))
+                        else:
+                            w.set_config(self.tls("?conn=" + how, cafile=self.ca))
+                        for i in range(5):
+                            airport = "t%d" % i
+                            self.assertEqual(records_of(w.soap(airport)), relay.expected(airport))
+                            time.sleep(pause)  # what the upstream sends unasked arrives
+                        self.assertNoComplaints(w)
+                    finally:
+                        self.assertEqual(w.stop(), 0)
+
+    def test_a_certificate_file_is_trusted_for_what_it_holds(self):
+        other, _ = relay.make_certificate(tempfile.mkdtemp(dir=self.work))
+        trust = os.path.join(self.work, "trust.pem")
+        tls = self.servers["tls"]
+        w = self.start_worker(config=self.tls(cafile=trust))
+        cases = [
+            # (step, what the file holds, the call succeeds)
+            ("the upstream's CA", self.ca, True),
+            ("replaced in place by a CA that did not sign the upstream", other, False),
+            ("replaced by the upstream's CA again", self.ca, True),
+            ("replaced by the other CA again", other, False),
+        ]
+        for step, content, trusted in cases:
+            with self.subTest(step):
+                shutil.copy(content, trust + ".new")
+                os.replace(trust + ".new", trust)
+                before = len(tls.requests())
+                got = records_of(w.soap("N3"))
+                sent = tls.requests()[before:]
+                if trusted:
+                    self.assertEqual(got, relay.expected("N3"))
+                    self.assertEqual(len(sent), 1)
+                else:
+                    # Refused before anything (the password above all) was sent.
+                    self.assertEqual(got, [])
+                    self.assertEqual(sent, [])
+        refusals = [l for l in w.error_lines() if "VEVUDE relay" in l]
+        self.assertEqual(len(refusals), 2, refusals)
+        for line in refusals:
+            self.assertNotIn(relay.PASSWORD, line)
+
     def test_kept_connections_stay_bounded(self):
         up = self.servers["up"]
         w = self.start_worker()
@@ -666,6 +728,34 @@ class Lifecycle(WorkerCase):
         self.assertIn("cannot listen on %s: Address already in use" % w.address, p.stderr.decode())
         self.assertEqual(records_of(w.soap("MAD")), [])
 
+    def test_only_a_socket_is_ever_replaced_or_removed(self):
+        # An operator's slip ("--fastcgi config.ini"): whatever is no socket
+        # stays as it was, and the worker does not start.
+        os.makedirs(os.path.join(self.work, "folder"))
+        with open(os.path.join(self.work, "config.ini"), "w") as f:
+            f.write("[WEBSERVICE]\n")
+        os.symlink("config.ini", os.path.join(self.work, "link"))
+        for name in ("config.ini", "folder", "link"):
+            with self.subTest(name):
+                path = os.path.join(self.work, name)
+                before = os.lstat(path)
+                p = subprocess.run([VEVUDE, "--fastcgi", path], cwd=self.work,
+                                   env=relay.clean_env(), capture_output=True, timeout=60)
+                self.assertEqual(p.returncode, 1)
+                self.assertIn("cannot listen on %s: it exists and is not a socket" % path,
+                              p.stderr.decode())
+                after = os.lstat(path)
+                self.assertEqual((after.st_ino, after.st_mode, after.st_size),
+                                 (before.st_ino, before.st_mode, before.st_size))
+        with self.subTest("a socket replaced by a file while the worker runs"):
+            w = self.start_worker()
+            os.remove(w.address)
+            with open(w.address, "w") as f:
+                f.write("not a socket")
+            self.assertEqual(w.stop(), 0)
+            with open(w.address) as f:
+                self.assertEqual(f.read(), "not a socket")
+
     def test_a_kept_connection_carries_request_after_request(self):
         # A web server may keep its connection to the worker (nginx with
         # fastcgi_keep_conn): the next request arrives on it, and a stop
@@ -689,31 +779,61 @@ class Lifecycle(WorkerCase):
         self.assertEqual(records_of(w.soap("MAD")), [])
         self.assertEqual(w.stop(), 0)
 
-    def test_max_requests_then_a_clean_exit(self):
+    def test_max_requests_then_a_fresh_start_that_loses_nothing(self):
         cases = [
-            # (VEVUDE_MAX_REQUESTS, requests answered before the worker ends or None)
+            # (VEVUDE_MAX_REQUESTS, requests before the worker starts afresh or None)
             ("3", 3),
             ("1", 1),
             ("", None),
             ("0", None),
             ("many", None),
         ]
+        params = fcgi.cgi_params("GET", "/wsdl/IDRUX")
+        wsdl = run_cgi(self.work, params)
         for value, limit in cases:
             with self.subTest(value=value):
                 w = Worker(self.work, {"VEVUDE_MAX_REQUESTS": value})
                 try:
-                    for _ in range(limit or 4):
-                        self.assertEqual(records_of(w.soap("MAD")), [])
-                    if limit:
-                        self.assertEqual(w.proc.wait(STOP_TIMEOUT), 0)
-                        self.assertFalse(can_connect(w.address))
-                    else:
-                        self.assertIsNone(w.proc.poll())
+                    # Requests on a connection the web server keeps and on
+                    # new ones, before and after the fresh start: the kept
+                    # connection is carried over.
+                    with fcgi.connect(w.address) as kept:
+                        for i in range(2 * (limit or 2) + 1):
+                            if i % 2:
+                                kept.sendall(fcgi.request_bytes(params, keep=True))
+                                self.assertEqual(fcgi.read_answer(kept)[0], wsdl)
+                            else:
+                                self.assertEqual(records_of(w.soap("MAD")), [])
+                    # The same process, with a fresh image once the limit came.
+                    self.assertIsNone(w.proc.poll())
+                    with open("/proc/%d/environ" % w.proc.pid, "rb") as f:
+                        fresh = b"VEVUDE_FASTCGI_FDS=" in f.read()
+                    self.assertEqual(fresh, limit is not None)
                     warned = any("VEVUDE_MAX_REQUESTS" in l for l in w.error_lines())
                     self.assertEqual(warned, value == "many")
+                    self.assertNoComplaints(w)
                 finally:
                     self.assertEqual(w.stop(), 0)
+                    self.assertFalse(os.path.exists(w.address))
                     os.remove(w.errors)
+
+    def test_requests_queued_while_the_worker_starts_afresh_are_served(self):
+        w = self.start_worker(env={"VEVUDE_MAX_REQUESTS": "1"})
+        params = fcgi.cgi_params("GET", "/wsdl/IDRUX")
+        wsdl = run_cgi(self.work, params)
+        # Many connections at once: most wait in the listening socket's
+        # queue while the worker replaces itself after each request.
+        socks = [fcgi.connect(w.address) for _ in range(20)]
+        try:
+            for s in socks:
+                s.sendall(fcgi.request_bytes(params))
+            for s in socks:
+                self.assertEqual(fcgi.read_answer(s)[0], wsdl)
+        finally:
+            for s in socks:
+                s.close()
+        self.assertIsNone(w.proc.poll())
+        self.assertNoComplaints(w)
 
     def test_a_thousand_requests_leave_no_leak_and_no_growth(self):
         peers = tempfile.mkdtemp(prefix="vevude-fcgi-up-")
@@ -722,7 +842,8 @@ class Lifecycle(WorkerCase):
         self.addCleanup(up.close)
         cfg = relay.config(auth=(relay.USER, relay.PASSWORD), protocol="http",
                            ipaddress="127.0.0.1:%d" % up.port, path=relay.PATH)
-        w = self.start_worker(env={"VEVUDE_MAX_REQUESTS": "1000"}, config=cfg)
+        # It starts afresh three times on the way.
+        w = self.start_worker(env={"VEVUDE_MAX_REQUESTS": "300"}, config=cfg)
         body = soap_body("N3")
         mix = [
             (soap_params(body), body, relay.expected("N3")),
@@ -742,12 +863,346 @@ class Lifecycle(WorkerCase):
                 baseline = rss_kb(w.proc.pid)
             if i == 998:
                 last = rss_kb(w.proc.pid)
-        # The worker exits by itself after the thousandth; the leak checker
-        # of a sanitizer build makes that exit fail if anything was lost.
-        self.assertEqual(w.proc.wait(60), 0)
+        # The leak checker of a sanitizer build makes the exit fail if
+        # anything was lost.
+        self.assertEqual(w.stop(), 0)
         self.assertNoComplaints(w)
         if not SANITIZED:
             self.assertLessEqual(last, baseline * 1.05 + 256, (baseline, last))
+
+
+def raw_request(address, params_content, body=b"", keep=False):
+    """One request whose PARAMS stream is given as bytes (the pairs as a
+    peer chose to encode them); (stdout, app status) or EOFError."""
+    out = fcgi.record(fcgi.BEGIN_REQUEST, struct.pack(">HB5x", fcgi.RESPONDER, int(keep)))
+    out += fcgi.record(fcgi.PARAMS, params_content) + fcgi.record(fcgi.PARAMS)
+    out += fcgi.record(fcgi.STDIN, body) if body else b""
+    out += fcgi.record(fcgi.STDIN)
+    with fcgi.connect(address) as s:
+        s.sendall(out)
+        answer = fcgi.read_answer(s)
+    return answer[0], answer[2]
+
+
+def open_descriptors(pid):
+    return len(os.listdir("/proc/%d/fd" % pid))
+
+
+def within(seconds, condition):
+    """True when `condition()` comes true within `seconds`."""
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if condition():
+            return True
+        time.sleep(0.1)
+    return condition()
+
+
+class Peers(WorkerCase):
+    """Web-server peers that misbehave, straight over FastCGI: none of them
+    kills the worker, and none keeps it from serving the others."""
+
+    LONG = 60  # VEVUDE_FASTCGI_TIMEOUT (seconds) where a stall must last
+    SHORT = 2  # where the worker must abandon a stalled peer
+    CLIENT_WAIT = 20  # seconds another client waits at most for its answer
+
+    def worker(self, timeout, config=None, tcp=False):
+        """A worker with this time limit, on a Unix socket or on TCP."""
+        listen = None
+        if tcp:
+            port = peers.free_port()
+            listen = ("127.0.0.1:%d" % port, ("127.0.0.1", port))
+        w = Worker(self.work, {"VEVUDE_FASTCGI_TIMEOUT": str(timeout)}, config, listen)
+        self.addCleanup(w.stop)
+        return w
+
+    def served(self, w):
+        """Another client is served while the stalled peer holds on."""
+        params = fcgi.cgi_params("GET", "/wsdl/IDRUX")
+        with fcgi.connect(w.address) as s:
+            s.settimeout(self.CLIENT_WAIT)
+            s.sendall(fcgi.request_bytes(params))
+            self.assertEqual(fcgi.read_answer(s)[0], run_cgi(self.work, params))
+
+    def test_lengths_announced_beyond_reason_get_a_400_and_the_worker_lives(self):
+        big = fcgi.length(0x7FFFFFF0) + fcgi.length(0x0FFFFFFF) + b"tiny"
+        cases = [
+            # (what the PARAMS stream holds, the sentence of the 400 page)
+            ("a pair announcing two gigabytes", big, b"may not exceed 2097152 bytes"),
+            ("a name announced at two gigabytes, nothing after it",
+             fcgi.length(0x7FFFFFFF) + fcgi.length(0), b"may not exceed 2097152 bytes"),
+            ("one variable above 128 KiB", fcgi.pairs({"BIG": "v" * 131070}),
+             b"may not exceed 2097152 bytes"),
+            ("the stream ends inside a pair", fcgi.pairs({"A": "1"}) + b"\x05\x01AB",
+             b"The request's variables are malformed."),
+        ]
+        w = self.worker(self.SHORT)
+        for what, content, sentence in cases:
+            with self.subTest(what):
+                out, status = raw_request(w.address, content)
+                self.assertTrue(out.startswith(b"Status: 400 Bad Request\r\n"), out[:80])
+                self.assertIn(sentence, out)
+                self.assertEqual(status, 0)
+                self.assertIsNone(w.proc.poll())
+                self.served(w)
+        self.assertNoComplaints(w)
+
+    def test_a_connection_kept_idle_keeps_no_one_waiting(self):
+        w = self.worker(self.LONG, tcp=True)
+        params = fcgi.cgi_params("GET", "/wsdl/IDRUX")
+        with fcgi.connect(w.address) as kept, fcgi.connect(w.address) as other:
+            kept.sendall(fcgi.request_bytes(params, keep=True))
+            fcgi.read_answer(kept)
+            other.sendall(fcgi.request_bytes(params, keep=True))
+            fcgi.read_answer(other)
+            # Both idle now; a third connection and each kept one in turn.
+            self.served(w)
+            for s in (other, kept, other):
+                s.settimeout(self.CLIENT_WAIT)
+                s.sendall(fcgi.request_bytes(params, keep=True))
+                self.assertEqual(fcgi.read_answer(s)[0], run_cgi(self.work, params))
+
+    def stall(self, w, how, up_port=None):
+        """A connection that stalls as `how` says."""
+        s = fcgi.connect(w.address)
+        if how == "silent after connecting":
+            pass
+        elif how == "silent inside its variables":
+            whole = fcgi.request_bytes(fcgi.cgi_params("GET", "/wsdl/IDRUX"))
+            s.sendall(whole[:40])
+        elif how == "not reading its answer":
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            body = soap_body("N40000")
+            s.sendall(fcgi.request_bytes(soap_params(body), body))
+            time.sleep(1)  # the answer is made and fills what the socket holds
+        return s
+
+    STALLS = ("silent after connecting", "silent inside its variables", "not reading its answer")
+
+    def big_answer_config(self):
+        up = relay.Upstream(self.work, "plain")
+        self.addCleanup(up.close)
+        return relay.config(auth=(relay.USER, relay.PASSWORD), protocol="http",
+                            ipaddress="127.0.0.1:%d" % up.port, path=relay.PATH)
+
+    def test_a_stalled_peer_is_abandoned_and_others_are_served(self):
+        cfg = self.big_answer_config()
+        for tcp in (False, True):
+            for how in self.STALLS:
+                with self.subTest(how, tcp=tcp):
+                    # While a peer sends nothing the worker serves the others
+                    # at once; a peer that takes nothing holds it up for the
+                    # time limit at most.
+                    timeout = self.SHORT if how == "not reading its answer" else self.LONG
+                    w = self.worker(timeout, cfg, tcp)
+                    with self.stall(w, how):
+                        self.served(w)
+                        self.served(w)
+                    self.assertEqual(w.stop(), 0)
+                    w = self.worker(self.SHORT, cfg, tcp)
+                    w.soap("N3")  # its kept upstream connection is counted too
+                    before = open_descriptors(w.proc.pid)
+                    with self.stall(w, how):
+                        # Abandoned (its connection closed) after the time limit.
+                        self.assertTrue(within(self.SHORT + 10,
+                                               lambda: open_descriptors(w.proc.pid) <= before))
+                    self.assertEqual(w.stop(), 0)
+
+    def test_sigterm_ends_the_worker_whatever_its_peers_do(self):
+        cfg = self.big_answer_config()
+        for how in self.STALLS:
+            with self.subTest(how):
+                w = self.worker(self.LONG, cfg, tcp=True)
+                with self.stall(w, how):
+                    w.proc.send_signal(signal.SIGTERM)
+                    # Peers still sending get the stop's grace (10 s) at most.
+                    self.assertEqual(w.proc.wait(10 + STOP_TIMEOUT), 0)
+
+    def test_web_server_addresses_hold_on_every_listener(self):
+        port = peers.free_port()
+        cases = [
+            # (how the worker listens, FCGI_WEB_SERVER_ADDRS, connect from, served)
+            ("[::]:%d", "10.0.0.5", "127.0.0.1", False),
+            ("[::]:%d", "10.0.0.5", "::1", False),
+            ("[::]:%d", "127.0.0.1", "127.0.0.1", True),
+            ("[::]:%d", "10.0.0.5, ::1", "::1", True),
+            ("[::]:%d", "::1", "127.0.0.1", False),
+            ("127.0.0.1:%d", "10.0.0.5", "127.0.0.1", False),
+            ("127.0.0.1:%d", "127.0.0.1", "127.0.0.1", True),
+            ("spawn-fcgi -a ::", "10.0.0.5", "127.0.0.1", False),
+            ("spawn-fcgi -a ::", "127.0.0.1", "127.0.0.1", True),
+        ]
+        params = fcgi.cgi_params("GET", "/wsdl/IDRUX")
+        wsdl = run_cgi(self.work, params)
+        os.symlink(VEVUDE, os.path.join(self.work, "VEVUDE"))  # the script's service folder
+        for listen, allowed, source, served in cases:
+            with self.subTest(listen=listen, allowed=allowed, source=source):
+                env = dict(relay.clean_env(), FCGI_WEB_SERVER_ADDRS=allowed)
+                if listen.startswith("spawn-fcgi"):
+                    env["PATH"] = "/usr/bin:/bin:" + env.get("PATH", "")
+                    cmd = ["/bin/sh", os.path.join(web_servers.DEPLOY, "nginx/vevude-fastcgi.sh"),
+                           str(port), self.work, "::"]
+                else:
+                    cmd = [VEVUDE, "--fastcgi", listen % port]
+                proc = subprocess.Popen(cmd, cwd=self.work, env=env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+                try:
+                    wait_until(lambda: can_connect((source, port)), proc, "worker")
+                    try:
+                        got = fcgi.call((source, port), params)[0]
+                    except (EOFError, ConnectionResetError):
+                        got = None
+                    self.assertEqual(got, wsdl if served else None)
+                finally:
+                    peers.stop(proc)
+
+    def test_memory_returns_after_a_flood_of_variables(self):
+        w = self.worker(self.SHORT)
+        mix = [fcgi.cgi_params("GET", "/wsdl/IDRUX"), fcgi.cgi_params("GET", "/")]
+        for i in range(100):
+            w.call(mix[i % 2])
+        baseline = rss_kb(w.proc.pid)
+        floods = [
+            # (what, the variables) about 64 MiB each
+            ("67,000 small variables", {"V%05d" % i: "x" * 1000 for i in range(67000)}),
+            ("32 large variables", {"L%02d" % i: "y" * (2 << 20) for i in range(32)}),
+        ]
+        for what, variables in floods:
+            with self.subTest(what):
+                params = dict(fcgi.cgi_params("GET", "/"), **variables)
+                out = w.call(params)
+                self.assertTrue(out.startswith(b"Status: 400 Bad Request\r\n"), out[:80])
+                for i in range(20):
+                    w.call(mix[i % 2])
+                if not SANITIZED:
+                    self.assertLessEqual(rss_kb(w.proc.pid), baseline + 4096, (what, baseline))
+
+
+class KeptNginx(web_servers.NginxSpawnFcgi):
+    """nginx keeping up to four connections to one worker, as a site tunes
+    it (keepalive in the upstream block, fastcgi_keep_conn on)."""
+
+    def launch(self):
+        self.programlog = self.log_file("workers.log")
+        self.worker_ports = [peers.free_port()]
+        upstream = self.write("vevude-fastcgi-upstream.conf",
+                              "upstream vevude {\n    server 127.0.0.1:%d;\n    keepalive 4;\n}\n"
+                              % self.worker_ports[0])
+        include = self.write("vevude-fastcgi.conf", self.example_text(
+            **{"fastcgi_pass vevude;": "fastcgi_pass vevude;\n    fastcgi_keep_conn on;"}))
+        env = dict(os.environ, **web_servers.sanitizer_env())
+        env["PATH"] = "/usr/bin:/bin:" + env.get("PATH", "")
+        kw = {}
+        if os.getuid() == 0:
+            uid, gid = web_servers.server_user()[1:]
+            kw = {"user": uid, "group": gid, "extra_groups": []}
+        with open(self.programlog, "ab") as log:
+            proc = self.spawn(["/bin/sh", os.path.join(web_servers.DEPLOY, self.SCRIPT),
+                               str(self.worker_ports[0]), self.folder.path], stderr=log, env=env,
+                              **kw)
+            peers.wait_until(lambda: peers.port_open(self.worker_ports[0]), proc)
+        conf = web_servers.nginx_conf(self, include, upstream)
+        binary = shutil.which("nginx") or "/usr/sbin/nginx"
+        self.spawn([binary, "-p", self.work, "-c", conf, "-g", "daemon off;"])
+
+
+def load(site, clients, requests, expected):
+    """`clients` threads each sending `requests` SOAP calls through the web
+    server over a connection of its own; the answers that were not the
+    expected 200 (status, or a description of the failure)."""
+    body = soap_body("MAD")
+    headers = {"Content-Type": "text/xml", "SOAPAction": SOAPACTION}
+    wrong = []
+    lock = threading.Lock()
+
+    def client():
+        conn = None
+        for _ in range(requests):
+            try:
+                conn = conn or http.client.HTTPConnection("127.0.0.1", site.port, timeout=30)
+                conn.request("POST", "/VEVUDE/soap/IDRUX", body, headers)
+                r = conn.getresponse()
+                data = r.read()
+                ok = r.status == 200 and data == expected
+                got = r.status
+            except (OSError, http.client.HTTPException) as e:
+                ok, got = False, repr(e)
+            if not ok:
+                with lock:
+                    wrong.append(got)
+                if conn:
+                    conn.close()
+                conn = None
+        if conn:
+            conn.close()
+
+    threads = [threading.Thread(target=client) for _ in range(clients)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(300)
+    return wrong
+
+
+class ServedCase(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="vevude-fcgi-%s-" % type(self).__name__.lower())
+        os.chmod(self.work, 0o755)
+        self.addCleanup(shutil.rmtree, self.work, True)
+        # No upstream: every call answers the empty list at once.
+        self.folder = web_servers.ServiceFolder(self.work, VEVUDE, "[WEBSERVICE]\n")
+
+    def expected(self, site):
+        status, _, data = site.request("POST", "/VEVUDE/soap/IDRUX", soap_body("MAD"),
+                                       {"Content-Type": "text/xml", "SOAPAction": SOAPACTION})
+        self.assertEqual(status, 200)
+        self.assertEqual(records_of(b"\r\n\r\n" + data), [])
+        return data
+
+
+class KeepAlive(ServedCase):
+    def test_every_client_is_served_over_kept_connections(self):
+        site = KeptNginx(self.work, self.folder).start()
+        self.addCleanup(site.close)
+        expected = self.expected(site)
+        self.assertEqual(load(site, 3, 20, expected), [])
+        self.assertNotIn("timed out", open(site.errorlog).read())
+
+
+class Restarts(ServedCase):
+    """Each FastCGI example with its workers starting afresh every 25
+    requests (lighttpd and nginx: VEVUDE_MAX_REQUESTS; Apache: mod_fcgid's
+    own limit, as its example sets it): nothing is lost."""
+
+    def site(self, row):
+        cls = web_servers.configuration(row)
+        work = os.path.join(self.work, row)
+        os.makedirs(work)
+        os.chmod(work, 0o755)
+        site = cls(work, self.folder)
+        if row == "lighttpd-fastcgi":
+            text = site.example_text
+            site.example_text = lambda **r: text(**r).replace(
+                '"VEVUDE_MAX_REQUESTS" => "100000"', '"VEVUDE_MAX_REQUESTS" => "25"')
+        elif row == "apache-fcgid":
+            text = site.example_text
+            site.example_text = lambda **r: text(**r).replace(
+                "FcgidMaxRequestsPerProcess 100000", "FcgidMaxRequestsPerProcess 25")
+        else:
+            os.environ["VEVUDE_MAX_REQUESTS"] = "25"
+            self.addCleanup(os.environ.pop, "VEVUDE_MAX_REQUESTS", None)
+        return site
+
+    def test_workers_starting_afresh_lose_no_request(self):
+        for row in ("lighttpd-fastcgi", "nginx-fastcgi", "apache-fcgid"):
+            with self.subTest(row):
+                site = self.site(row).start()
+                try:
+                    expected = self.expected(site)
+                    self.assertEqual(load(site, 2, 100, expected), [])
+                finally:
+                    site.close()
+                    os.environ.pop("VEVUDE_MAX_REQUESTS", None)
 
 
 class Slice(unittest.TestCase):

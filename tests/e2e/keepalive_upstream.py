@@ -13,6 +13,11 @@ The query of a request steers its connection:
                    the connection closes with no answer (as an upstream that
                    closed it just as the request went out)
   conn=drop        this request is read and dropped the same way
+  conn=extra       0.2 s after the answer, a second whole answer (for the
+                   airport INTRUDER) is sent on the connection unasked
+  conn=extra-now   the same second answer, in the same write as the answer
+  conn=short       the answer's body has 11 blanks more than its
+                   Content-Length says; they follow 50 ms later
 
 With --proxy-credentials USER:PASSWORD[,USER:PASSWORD...] it plays a proxy
 that answers by itself: it takes only requests in absolute form ("POST
@@ -28,6 +33,7 @@ import base64
 import io
 import itertools
 import json
+import re
 import socket
 import sys
 import threading
@@ -104,7 +110,18 @@ class Handler(BaseHTTPRequestHandler):
                          ("Content-Type", "text/plain")], b"who?")
             return
         status, headers, data = self.run_app(target, body)
-        self.answer(status, headers, data)
+        how = (query.get("conn") or [""])[0]
+        if how in ("extra", "extra-now"):
+            extra = self.intruder(target, body)
+            if how == "extra":
+                threading.Timer(0.2, self.send_late, (extra,)).start()
+                extra = b""
+            self.answer(status, headers, data, extra)
+        elif how == "short":
+            self.answer(status, headers, data)
+            threading.Timer(0.05, self.send_late, (b" " * 11,)).start()
+        else:
+            self.answer(status, headers, data)
         if query.get("conn") == ["close"]:
             self.close_connection = True
         self.drop_next = query.get("conn") == ["drop-next"]
@@ -151,15 +168,29 @@ class Handler(BaseHTTPRequestHandler):
         headers = [(k, v) for k, v in answer["headers"] if k.lower() != "content-length"]
         return answer["status"], headers, data
 
-    def answer(self, status, headers, data):
+    def answer(self, status, headers, data, after=b""):
         code, _, reason = status.partition(" ")
         self.send_response(int(code), reason)
         for name, value in headers:
             self.send_header(name, value)
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()
-        self.wfile.write(data)
+        self.wfile.write(data + after)
         self.wfile.flush()
+
+    def intruder(self, target, body):
+        """A whole second answer: the one the airport INTRUDER would get."""
+        other = re.sub(rb"(<(?:\w+:)?idarpt[^>]*>)[^<]*", rb"\1INTRUDER", body, count=1)
+        status, headers, data = self.run_app(target, other)
+        head = "HTTP/1.1 %s\r\n" % status + "".join("%s: %s\r\n" % h for h in headers)
+        return (head + "Content-Length: %d\r\n\r\n" % len(data)).encode() + data
+
+    def send_late(self, data):
+        try:
+            self.wfile.write(data)
+            self.wfile.flush()
+        except (OSError, ValueError):
+            pass
 
 
 def main():
