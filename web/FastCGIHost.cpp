@@ -504,8 +504,10 @@ void TWorker::Serve(TConnection &c) {
 
 // ---- stopping and starting afresh ----
 
+// A peer that makes no progress for the time limit is abandoned anyway; a
+// stop also cuts one short that is merely slow.
 void TWorker::NoteStop(int64_t now) {
-  if (!FStopAt) FStopAt = now + kFastCGIStopGraceMs;
+  if (!FStopAt) FStopAt = now + std::min(kFastCGIStopGraceMs, FTimeoutMs);
 }
 
 // What is queued for this worker is still served: the connections waiting

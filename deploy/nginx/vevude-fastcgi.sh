@@ -3,8 +3,9 @@
 # folder that holds its config.ini, and keeps it in the foreground (for a
 # service manager, which restarts it when it ends):
 #   vevude-fastcgi.sh PORT [FOLDER] [ADDRESS]
-# VEVUDE_MAX_REQUESTS, when set, makes the worker exit after that many
-# requests so that the service manager starts a fresh one.
+# VEVUDE_MAX_REQUESTS, when set, makes the worker start afresh after that
+# many requests (a fresh image of the program in the same process, on the
+# same port, losing no request).
 set -eu
 port=${1:?usage: vevude-fastcgi.sh PORT [FOLDER] [ADDRESS]}
 folder=${2:-/srv/vevude}
