@@ -85,7 +85,7 @@ class PublishE2E(unittest.TestCase):
 
     def test_inspection_document_leads_to_loadable_descriptions(self):
         status, ctype, body = self.site.request("GET", "/relay/VEVUDE/Inspection.WSIL")
-        self.assertEqual((status, ctype), (200, "text/xml"))
+        self.assertEqual((status, ctype), (200, "text/xml; charset=utf-8"))
         root = ET.fromstring(body)
         self.assertEqual(root.tag, "{%s}inspection" % WSIL_NS)
         services = root.findall("{%s}service" % WSIL_NS)
@@ -99,7 +99,7 @@ class PublishE2E(unittest.TestCase):
 
     def test_listing_page_through_the_web_server(self):
         status, ctype, body = self.site.request("GET", "/relay/VEVUDE/wsdl")
-        self.assertEqual((status, ctype), (200, "text/html"))
+        self.assertEqual((status, ctype), (200, "text/html; charset=utf-8"))
         link = '<a href="%s/IDRUX">IDRUX</a>' % self.site.url("/relay/VEVUDE/wsdl")
         self.assertIn(link.encode(), body)
 
