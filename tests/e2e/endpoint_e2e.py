@@ -191,10 +191,8 @@ def zeep_client(url):
                 raise RuntimeError("refusing to fetch " + location)
             return super().load(location)
 
-    # Lenient: the records' elements are optional on the wire, the schema
-    # lists them all.
-    return zeep.Client(url, transport=LocalSchemas(timeout=HTTP_TIMEOUT),
-                       settings=zeep.Settings(strict=False))
+    # zeep's default settings (strict): the schema must match every answer.
+    return zeep.Client(url, transport=LocalSchemas(timeout=HTTP_TIMEOUT))
 
 
 def suds_client(url):
