@@ -207,7 +207,7 @@ void TWSDLHTMLPublish::WriteWSIL(TWebResponse *response, const std::string &base
   TStringList lines;
   lines.SetText(doc->XML());
   response->SetContent(lines.Text());
-  response->SetContentType("text/xml");
+  response->SetContentType(XMLContentType());
 }
 
 } // namespace vv

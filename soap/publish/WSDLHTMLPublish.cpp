@@ -60,6 +60,10 @@ std::string TWSDLHTMLPublish::HTMLContentType() const {
   return PublishOptions.Contains(poUTF8ContentType) ? "text/html; charset=utf-8" : "text/html";
 }
 
+std::string TWSDLHTMLPublish::XMLContentType() const {
+  return PublishOptions.Contains(poUTF8ContentType) ? "text/xml; charset=utf-8" : "text/xml";
+}
+
 std::string TWSDLHTMLPublish::BaseAddress(TWebRequest *request) const {
   const bool secure = PublishOptions.Contains(poPublishLocationAsSecure);
   std::string host = request->Host();
@@ -138,7 +142,7 @@ void TWSDLHTMLPublish::WSDLAnswer(TStringList &resp, const std::string &name,
   std::string wsdl = publish->GetWSDLForPortType(name);
   if (!wsdl.empty()) {
     resp.Add(wsdl);
-    contentType = "text/xml";
+    contentType = XMLContentType();
   } else {
     resp.Add(Format(SNotFoundPage, {HTMLEscape(name)}));
     contentType = HTMLContentType();

@@ -25,7 +25,12 @@ namespace vv {
 enum TSOAPPublishOption {
   poDefault,                 // no option: the first member carries no meaning
   poPublishLocationAsSecure, // addresses in the pages use "https://" (default port 443)
-  poUTF8ContentType,         // the HTML pages' "Content-Type" names the charset
+  // Every answer's "Content-Type" names the charset: "text/html;
+  // charset=utf-8" and "text/xml; charset=utf-8" rather than the bare
+  // types. On by default: the pages and documents are UTF-8, and a client
+  // that decodes by the declared charset reads a bare "text/xml" as
+  // US-ASCII and guesses for a bare "text/html".
+  poUTF8ContentType,
 };
 using TSOAPPublishOptions = TEnumSet<TSOAPPublishOption>;
 
@@ -58,11 +63,13 @@ class TWSDLHTMLPublish : public TComponent, public IWebDispatch {
   TWebDispatch &WebDispatch() { return *FWebDispatch; }
   bool AdminEnabled = false;
   std::string TargetNamespace;
-  TSOAPPublishOptions PublishOptions;
+  TSOAPPublishOptions PublishOptions = {poUTF8ContentType};
   TPublishEvents Events;
 
 private:
   std::string HTMLContentType() const;
+  // Of the WSDL and the WS-Inspection document.
+  std::string XMLContentType() const;
   void ListingPage(TStringList &resp, const std::string &linkBase);
   int Forbidden(TStringList &resp, std::string &contentType);
   void WSDLAnswer(TStringList &resp, const std::string &name, const std::string &base,

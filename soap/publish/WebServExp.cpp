@@ -170,6 +170,10 @@ void TWebServExp::WriteComplexType(IXMLNode schemaDef, TSchemaInfo &entry, std::
     IXMLNode el = sequence.AddChild(Qualify(SXSPrefix, "element"));
     el.SetAttribute("name", RemTypeRegistry().GetExternalPropName(cls, p.Name));
     el.SetAttribute("type", QualifiedXMLType(p.Type));
+    // A property declared optional is written only when it is set, so its
+    // element may be missing from a message; clients that validate against
+    // the schema must be told, or they refuse every record that lacks one.
+    if (p.XMLOptions & xoOptional) el.SetAttribute("minOccurs", "0");
   }
   for (const TPropInfo &p : cls->Class->Props)
     if (p.Type && IsDescribedKind(p.Type->Kind)) GenerateXMLSchema(schemaDef, p.Type, cls, ns);

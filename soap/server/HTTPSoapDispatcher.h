@@ -1,7 +1,9 @@
 // The SOAP endpoint of a web module: takes POST requests on "soap*", hands
 // path, SOAPAction and body to an IHTTPSoapDispatch (the invoker) and sends
-// what it wrote as "text/xml". An error that escapes the invoker (no
-// interface bound, no dispatcher) is answered with a fixed fault, status 500.
+// what it wrote as "text/xml; charset=utf-8" (plain "text/xml" when the
+// invoker's converter lacks soUTF8InHeader). An error that escapes the
+// invoker (no interface bound, no dispatcher) is answered with a fixed
+// fault, status 500.
 #pragma once
 
 #include <cstdint>

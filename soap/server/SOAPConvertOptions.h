@@ -32,7 +32,9 @@ enum TSOAPConvertOption : uint8_t {
   // Read by the SOAP endpoint: a fault is answered with status 200, not 500.
   soReturnSuccessForFault,
   // Read by the SOAP endpoint: its "Content-Type" names the charset
-  // ("text/xml; charset=utf-8" instead of "text/xml").
+  // ("text/xml; charset=utf-8" instead of "text/xml"). Not among a new
+  // converter's options, but the invoker sets it on its own: its answers
+  // are UTF-8, and some clients read a type without charset as US-ASCII.
   soUTF8InHeader,
   // Empty property elements and empty arrays are left out.
   soDontSendEmptyNodes,

@@ -80,6 +80,20 @@ bool CarriesAttachments(const TIntfMethEntry &Method) {
                      [&](const TIntfParamEntry &p) { return isAttachment(p.Info); });
 }
 
+// The options that only the endpoint reads (the status and Content-Type of
+// its answers) say how the invoker is deployed, not how a message is
+// written: a converter that replaces another takes them over, so that the
+// next request served by the same web module is answered as this one.
+TSOAPConvertOptions WithEndpointOptions(TSOAPConvertOptions to, TSOAPConvertOptions from) {
+  for (TSOAPConvertOption o : {soReturnSuccessForFault, soUTF8InHeader}) {
+    if (from.Contains(o))
+      to.Include(o);
+    else
+      to.Exclude(o);
+  }
+  return to;
+}
+
 } // namespace
 
 const TTypeInfo *IHTTPSoapDispatch::StaticTypeInfo() {
@@ -101,8 +115,13 @@ TSoapInvoker::TSoapInvoker(TComponent *owner)
     : TComponent(owner), FSOAPHeaders(std::make_unique<TSOAPHeaders>()) {
   FDomConverter = new TSoapConverter(this);
   FDomConverter->SetName("Converter1");
-  FDomConverter->SetOptions(
-      FDomConverter->GetOptions().Include(soSendMultiRefObj).Include(soTryAllSchema));
+  // Every message is written in UTF-8, and a client that decodes by the
+  // declared charset reads "text/xml" without one as US-ASCII: the endpoint
+  // names the charset of the answers.
+  FDomConverter->SetOptions(FDomConverter->GetOptions()
+                                .Include(soSendMultiRefObj)
+                                .Include(soTryAllSchema)
+                                .Include(soUTF8InHeader));
   FConverter = IPtr<ISoapConvert>(FDomConverter);
 }
 
@@ -148,7 +167,7 @@ void TSoapInvoker::Invoke(TClass AClass, const TTypeInfo *IntfInfo, const std::s
     // untouched by this call, writes the fault.
     FHeadersIn.Clear();
     auto *fresh = new TSoapConverter(nullptr);
-    fresh->SetOptions(kDefaultSOAPConvertOptions);
+    fresh->SetOptions(WithEndpointOptions(kDefaultSOAPConvertOptions, FConverter->GetOptions()));
     FConverter = IPtr<ISoapConvert>(fresh);
     WriteFault(*FConverter.Get(), e, Response, start);
   }

@@ -200,7 +200,8 @@ class CheckTest(web_servers.PeersTestCase):
             with self.subTest(args=args):
                 code, out, err, _ = run(args, self.cfg(self.plain.port), env=page)
                 self.assertEqual((code, err), (0, ""))
-                self.assertTrue(out.startswith("Status: 200 OK\r\nContent-Type: text/html\r\n"),
+                self.assertTrue(out.startswith("Status: 200 OK\r\n"
+                                               "Content-Type: text/html; charset=utf-8\r\n"),
                                 out[:80])
                 self.assertIn("<title>VEVUDE</title>", out)
         body = (relay_e2e.CGI_REQUEST % (relay_e2e.SOAP_ENV, "N3")).encode()
@@ -209,7 +210,8 @@ class CheckTest(web_servers.PeersTestCase):
         code, out, err, _ = run(["--check", "N0"], self.cfg(self.plain.port), env=call,
                                 stdin=body)
         self.assertEqual((code, err), (0, ""))
-        self.assertTrue(out.startswith("Status: 200 OK\r\nContent-Type: text/xml\r\n"), out[:80])
+        self.assertTrue(out.startswith("Status: 200 OK\r\n"
+                                        "Content-Type: text/xml; charset=utf-8\r\n"), out[:80])
         self.assertIn('SOAP-ENC:arrayType="NS2:FlightOp[3]"', out)  # N3, not N0
 
 

@@ -46,11 +46,11 @@ class DeployTest(web_servers.PeersTestCase):
     def test_soap_call_answers_the_upstream_records(self):
         # config.ini was found in the working directory the server gave the
         # program, and its credentials satisfied the upstream.
-        self.assertEqual(self.post("N3"), (200, "text/xml", e2e.THREE_RECORDS.encode()))
+        self.assertEqual(self.post("N3"), (200, "text/xml; charset=utf-8", e2e.THREE_RECORDS.encode()))
 
     def test_wsdl_port_address_names_this_server(self):
         status, ctype, body = self.site.request("GET", "/VEVUDE/wsdl/IDRUX")
-        self.assertEqual((status, ctype), (200, "text/xml"))
+        self.assertEqual((status, ctype), (200, "text/xml; charset=utf-8"))
         root = ET.fromstring(body)
         addresses = [a.get("location") for a in root.iter("{%s}address" % WSDL_SOAP_NS)]
         self.assertEqual(addresses, [self.site.url("/VEVUDE/soap/IDRUX")])
@@ -59,7 +59,7 @@ class DeployTest(web_servers.PeersTestCase):
         for path in ("/VEVUDE/", "/VEVUDE"):
             with self.subTest(path=path):
                 status, ctype, body = self.site.request("GET", path)
-                self.assertEqual((status, ctype), (200, "text/html"))
+                self.assertEqual((status, ctype), (200, "text/html; charset=utf-8"))
                 self.assertIn(b"<title>VEVUDE</title>", body)
                 self.assertIn(self.site.url("/VEVUDE/wsdl/IDRUX").encode(), body)
 

@@ -152,7 +152,7 @@ class RunTest(unittest.TestCase):
             base = "http://127.0.0.1:%d/VEVUDE" % demo.port
             self.assertEqual(demo.printed("Service page"), base + "/")
             with urllib.request.urlopen(demo.printed("Service page"), timeout=30) as r:
-                self.assertEqual(r.headers["Content-Type"], "text/html")
+                self.assertEqual(r.headers["Content-Type"], "text/html; charset=utf-8")
                 self.assertIn(b"<title>VEVUDE</title>", r.read())
             with urllib.request.urlopen(demo.printed("WSDL"), timeout=30) as r:
                 self.assertIn(('location="%s/soap/IDRUX"' % base).encode(), r.read())

@@ -52,7 +52,7 @@ TEST(RelayPublish, WSDLOfIDRUX) {
   EXPECT_EQ(p->GetWSDLForPortType("IDRUX"), WithoutFinalLineBreak(expected));
   // Through the publisher's route, with the final line break.
   TAnswer a = DispatchInProcess(CGIEnv("/wsdl/IDRUX"));
-  EXPECT_EQ(a.ContentType, "text/xml");
+  EXPECT_EQ(a.ContentType, "text/xml; charset=utf-8");
   EXPECT_EQ(a.Body, expected);
 }
 
@@ -73,12 +73,12 @@ TEST(RelayPublish, Pages) {
     const char *contentType;
     std::string body;
   } cases[] = {
-      {"/wsdl", "", false, "text/html",
+      {"/wsdl", "", false, "text/html; charset=utf-8",
        Expected("listing.html",
                 {{"TITLE", TestProgramTitle()}, {"LINK", std::string(kBase) + "/wsdl"}})},
-      {"/", "", true, "text/html", full},
-      {"/", "intf=IDRUX", true, "text/html", idrux},
-      {"/inspection.wsil", "", true, "text/xml",
+      {"/", "", true, "text/html; charset=utf-8", full},
+      {"/", "intf=IDRUX", true, "text/html; charset=utf-8", idrux},
+      {"/inspection.wsil", "", true, "text/xml; charset=utf-8",
        Expected("inspection.wsil", {{"BASE", "http://localhost:8080/cgi-bin/VEVUDE"}})},
   };
   for (const Case &c : cases) {

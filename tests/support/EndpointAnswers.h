@@ -17,9 +17,8 @@ inline std::string RequestEnvelope(const std::string &body) {
 
 // The CGI output of an XML answer.
 inline std::string XMLAnswer(const std::string &status, const std::string &body) {
-  return "Status: " + status +
-         "\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nContent:\r\n\r\n" + body;
+  return "Status: " + status + "\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\nContent:\r\n\r\n" + body;
 }
 
 // The namespace declarations of the converter's envelope.

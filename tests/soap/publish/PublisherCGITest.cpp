@@ -36,22 +36,27 @@ TEST(PublisherCGI, Routes) {
     const char *contentType;
     const char *bodyStart;
   } cases[] = {
-      {"GET", "/wsdl", 200, "text/html", "<html><head><title>VEVUDE</title>"},
-      {"POST", "/wsdl", 200, "text/html", "<html><head><title>VEVUDE</title>"},
-      {"PUT", "/wsdl/", 200, "text/html", "<html><head><title>VEVUDE</title>"},
-      {"GET", "/wsdl/IDepot", 200, "text/xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?>"},
-      {"DELETE", "/wsdl/IWSDLPublish", 200, "text/xml",
+      {"GET", "/wsdl", 200, "text/html; charset=utf-8", "<html><head><title>VEVUDE</title>"},
+      {"POST", "/wsdl", 200, "text/html; charset=utf-8", "<html><head><title>VEVUDE</title>"},
+      {"PUT", "/wsdl/", 200, "text/html; charset=utf-8", "<html><head><title>VEVUDE</title>"},
+      {"GET", "/wsdl/IDepot", 200, "text/xml; charset=utf-8",
        "<?xml version=\"1.0\" encoding=\"utf-8\"?>"},
-      {"GET", "/wsdl/admin", 403, "text/html", "<html><head></head><body><h1>Forbidden (403)"},
+      {"DELETE", "/wsdl/IWSDLPublish", 200, "text/xml; charset=utf-8",
+       "<?xml version=\"1.0\" encoding=\"utf-8\"?>"},
+      {"GET", "/wsdl/admin", 403, "text/html; charset=utf-8",
+       "<html><head></head><body><h1>Forbidden (403)"},
       {"GET", "/WSDL/IDepot", 200, "", ""},
       {"GET", "/wsdlfoo", 200, "", ""},
-      {"GET", "/wsdl/NoSuchPort", 200, "text/html",
+      {"GET", "/wsdl/NoSuchPort", 200, "text/html; charset=utf-8",
        "<html><head></head><body><h1>Error Encountered</h1><P>Interface NoSuchPort not "
        "found</P></body></html>\r\n"},
-      {"GET", "/soap", 200, "text/html", "<html><head><META name=\"serviceInspection\""},
-      {"GET", "", 200, "text/html", "<html><head><META name=\"serviceInspection\""},
-      {"GET", "/anything/else", 200, "text/html", "<html><head><META name=\"serviceInspection\""},
-      {"HEAD", "/INSPECTION.wsil", 200, "text/xml", "<?xml version=\"1.0\"?>\r\n<inspection"},
+      {"GET", "/soap", 200, "text/html; charset=utf-8",
+       "<html><head><META name=\"serviceInspection\""},
+      {"GET", "", 200, "text/html; charset=utf-8", "<html><head><META name=\"serviceInspection\""},
+      {"GET", "/anything/else", 200, "text/html; charset=utf-8",
+       "<html><head><META name=\"serviceInspection\""},
+      {"HEAD", "/INSPECTION.wsil", 200, "text/xml; charset=utf-8",
+       "<?xml version=\"1.0\"?>\r\n<inspection"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.method) + " " + c.path);
@@ -98,7 +103,7 @@ TEST(PublisherCGI, PortFile) {
     if (c.file) program.WriteFile("VEVUDE_WSDLADMIN.INI", c.file);
     TAnswer a = program.Run(CGIEnv("/wsdl/IDepot"));
     EXPECT_EQ(a.Status, 200);
-    EXPECT_EQ(a.ContentType, "text/xml");
+    EXPECT_EQ(a.ContentType, "text/xml; charset=utf-8");
     EXPECT_EQ(Ports(a.Body), c.ports);
   }
 }
@@ -136,7 +141,7 @@ TEST(PublisherCGI, WSDLIsWellFormedWhateverTheAddressesHold) {
     if (c.file) program.WriteFile("VEVUDE_WSDLADMIN.INI", c.file);
     TAnswer a = program.Run(CGIEnv("/wsdl/IDepot", "", c.env));
     EXPECT_EQ(a.Status, 200);
-    EXPECT_EQ(a.ContentType, "text/xml");
+    EXPECT_EQ(a.ContentType, "text/xml; charset=utf-8");
     EXPECT_EQ(Ports(a.Body), c.ports);
     auto doc = vv::NewXMLDocument();
     EXPECT_NO_THROW(doc->LoadFromXML(a.Body)) << a.Body.substr(0, 300);
@@ -150,7 +155,7 @@ TEST(PublisherCGI, OversizedPortFileGivesTheErrorPage) {
   program.WriteFile("VEVUDE_WSDLADMIN.INI", "[IDepot]\n" + std::string(200000, ';') + "\n");
   TAnswer a = program.Run(CGIEnv("/wsdl/IDepot"));
   EXPECT_EQ(a.Status, 200);
-  EXPECT_EQ(a.ContentType, "text/html");
+  EXPECT_EQ(a.ContentType, "text/html; charset=utf-8");
   EXPECT_EQ(a.Body,
             Expected("errorhead.part", {}) +
                 "Error: Port file is larger than 65536 bytes/EReadError</h1></body></html>");

@@ -38,15 +38,15 @@ TEST(PublisherEndpoints, AnswersByPath) {
     const char *contentType;
     std::string body;
   } cases[] = {
-      {"/wsdl", 200, "text/html", Listing(std::string(kBase) + "/wsdl")},
-      {"/wsdl/", 200, "text/html", Listing(std::string(kBase) + "/wsdl")},
-      {"/wsdl/wsdl", 200, "text/html", Listing(std::string(kBase) + "/wsdl/wsdl")},
-      {"/wsdl/IDepot", 200, "text/xml", wsdl},
-      {"/wsdl/IDepot/", 200, "text/xml", wsdl},
-      {"/wsdl/NoSuchPort", 200, "text/html", NotFound("NoSuchPort")},
-      {"/wsdl/admin", 403, "text/html", kForbidden},
-      {"/wsdl/admin/IDepot", 403, "text/html", kForbidden},
-      {"/wsdl/x/admin", 403, "text/html", kForbidden},
+      {"/wsdl", 200, "text/html; charset=utf-8", Listing(std::string(kBase) + "/wsdl")},
+      {"/wsdl/", 200, "text/html; charset=utf-8", Listing(std::string(kBase) + "/wsdl")},
+      {"/wsdl/wsdl", 200, "text/html; charset=utf-8", Listing(std::string(kBase) + "/wsdl/wsdl")},
+      {"/wsdl/IDepot", 200, "text/xml; charset=utf-8", wsdl},
+      {"/wsdl/IDepot/", 200, "text/xml; charset=utf-8", wsdl},
+      {"/wsdl/NoSuchPort", 200, "text/html; charset=utf-8", NotFound("NoSuchPort")},
+      {"/wsdl/admin", 403, "text/html; charset=utf-8", kForbidden},
+      {"/wsdl/admin/IDepot", 403, "text/html; charset=utf-8", kForbidden},
+      {"/wsdl/x/admin", 403, "text/html; charset=utf-8", kForbidden},
       {"/WSDL/IDepot", 200, "", ""},
       {"/wsdlx", 200, "", ""},
       {"/wsdl/IDepot/more", 200, "", ""},
@@ -64,7 +64,7 @@ TEST(PublisherEndpoints, AnswersByPath) {
 // keeps the name as asked.
 TEST(PublisherEndpoints, LowerCaseNameKeepsItsCaseInThePort) {
   TAnswer a = DispatchInProcess(CGIEnv("/wsdl/idepot"));
-  EXPECT_EQ(a.ContentType, "text/xml");
+  EXPECT_EQ(a.ContentType, "text/xml; charset=utf-8");
   EXPECT_NE(a.Body.find("<port name=\"idepotPort\" binding=\"tns:IDepotbinding\">"),
             std::string::npos);
   EXPECT_NE(a.Body.find("location=\"" + std::string(kBase) + "/soap/idepot\""), std::string::npos);
@@ -100,6 +100,30 @@ TEST(PublisherEndpoints, RequestTextIsEscaped) {
             std::string::npos);
 }
 
+// The pages and documents are UTF-8 and say so by default; a publisher
+// without poUTF8ContentType names no charset in any of its answers.
+TEST(PublisherEndpoints, WithoutUTF8ContentTypeNoAnswerNamesTheCharset) {
+  struct Case {
+    const char *path;
+    bool serviceInfo;
+    const char *contentType;
+  } cases[] = {
+      {"/wsdl", false, "text/html"},
+      {"/wsdl/IDepot", false, "text/xml"},
+      {"/wsdl/NoSuchPort", false, "text/html"},
+      {"/wsdl/admin", false, "text/html"},
+      {"/", true, "text/html"},
+      {"/inspection.wsil", true, "text/xml"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.path);
+    TAnswer a = DispatchInProcess(CGIEnv(c.path), c.serviceInfo, [](TWSDLHTMLPublish &p) {
+      p.PublishOptions.Exclude(poUTF8ContentType);
+    });
+    EXPECT_EQ(a.ContentType, c.contentType);
+  }
+}
+
 // An error raised while answering becomes the error page; the status stays.
 TEST(PublisherEndpoints, ErrorsInsideBecomeTheErrorPage) {
   InitProgramUnits();
@@ -119,7 +143,7 @@ TEST(PublisherEndpoints, ErrorsInsideBecomeTheErrorPage) {
       };
     });
     EXPECT_EQ(a.Status, 200);
-    EXPECT_EQ(a.ContentType, "text/html");
+    EXPECT_EQ(a.ContentType, "text/html; charset=utf-8");
     EXPECT_EQ(a.Body, head + c.text + "</h1></body></html>");
   }
 }
@@ -149,7 +173,7 @@ TEST(ServiceInfo, Pages) {
     SCOPED_TRACE(std::string(c.path) + "?" + c.query);
     TAnswer a = DispatchInProcess(CGIEnv(c.path, c.query), true);
     EXPECT_EQ(a.Status, 200);
-    EXPECT_EQ(a.ContentType, "text/html");
+    EXPECT_EQ(a.ContentType, "text/html; charset=utf-8");
     EXPECT_EQ(a.Body, c.body);
   }
 }
@@ -184,7 +208,7 @@ TEST(ServiceInfo, WSInspectionInAnyLetterCase) {
     SCOPED_TRACE(path);
     TAnswer a = DispatchInProcess(CGIEnv(path, "", {"SERVER_PORT=80"}), true);
     EXPECT_EQ(a.Status, 200);
-    EXPECT_EQ(a.ContentType, "text/xml");
+    EXPECT_EQ(a.ContentType, "text/xml; charset=utf-8");
     ASSERT_GE(a.Body.size(), 2u);
     EXPECT_EQ(a.Body.substr(a.Body.size() - 2), "\r\n");
     IPtr<IXMLDocument> doc = NewXMLDocument();

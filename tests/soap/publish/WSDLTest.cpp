@@ -26,12 +26,35 @@ std::string PublishedWSDL(const std::string &portType, const std::string &portNa
   return p->GetWSDLForPortType(portType);
 }
 
+// A record with an optional property (written only when set) and two that
+// are always written, one of them with a stored-test but not declared
+// optional.
+class TMixedOccurs : public TRemotable {
+  VV_CLASS(TMixedOccurs)
+  std::string FNote, FCode, FKind;
+  bool FNote_Specified = false;
+  bool FKind_Specified = false;
+};
+
+const char *const kMixedNS = "urn:vevude-tests:occurs";
+
 std::string WithoutFinalLineBreak(std::string s) {
   if (s.size() >= 2 && s.compare(s.size() - 2, 2, "\r\n") == 0) s.resize(s.size() - 2);
   return s;
 }
 
 } // namespace
+
+TClass TMixedOccurs::StaticClassInfo() {
+  using M = TMixedOccurs;
+  static const TTypeInfo info =
+      ClassInfoBuilder<M, TRemotable>("TMixedOccurs", "uOccursTest")
+          .Property("Note", &M::FNote, &M::FNote, &M::FNote_Specified, xoOptional)
+          .Property("Code", &M::FCode, &M::FCode)
+          .Property("Kind", &M::FKind, &M::FKind, &M::FKind_Specified)
+          .Build();
+  return &info;
+}
 
 TEST(WSDL, ExactDocuments) {
   struct Case {
@@ -94,6 +117,22 @@ TEST(WSDL, ReadsBackWithTheRightNamespaces) {
                     .ChildElement("input")
                     .HasAttribute("message"));
   }
+}
+
+// Only a property declared optional may be missing from a message, so only
+// its element says so; every other element stays required.
+TEST(WSDL, OptionalPropertiesAloneAreDeclaredOptional) {
+  InitProgramUnits();
+  static const bool registered =
+      (RemTypeRegistry().RegisterXSClass(TMixedOccurs::StaticClassInfo(), kMixedNS, "MixedOccurs"),
+       true);
+  ASSERT_TRUE(registered);
+  IPtr<IWSDLPublish> p(new TWSDLPublish);
+  std::string xsd = p->GetXSDForTypeSystem(kMixedNS);
+  for (const char *element : {"<xs:element name=\"Note\" type=\"xs:string\" minOccurs=\"0\"/>",
+                              "<xs:element name=\"Code\" type=\"xs:string\"/>",
+                              "<xs:element name=\"Kind\" type=\"xs:string\"/>"})
+    EXPECT_NE(xsd.find(element), std::string::npos) << element << " in " << xsd;
 }
 
 TEST(WSDLPublishOperations, PortTypeListAndTypeSystems) {

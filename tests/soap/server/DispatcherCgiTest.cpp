@@ -168,7 +168,8 @@ TEST_F(DispatcherCgiTest, OnlyPostReachesTheEndpoint) {
         RunCgi({"REQUEST_METHOD="s + method, "SERVER_PROTOCOL=HTTP/1.1", "PATH_INFO=/soap/IDepot",
                 "CONTENT_LENGTH=" + std::to_string(kCall.size())},
                kCall, Dir);
-    EXPECT_EQ(r.Out.rfind("Status: 200 OK\r\nContent-Type: text/html\r\n", 0), 0u) << r.Out;
+    EXPECT_EQ(r.Out.rfind("Status: 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n", 0), 0u)
+        << r.Out;
     EXPECT_EQ(r.Out.find("SOAP-ENV"), std::string::npos) << r.Out;
   }
 }

@@ -154,24 +154,27 @@ TEST(Dispatcher, AnExceptionHandlerThatHandlesTheErrorTakesOverTheResponse) {
   }
 }
 
-// The invoker's converter options decide the HTTP side.
+// The invoker's converter options decide the HTTP side; an invoker names
+// the charset unless told otherwise.
 TEST(Dispatcher, ConverterOptionsChooseContentTypeAndFaultStatus) {
   InitInvokeRegistry();
   struct Case {
-    std::vector<TSOAPConvertOption> Options;
+    const char *Name;
+    std::vector<TSOAPConvertOption> Include, Exclude;
     int Status;
     const char *ContentType;
   } cases[] = {
-      {{}, 500, "text/xml"},
-      {{soUTF8InHeader}, 500, "text/xml; charset=utf-8"},
-      {{soReturnSuccessForFault}, 200, "text/xml"},
+      {"as the invoker is made", {}, {}, 500, "text/xml; charset=utf-8"},
+      {"without soUTF8InHeader", {}, {soUTF8InHeader}, 500, "text/xml"},
+      {"soReturnSuccessForFault", {soReturnSuccessForFault}, {}, 200, "text/xml; charset=utf-8"},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.ContentType);
+    SCOPED_TRACE(c.Name);
     TComponent module;
     auto *invoker = new THTTPSoapInvoker(&module);
     TSOAPConvertOptions options = invoker->Converter()->GetOptions();
-    for (TSOAPConvertOption o : c.Options) options.Include(o);
+    for (TSOAPConvertOption o : c.Include) options.Include(o);
+    for (TSOAPConvertOption o : c.Exclude) options.Exclude(o);
     invoker->Converter()->SetOptions(options);
     auto *d = new THTTPSoapDispatcher(&module);
     d->SetDispatcher(invoker);

@@ -229,17 +229,30 @@ TEST_F(InvokerTest, ErrorsOfTheCallBecomeFaultEnvelopes) {
   }
 }
 
+// The fresh converter has the default options, except for those only the
+// endpoint reads (status and Content-Type), which it takes over: the next
+// request through the same invoker is answered as the last one.
 TEST_F(InvokerTest, AReadErrorReplacesTheConverterByAFreshDefaultOne) {
   ISoapConvert *own = Invoker.Converter();
   EXPECT_TRUE(own->GetOptions().Contains(soSendMultiRefObj));
+  EXPECT_TRUE(own->GetOptions().Contains(soUTF8InHeader));
   Dispatch("/soap/ITestRecords", "", Call("three"));
   EXPECT_EQ(Invoker.Converter(), own); // a good call keeps it
   Dispatch("/soap/ITestRecords", "", Envelope("<Foo/>"));
   ASSERT_NE(Invoker.Converter(), own);
-  EXPECT_EQ(Invoker.Converter()->GetOptions(), kDefaultSOAPConvertOptions);
+  EXPECT_EQ(Invoker.Converter()->GetOptions(),
+            TSOAPConvertOptions(kDefaultSOAPConvertOptions).Include(soUTF8InHeader));
   // and the fresh converter serves the next call
   EXPECT_NE(Dispatch("/soap/ITestRecords", "", Call("three")).Response.find("GetRecordsResponse"),
             std::string::npos);
+
+  // Endpoint options set otherwise are taken over as they are.
+  TSOAPConvertOptions set = Invoker.Converter()->GetOptions();
+  Invoker.Converter()->SetOptions(
+      set.Exclude(soUTF8InHeader).Include(soReturnSuccessForFault).Include(soSendUntyped));
+  Dispatch("/soap/ITestRecords", "", Envelope("<Foo/>"));
+  EXPECT_EQ(Invoker.Converter()->GetOptions(),
+            TSOAPConvertOptions(kDefaultSOAPConvertOptions).Include(soReturnSuccessForFault));
 }
 
 TEST_F(InvokerTest, TheCallRunsWithItsContextAndHeadersCurrentAndLeavesNoneBehind) {
