@@ -1,6 +1,7 @@
 #include "web/FastCGIHost.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -118,7 +119,7 @@ private:
   bool Start();
   void TakeHandOver(std::vector<int> &kept);
   void Wait();
-  void Accept();
+  void Accept(bool all);
   bool GiveWay();
   void Read(TConnection &c);
   void Proceed(TConnection &c);
@@ -132,7 +133,7 @@ private:
   bool Quiescent() const;
   void Restart();
   void Sweep();
-  TConnection &Add(int fd, bool kept);
+  TConnection &Add(int fd, bool kept, bool unix);
   bool WaitFor(int fd, short events, int64_t deadline);
 
   TCGIApplication &FApp;
@@ -140,6 +141,7 @@ private:
   const TSignalGuard &FSignals;
   const int FTimeoutMs;
   TListener FListener;
+  bool FListenerUnix = false; // its connections have no resets
   TPeerFilter FFilter;
   std::vector<std::unique_ptr<TConnection>> FConns;
   std::deque<TConnection *> FReady;
@@ -298,17 +300,18 @@ bool TWorker::Start() {
   }
   SetNonBlocking(FListener.Fd);
   FFilter = TPeerFilter::FromEnvironment();
+  FListenerUnix = IsUnixSocket(FListener.Fd);
   for (int fd : kept) {
     SetNonBlocking(fd);
-    Add(fd, true);
+    Add(fd, true, IsUnixSocket(fd));
   }
   return true;
 }
 
-TConnection &TWorker::Add(int fd, bool kept) {
+TConnection &TWorker::Add(int fd, bool kept, bool unix) {
   auto c = std::make_unique<TConnection>();
   c->Fd = fd;
-  c->Unix = IsUnixSocket(fd);
+  c->Unix = unix;
   c->Kept = kept;
   TConnection &ref = *c;
   FConns.push_back(std::move(c));
@@ -400,8 +403,11 @@ bool TWorker::GiveWay() {
   return true;
 }
 
-void TWorker::Accept() {
-  for (;;) {
+// One connection per wake while serving (the next wake takes the next: a
+// loop would end every time on a failed call); every queued one when
+// stopping.
+void TWorker::Accept(bool all) {
+  for (bool first = true; first || all; first = false) {
     size_t open = size_t(
         std::count_if(FConns.begin(), FConns.end(), [](const auto &c) { return c->Fd >= 0; }));
     if (open >= kMaxFastCGIConnections && !GiveWay()) return;
@@ -421,7 +427,7 @@ void TWorker::Accept() {
       close(fd);
       continue;
     }
-    TConnection &c = Add(fd, false);
+    TConnection &c = Add(fd, false, FListenerUnix);
     // The web server writes its request right after connecting: it is
     // often there already, which spares a wait.
     Read(c);
@@ -460,7 +466,7 @@ void TWorker::Wait() {
     return;
   }
   size_t first = accepting ? 1 : 0;
-  if (accepting && FPoll[0].revents) Accept();
+  if (accepting && FPoll[0].revents) Accept(false);
   for (size_t i = first; i < FPoll.size(); ++i) {
     TConnection *c = FPolled[i - first];
     if (FPoll[i].revents && c->Fd >= 0) Read(*c);
@@ -518,7 +524,7 @@ void TWorker::BeginStop() {
   NoteStop(now);
   FStopBegun = true;
   if (FListener.Fd >= 0) {
-    Accept();
+    Accept(true);
     CloseListener(FListener);
   }
   for (auto &c : FConns) {
@@ -616,6 +622,8 @@ int TimeoutFromEnvironment() {
 }
 
 int RunFastCGI(TCGIApplication &app, const TFastCGIOptions &options) {
+  mallopt(M_MMAP_THRESHOLD, kFastCGIMmapThreshold);
+  mallopt(M_TRIM_THRESHOLD, kFastCGIHeapSlack);
   TSignalGuard signals;
   TWorker worker(app, options, signals);
   return worker.Run();

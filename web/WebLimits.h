@@ -59,6 +59,14 @@ constexpr int kFastCGIStopGraceMs = 10000;
 // side is shut first and the rest read and dropped for at most this long,
 // so that no reset can take the answer with it.
 constexpr int kFastCGILingerMs = 2000;
+// The heap of a worker, between requests: blocks from kFastCGIMmapThreshold
+// up are mapped on their own and go back to the system as soon as they are
+// freed (a large body, a flood of variables, a large answer), and up to
+// kFastCGIHeapSlack of free heap is kept for the next request rather than
+// given back and taken again every time. Fixed values also keep the C
+// library from raising its own thresholds after one large request.
+constexpr int kFastCGIMmapThreshold = 256 * 1024;
+constexpr int kFastCGIHeapSlack = 1024 * 1024;
 // Pause before accepting again after a failure other than a lost race.
 constexpr int kAcceptRetryDelayMs = 100;
 

@@ -67,6 +67,17 @@ constexpr long kMaxIdleSeconds = 60;
 // Seconds a connection is used at all; then a fresh one, which sees a
 // renewed certificate and a new address of the name.
 constexpr long kMaxConnectionLifetime = 300;
+// A kept connection serves again only once this share (in percent) of the
+// longest time the upstream took to answer (from the request's going out to
+// the answer's end) in the group's last kAnswerWaitsKept exchanges has
+// passed since its last request went out: an answer owed to that request,
+// should the exchange have been answered early by bytes nobody asked for,
+// arrives within that. A normal exchange has taken most of it already.
+// Waiting for the rest is at most kMaxQuietWaitUs (microseconds); a call
+// that would wait longer takes a new connection.
+constexpr int64_t kQuietPercent = 150;
+constexpr size_t kAnswerWaitsKept = 8;
+constexpr int64_t kMaxQuietWaitUs = 20000;
 // Bytes of a certificate file read on every call to tell its content from
 // the next version of it: far above a bundle of every public authority
 // (about 200 KiB). A larger file still works, without kept connections.

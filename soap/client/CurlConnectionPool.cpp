@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cstdint>
+#include <ctime>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
@@ -24,9 +27,20 @@ namespace vv {
 
 // The sockets of a group's connections, as libcurl opens and closes them
 // (it calls back with this set's address for as long as a connection
-// lives, so the set outlives its share).
+// lives, so the set outlives its share), each with the time the request of
+// its last exchange went out (0 while it has had none).
 struct TKeptSockets {
-  std::vector<curl_socket_t> Open;
+  struct TSocket {
+    curl_socket_t Fd;
+    int64_t LastSentUs;
+  };
+  std::vector<TSocket> Open;
+
+  TSocket *Find(curl_socket_t fd) {
+    for (TSocket &s : Open)
+      if (s.Fd == fd) return &s;
+    return nullptr;
+  }
 };
 
 namespace {
@@ -38,14 +52,21 @@ constexpr size_t DigestSize = 32; // bytes of a SHA-256 digest
 // and that a digest cannot be looked up in a table made in advance.
 constexpr size_t SaltSize = 16;
 
+int64_t NowUs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return int64_t(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
 curl_socket_t OpenSocket(void *set, curlsocktype, curl_sockaddr *address) {
   curl_socket_t fd = socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-  if (fd != CURL_SOCKET_BAD) static_cast<TSockets *>(set)->Open.push_back(fd);
+  if (fd != CURL_SOCKET_BAD) static_cast<TSockets *>(set)->Open.push_back({fd, 0});
   return fd;
 }
 
 int CloseSocket(void *set, curl_socket_t fd) {
-  std::erase(static_cast<TSockets *>(set)->Open, fd);
+  std::erase_if(static_cast<TSockets *>(set)->Open,
+                [fd](const TSockets::TSocket &s) { return s.Fd == fd; });
   return close(fd);
 }
 
@@ -57,6 +78,17 @@ struct TGroup {
   bool Busy = false;
   // Input arrived on one of its connections beyond the answer it carried.
   bool Dirty = false;
+  // How long the upstream took to answer in the group's last exchanges
+  // (from the request's going out to the answer's end), in microseconds.
+  std::array<int64_t, kAnswerWaitsKept> Waits{};
+  size_t NextWait = 0;
+
+  // How long after a connection's last request went out it may serve
+  // again: an answer still owed to that request (should the exchange have
+  // been answered early by bytes nobody asked for) would have come by then.
+  int64_t QuietUs() const {
+    return *std::max_element(Waits.begin(), Waits.end()) * kQuietPercent / 100;
+  }
 };
 
 struct TPool {
@@ -108,19 +140,37 @@ std::string FolderState(const std::string &path) {
          std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
 }
 
-// True when one of the sockets holds input: a kept connection has no
-// business receiving anything between exchanges, and what arrived would be
-// read as the next exchange's answer. A socket that only reports its end
-// (the upstream closed it) is no such case: libcurl does not reuse it.
-bool UnreadInput(const TSockets &sockets) {
+// True when one of the sockets holds input now, or receives any within
+// `waitUs`: a kept connection has no business receiving anything between
+// exchanges, and what arrived would be read as the next exchange's answer.
+// A socket that only reports its end (the upstream closed it) is no such
+// case: libcurl does not reuse it.
+bool UnreadInput(const TSockets &sockets, int64_t waitUs = 0) {
   std::vector<pollfd> polls;
-  for (curl_socket_t fd : sockets.Open) polls.push_back({fd, POLLIN, 0});
-  if (polls.empty() || poll(polls.data(), polls.size(), 0) <= 0) return false;
-  for (const pollfd &p : polls) {
-    char byte;
-    if (p.revents && recv(p.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return true;
+  for (const TSockets::TSocket &s : sockets.Open) polls.push_back({s.Fd, POLLIN, 0});
+  int64_t deadline = NowUs() + waitUs;
+  while (!polls.empty()) {
+    int64_t left = std::max<int64_t>(0, deadline - NowUs());
+    timespec limit = {time_t(left / 1000000), long(left % 1000000) * 1000L};
+    int n = ppoll(polls.data(), polls.size(), &limit, nullptr);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    for (pollfd &p : polls) {
+      char byte;
+      if (p.revents && recv(p.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return true;
+    }
+    std::erase_if(polls, [](const pollfd &p) { return p.revents != 0; }); // ended ones
   }
   return false;
+}
+
+// The time still to wait before every kept connection of the group has
+// been quiet long enough to serve.
+int64_t QuietStillDue(const TGroup &group) {
+  int64_t now = NowUs(), due = 0, quiet = group.QuietUs();
+  for (const TSockets::TSocket &s : group.Sockets->Open)
+    if (s.LastSentUs) due = std::max(due, s.LastSentUs + quiet - now);
+  return due;
 }
 
 // The digest the group of a profile is filed under, salted per process so
@@ -240,7 +290,16 @@ TCurlConnectionLease::TCurlConnectionLease(CURL *handle, const TCurlConnectionPr
   std::string key = GroupKey(pool, profile);
   TGroup *group = key.empty() ? nullptr : FindGroup(pool, key);
   if (!group) return;
+  // A connection not yet quiet long enough is waited for a little; rather
+  // than wait longer, the exchange takes a new connection.
+  int64_t due = QuietStillDue(*group);
+  if (due > kMaxQuietWaitUs) {
+    FFresh = true;
+  } else if (due > 0 && UnreadInput(*group->Sockets, due) && !Renew(*group)) {
+    return;
+  }
   if (CurlApi().easy_setopt(handle, CURLOPT_SHARE, group->Share) != CURLE_OK) return;
+  if (FFresh) SetOpt(handle, CURLOPT_FRESH_CONNECT, 1L);
   group->Busy = true;
   FShare = group->Share;
   FSockets = group->Sockets.get();
@@ -257,6 +316,10 @@ TCurlConnectionLease::~TCurlConnectionLease() {
   if (!FShare) return;
   const TCurlApi &api = CurlApi();
   bool dirty = LeftInput();
+  // From the request's going out to the whole answer: what an answer
+  // takes on this upstream.
+  int64_t took = FSentUs ? NowUs() - FSentUs : -1;
+  if (FFresh) SetOpt(FHandle, CURLOPT_FRESH_CONNECT, 0L);
   // Connections made from here on are the handle's own again.
   SetOptPointer(FHandle, CURLOPT_OPENSOCKETFUNCTION, nullptr);
   SetOptPointer(FHandle, CURLOPT_CLOSESOCKETFUNCTION, nullptr);
@@ -268,12 +331,17 @@ TCurlConnectionLease::~TCurlConnectionLease() {
       g.Busy = false;
       g.Dirty = g.Dirty || dirty;
       g.LastUse = ++pool.Clock;
+      if (took >= 0) {
+        g.Waits[g.NextWait] = took;
+        g.NextWait = (g.NextWait + 1) % g.Waits.size();
+      }
     }
 }
 
 void TCurlConnectionLease::NoteConnection(int localPort) {
   const TCurlApi &api = CurlApi();
   FLocalPort = localPort;
+  FSentUs = NowUs();
   FTLS = nullptr;
   curl_tlssessioninfo *tls = nullptr;
   if (api.easy_getinfo(FHandle, CURLINFO_TLS_SSL_PTR, &tls) == CURLE_OK && tls &&
@@ -288,11 +356,13 @@ void TCurlConnectionLease::NoteConnection(int localPort) {
 bool TCurlConnectionLease::LeftInput() const {
   const TCurlApi &api = CurlApi();
   curl_socket_t fd = CURL_SOCKET_BAD;
-  if (api.easy_getinfo(FHandle, CURLINFO_ACTIVESOCKET, &fd) != CURLE_OK || fd == CURL_SOCKET_BAD ||
-      std::find(FSockets->Open.begin(), FSockets->Open.end(), fd) == FSockets->Open.end())
+  if (api.easy_getinfo(FHandle, CURLINFO_ACTIVESOCKET, &fd) != CURLE_OK || fd == CURL_SOCKET_BAD)
     return false;
+  TSockets::TSocket *kept = FSockets->Find(fd);
+  if (!kept) return false;
+  kept->LastSentUs = FSentUs ? FSentUs : NowUs();
   TSockets one;
-  one.Open.push_back(fd);
+  one.Open.push_back(*kept);
   if (UnreadInput(one)) return true;
   // The same connection: a connection to the upstream (or its proxy) is
   // told by its local port while it lives.

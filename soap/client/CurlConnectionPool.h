@@ -13,7 +13,12 @@
 // then (a second answer, the rest of a short one) would be read as the
 // next exchange's answer. So a group whose connection was left with
 // unread input after its exchange, or received any while idle, is thrown
-// away whole, sessions included, before it serves again. An
+// away whole, sessions included, before it serves again. And a connection
+// serves again only once half as long again as the upstream lately took to
+// answer has passed since its last request went out: should that exchange
+// have been answered early by bytes nobody asked for, its own answer,
+// still owed, shows on the connection by then instead of reaching the
+// next exchange. An
 // exchange only ever sees the group of its own profile, so a connection is
 // reused only by a request that would have made the very same connection,
 // whatever libcurl itself would consider a match. Requests, credentials,
@@ -24,6 +29,7 @@
 #include <curl/curl.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace vv {
@@ -79,7 +85,9 @@ private:
   CURL *FHandle;
   CURLSH *FShare = nullptr;
   struct TKeptSockets *FSockets = nullptr;
+  bool FFresh = false;  // the exchange takes a new connection
   int FLocalPort = -1;  // the exchange's connection
+  int64_t FSentUs = 0;  // when its request went out
   void *FTLS = nullptr; // and its TLS state, if any
 };
 

@@ -157,12 +157,12 @@ int OnConnected(void *user, char *, char *, int, int localPort) {
   }
   p.RequestGone = true;
   p.Connected = true;
-  if (p.Lease) p.Lease->NoteConnection(localPort);
   p.LastActivity = TClock::now();
   if (p.Total == 0) p.Receiving = true;
-  return p.Client.CheckServerCertificate(p.Request, p.Https, p.CertRefused, p.Error)
-             ? CURL_PREREQFUNC_OK
-             : CURL_PREREQFUNC_ABORT;
+  if (!p.Client.CheckServerCertificate(p.Request, p.Https, p.CertRefused, p.Error))
+    return CURL_PREREQFUNC_ABORT;
+  if (p.Lease) p.Lease->NoteConnection(localPort);
+  return CURL_PREREQFUNC_OK;
 }
 
 } // namespace

@@ -18,6 +18,8 @@ The query of a request steers its connection:
   conn=extra-now   the same second answer, in the same write as the answer
   conn=short       the answer's body has 11 blanks more than its
                    Content-Length says; they follow 50 ms later
+  conn=late-extra  the answer comes after 0.1 s, and 0.15 s after it the
+                   second whole answer (for INTRUDER), unasked
 
 With --proxy-credentials USER:PASSWORD[,USER:PASSWORD...] it plays a proxy
 that answers by itself: it takes only requests in absolute form ("POST
@@ -37,6 +39,7 @@ import re
 import socket
 import sys
 import threading
+import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, HTTPServer
 from socketserver import ThreadingMixIn
@@ -68,6 +71,10 @@ class Server(ThreadingMixIn, HTTPServer):
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     timeout = IDLE_TIMEOUT
+    # An answer's head and body go out in two writes: without this the
+    # second waits for the client's delayed acknowledgement (40 ms), which
+    # is not what an upstream takes to answer.
+    disable_nagle_algorithm = True
 
     def log_message(self, *args):
         pass
@@ -111,7 +118,11 @@ class Handler(BaseHTTPRequestHandler):
             return
         status, headers, data = self.run_app(target, body)
         how = (query.get("conn") or [""])[0]
-        if how in ("extra", "extra-now"):
+        if how == "late-extra":
+            time.sleep(0.1)
+            threading.Timer(0.15, self.send_late, (self.intruder(target, body),)).start()
+            self.answer(status, headers, data)
+        elif how in ("extra", "extra-now"):
             extra = self.intruder(target, body)
             if how == "extra":
                 threading.Timer(0.2, self.send_late, (extra,)).start()
