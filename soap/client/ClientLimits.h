@@ -50,6 +50,10 @@ constexpr size_t kMaxHeaderBlock = 256 * 1024;
 constexpr size_t kMaxHeaderLines = 512;
 // Bytes of the request body handed to libcurl per read.
 constexpr int64_t kSendChunkSize = 65536;
+// A request body up to this size is handed to libcurl whole and goes out
+// with the head in one write (libcurl does so below 64 KiB); a larger one
+// is read as it is sent.
+constexpr int64_t kMaxInlineBody = 60000;
 // Bytes of a client certificate file, or of certificate data, checked
 // before the first pass.
 constexpr size_t kMaxClientCertificateFile = 1 << 20;
@@ -78,6 +82,9 @@ constexpr long kMaxConnectionLifetime = 300;
 constexpr int64_t kQuietPercent = 150;
 constexpr size_t kAnswerWaitsKept = 8;
 constexpr int64_t kMaxQuietWaitUs = 20000;
+// libcurl handles a worker keeps for its next requests: one serves a
+// request at a time, and a call uses one.
+constexpr size_t kMaxSpareHandles = 2;
 // Bytes of a certificate file read on every call to tell its content from
 // the next version of it: far above a bundle of every public authority
 // (about 200 KiB). A larger file still works, without kept connections.

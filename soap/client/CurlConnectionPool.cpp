@@ -95,6 +95,7 @@ struct TPool {
   std::mutex Lock;
   bool Enabled = false;
   std::vector<TGroup> Groups;
+  std::vector<CURL *> SpareHandles;
   uint64_t Clock = 0;
   std::string Salt;                // empty until made; never leaves the process
   const void *Algorithm = nullptr; // the digest's, fetched once
@@ -186,9 +187,14 @@ std::string GroupKey(TPool &pool, const TCurlConnectionProfile &profile) {
     if (getrandom(salt.data(), salt.size(), 0) != ssize_t(salt.size())) return {};
     pool.Salt = salt;
   }
-  std::string text = pool.Salt, caFile, clientCert;
-  if (!FileContent(profile.CAFile, caFile) || !FileContent(profile.ClientCertPath, clientCert))
+  std::string text = pool.Salt, caFile, clientCert, folder;
+  // Certificates count only where TLS is spoken: to the server or to the
+  // proxy.
+  bool tls = profile.Origin.starts_with("https:") || profile.Proxy.starts_with("https:");
+  if (tls &&
+      (!FileContent(profile.CAFile, caFile) || !FileContent(profile.ClientCertPath, clientCert)))
     return {};
+  if (tls) folder = FolderState(profile.CAPath);
   for (const std::string *f : std::initializer_list<const std::string *>{
            &profile.Origin, &profile.Proxy, &profile.NoProxy, &profile.ServerUser,
            &profile.ServerPassword, &profile.ProxyUser, &profile.ProxyPassword, &profile.CAFile,
@@ -196,7 +202,7 @@ std::string GroupKey(TPool &pool, const TCurlConnectionProfile &profile) {
            &profile.ClientCertPassword, &profile.AcceptedCertificate, &profile.Scope, &caFile,
            &clientCert})
     Field(text, *f);
-  Field(text, FolderState(profile.CAPath));
+  Field(text, folder);
   Field(text, std::to_string(profile.SSLVersion) + (profile.HTTP2 ? "/2" : "/1"));
   std::string key(DigestSize, '\0');
   unsigned int size = 0;
@@ -277,9 +283,39 @@ bool KeepConnections() {
 void CloseKeptConnections() {
   TPool &pool = Pool();
   std::lock_guard<std::mutex> guard(pool.Lock);
+  for (CURL *handle : pool.SpareHandles) CurlApi().easy_cleanup(handle);
+  pool.SpareHandles.clear();
   std::erase_if(pool.Groups, [](const TGroup &g) {
     return !g.Busy && CurlApi().share_cleanup(g.Share) == CURLSHE_OK;
   });
+}
+
+CURL *TakeCurlHandle() {
+  TPool &pool = Pool();
+  {
+    std::lock_guard<std::mutex> guard(pool.Lock);
+    if (pool.Enabled && !pool.SpareHandles.empty()) {
+      CURL *handle = pool.SpareHandles.back();
+      pool.SpareHandles.pop_back();
+      return handle;
+    }
+  }
+  return CurlApi().easy_init();
+}
+
+void GiveBackCurlHandle(CURL *handle, bool ownConnections) {
+  if (!handle) return;
+  const TCurlApi &api = CurlApi();
+  TPool &pool = Pool();
+  {
+    std::lock_guard<std::mutex> guard(pool.Lock);
+    if (pool.Enabled && !ownConnections && pool.SpareHandles.size() < kMaxSpareHandles) {
+      api.easy_reset(handle);
+      pool.SpareHandles.push_back(handle);
+      return;
+    }
+  }
+  api.easy_cleanup(handle);
 }
 
 TCurlConnectionLease::TCurlConnectionLease(CURL *handle, const TCurlConnectionProfile &profile)

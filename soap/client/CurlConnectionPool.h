@@ -58,8 +58,22 @@ struct TKeptSockets;
 void SetKeepConnections(bool on);
 bool KeepConnections();
 
-// Closes every kept connection and forgets every group (a worker's end).
+// Closes every kept connection and forgets every group and spare handle
+// (a worker's end, or its starting afresh).
 void CloseKeptConnections();
+
+// A libcurl handle for a new request: while connections are kept, one that
+// a finished request gave back (reset to libcurl's defaults, so that
+// nothing of its request is left), else a new one; null when none can be
+// made. Keeping handles spares each request making libcurl's own set-up
+// again (its wake-up socket pair above all).
+CURL *TakeCurlHandle();
+// Gives a request's handle back. It is kept for the next request only when
+// every exchange it made borrowed a group's connections (`ownConnections`
+// false): a handle holds, besides its settings, the connections and TLS
+// sessions it made on its own, and those must not serve another request.
+// Any other handle is freed, as are handles beyond kMaxSpareHandles.
+void GiveBackCurlHandle(CURL *handle, bool ownConnections);
 
 // One exchange's use of the group of a profile: attaches the group to a
 // libcurl handle for the exchange and detaches it at the end, leaving the

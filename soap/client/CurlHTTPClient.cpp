@@ -124,6 +124,7 @@ THTTPClient::TExecutionResult TCurlHTTPClient::DoExecuteRequest(THTTPRequest &re
     pass.Body = r.SourceStream();
     pass.BodyStart = pass.Body ? pass.Body->Position() : 0;
     pass.Total = pass.Body ? std::max<int64_t>(0, pass.Body->Size() - pass.BodyStart) : 0;
+    TakeInlineBody(r, pass);
     BuildHeaderList(r, headers);
     ApplyPassOptions(r, pass, headers.Get());
   }
@@ -140,6 +141,31 @@ THTTPClient::TExecutionResult TCurlHTTPClient::DoExecuteRequest(THTTPRequest &re
   return FinishPass(r, response, code, pass);
 }
 
+// A small body sent with a method that carries it in the request (POST and
+// its kind, not PUT) is handed to libcurl whole, which sends it in one write
+// with the head: the server reads the request at once instead of waking for
+// the head and again for the body. The bytes are the same.
+void TCurlHTTPClient::TakeInlineBody(TCurlHTTPRequest &request, TCurlPass &pass) {
+  const std::string &method = request.MethodString();
+  if (!pass.Body || pass.Total <= 0 || pass.Total > kMaxInlineBody || method == "PUT" ||
+      method == "HEAD" || method == "GET")
+    return;
+  pass.Inline.resize(size_t(pass.Total));
+  int64_t have = 0;
+  while (have < pass.Total) {
+    int64_t got = pass.Body->Read(pass.Inline.data() + have, pass.Total - have);
+    if (got <= 0) break;
+    have += got;
+  }
+  if (have == pass.Total) {
+    pass.InlineBody = true;
+    return;
+  }
+  // The body shrank under us: the streamed road tells it.
+  pass.Body->SetPosition(pass.BodyStart);
+  pass.Inline = std::string();
+}
+
 CURLcode TCurlHTTPClient::Perform(TCurlHTTPRequest &request, TCurlPass &pass) {
   TCurlConnectionProfile profile;
   std::optional<TCurlConnectionLease> lease;
@@ -147,6 +173,7 @@ CURLcode TCurlHTTPClient::Perform(TCurlHTTPRequest &request, TCurlPass &pass) {
     lease.emplace(request.FCurl, profile);
     if (lease->Attached()) pass.Lease = &*lease;
   }
+  if (!pass.Lease) request.FOwnConnections = true;
   CURLcode code = CurlApi().easy_perform(request.FCurl);
   pass.Lease = nullptr;
   return code;

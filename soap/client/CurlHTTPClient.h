@@ -57,6 +57,7 @@ private:
   // The exchange of a pass, over a kept connection of the same profile
   // when there is one (see CurlConnectionPool.h).
   CURLcode Perform(TCurlHTTPRequest &request, TCurlPass &pass);
+  static void TakeInlineBody(TCurlHTTPRequest &request, TCurlPass &pass);
   // What the connection of the next pass carries; false when it must not
   // be kept for another request at all.
   bool ConnectionProfile(const TCurlHTTPRequest &request, TCurlConnectionProfile &profile) const;

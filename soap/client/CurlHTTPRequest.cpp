@@ -1,5 +1,6 @@
 #include "soap/client/CurlHTTPRequest.h"
 
+#include "soap/client/CurlConnectionPool.h"
 #include "soap/client/CurlLibrary.h"
 #include "soap/client/HTTPHeaderBlock.h"
 
@@ -11,15 +12,13 @@ TCurlHTTPRequest::TCurlHTTPRequest(TCurlHTTPClient &client, const std::string &m
   if (!IsHTTPToken(method))
     throw ENetHTTPRequestException("Error opening request: (%d) %s",
                                    {int(CURLE_BAD_FUNCTION_ARGUMENT), "Invalid method"});
-  FCurl = CurlApi().easy_init();
+  FCurl = TakeCurlHandle();
   if (!FCurl)
     throw ENetHTTPRequestException("Error opening request: (%d) %s",
                                    {int(CURLE_FAILED_INIT), CurlErrorText(CURLE_FAILED_INIT)});
 }
 
-TCurlHTTPRequest::~TCurlHTTPRequest() {
-  if (FCurl) CurlApi().easy_cleanup(FCurl);
-}
+TCurlHTTPRequest::~TCurlHTTPRequest() { GiveBackCurlHandle(FCurl, FOwnConnections); }
 
 void TCurlHTTPRequest::Cancel() {
   std::lock_guard<std::mutex> guard(FLock);

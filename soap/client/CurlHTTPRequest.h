@@ -66,6 +66,9 @@ private:
   bool FClientCertificateAsked = false;
 
   CURL *FCurl = nullptr;
+  // An exchange ran without a group's connections: the handle holds a
+  // connection (or TLS session) of its own.
+  bool FOwnConnections = false;
   char FErrorBuffer[CURL_ERROR_SIZE] = {};
   std::mutex FLock;
 };

@@ -11,8 +11,11 @@ namespace vv {
 
 namespace {
 
-// The request line's method, and the body of `total` bytes that goes with it.
-void ApplyMethodOptions(CURL *curl, const std::string &method, int64_t total) {
+// The request line's method, and the body of `total` bytes that goes with
+// it: read through the pass's callback, or handed over whole (`inline`).
+void ApplyMethodOptions(CURL *curl, const std::string &method, int64_t total,
+                        const char *inlineBody) {
+  SetOptPointer(curl, CURLOPT_POSTFIELDS, nullptr);
   SetOpt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
   SetOpt(curl, CURLOPT_NOBODY, 0L);
   SetOpt(curl, CURLOPT_UPLOAD, 0L);
@@ -26,6 +29,7 @@ void ApplyMethodOptions(CURL *curl, const std::string &method, int64_t total) {
   } else {
     SetOpt(curl, CURLOPT_POST, 1L);
     SetOptSize(curl, CURLOPT_POSTFIELDSIZE_LARGE, total);
+    if (inlineBody) SetOptPointer(curl, CURLOPT_POSTFIELDS, const_cast<char *>(inlineBody));
     if (method != "POST") SetOpt(curl, CURLOPT_CUSTOMREQUEST, method);
   }
 }
@@ -88,6 +92,10 @@ void TCurlHTTPClient::ApplyConnectionOptions(TCurlHTTPRequest &request, CURL *cu
   // An extra bundle is trusted in addition to the system's directory.
   SetOpt(curl, CURLOPT_CAPATH, kDefaultCADirectory);
   SetOpt(curl, CURLOPT_CAINFO, CAFile().empty() ? nullptr : CAFile().c_str());
+  // A handle kept for later requests must read the certificate files anew
+  // for each connection it makes: libcurl would otherwise keep what they
+  // held, by their names, for a day.
+  SetOpt(curl, CURLOPT_CA_CACHE_TIMEOUT, 0L);
   ApplyClientCertificate(curl, request);
   bool noticeCertRequest = request.URL().Scheme == "https" && !request.HasClientCertificate() &&
                            CurlApi().ssl_ctx_set_client_cert_cb;
@@ -105,7 +113,8 @@ void TCurlHTTPClient::ApplyPassOptions(TCurlHTTPRequest &request, TCurlPass &pas
   SetOpt(curl, CURLOPT_FOLLOWLOCATION, 0L);
   SetOpt(curl, CURLOPT_PATH_AS_IS, 1L);
   SetOptPointer(curl, CURLOPT_HTTPHEADER, headers);
-  ApplyMethodOptions(curl, request.MethodString(), pass.Total);
+  ApplyMethodOptions(curl, request.MethodString(), pass.Total,
+                     pass.InlineBody ? pass.Inline.data() : nullptr);
   SetPassCallbacks(curl, pass);
   SetOpt(curl, CURLOPT_UPLOAD_BUFFERSIZE, long(kSendChunkSize));
   SetOptSize(curl, CURLOPT_MAXFILESIZE_LARGE, kMaxResponseBody);

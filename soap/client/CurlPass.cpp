@@ -161,6 +161,17 @@ int OnConnected(void *user, char *, char *, int, int localPort) {
   if (p.Total == 0) p.Receiving = true;
   if (!p.Client.CheckServerCertificate(p.Request, p.Https, p.CertRefused, p.Error))
     return CURL_PREREQFUNC_ABORT;
+  // A body handed over whole goes out now, with the head: reported as
+  // the reading of it would have been.
+  if (p.InlineBody) {
+    p.Sent = p.Total;
+    bool abort = false;
+    if (p.Request.OnSendData) p.Request.OnSendData(p.Request, p.Total, p.Sent, abort);
+    if (abort) {
+      p.Request.Cancel();
+      return CURL_PREREQFUNC_ABORT;
+    }
+  }
   if (p.Lease) p.Lease->NoteConnection(localPort);
   return CURL_PREREQFUNC_OK;
 }

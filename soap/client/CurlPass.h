@@ -30,9 +30,12 @@ struct TCurlPass {
   THTTPResponse &Response;
   bool Https;
 
-  // The request body and how much of it went out.
+  // The request body and how much of it went out; a small one is read
+  // whole before the pass and handed to libcurl as it is.
   TStream *Body = nullptr;
   int64_t BodyStart = 0, Total = 0, Sent = 0;
+  std::string Inline;
+  bool InlineBody = false;
 
   // The response body and how much of it came in.
   TStream *Content;
