@@ -1,5 +1,6 @@
 #include "web/WebResponse.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "rtl/StrUtils.h"
@@ -80,6 +81,18 @@ void TWebResponse::SendStream(TStream &stream) {
   if (auto *content = dynamic_cast<TContentStream *>(&stream); content && content->HasProducer()) {
     content->SendTo(
         [this](const char *data, size_t size) { FHTTPRequest->WriteClient(data, int(size)); });
+    return;
+  }
+  // Bytes already in memory go out from where they lie (a content stream
+  // without a producer holds all of its bytes in memory too).
+  if (auto *memory = dynamic_cast<TMemoryStream *>(&stream)) {
+    const std::string &data = memory->Data();
+    size_t from = size_t(std::clamp<int64_t>(memory->Position(), 0, int64_t(data.size())));
+    for (size_t at = from; at < data.size(); at += size_t(kLargeSendBuffer)) {
+      size_t n = std::min(data.size() - at, size_t(kLargeSendBuffer));
+      FHTTPRequest->WriteClient(data.data() + at, int(n));
+    }
+    memory->SetPosition(int64_t(data.size()));
     return;
   }
   int64_t remaining = stream.Size() - stream.Position();
