@@ -443,6 +443,46 @@ char *AppendEscaped(char *dest, std::string_view s, TEscape how) {
   return sink.Pos;
 }
 
+namespace {
+// Character data as writers that escape more than this program do write
+// it: both quotes as references, and control characters as references.
+std::string EscapedAsOthersDo(std::string_view s, bool quotes, bool hexRefs) {
+  static const char *hex = "0123456789ABCDEF";
+  std::string out;
+  for (char c : s) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else if (quotes && c == '"')
+      out += "&quot;";
+    else if (quotes && c == '\'')
+      out += "&apos;";
+    else if (u < 0x20 && hexRefs)
+      out.append("&#x").append(u >= 16 ? 1 : 0, hex[u >> 4]).append(1, hex[u & 15]) += ';';
+    else if (u < 0x20)
+      out.append("&#").append(std::to_string(u)) += ';';
+    else
+      out += c;
+  }
+  return out;
+}
+} // namespace
+
+std::vector<std::string> EscapedSpellings(std::string_view s) {
+  std::vector<std::string> out;
+  for (TEscape how : {TEscape::Text, TEscape::Attr}) {
+    out.emplace_back();
+    AppendEscaped(out.back(), s, how);
+  }
+  for (bool quotes : {false, true})
+    for (bool hexRefs : {false, true}) out.push_back(EscapedAsOthersDo(s, quotes, hexRefs));
+  return out;
+}
+
 bool IsQName(std::string_view name) {
   if (name.empty() || !IsNameStart((unsigned char)name[0])) return false;
   size_t colon = std::string_view::npos;

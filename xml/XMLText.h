@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vv::xmltext {
 
@@ -85,6 +86,13 @@ inline void EscapeText(std::string &out, std::string_view s) {
 inline void EscapeAttr(std::string &out, std::string_view s) {
   AppendEscaped(out, s, TEscape::Attr);
 }
+
+// The spellings XML writers give `s` as character data or an attribute
+// value: this program's own (TEscape::Text and TEscape::Attr), and those of
+// writers that escape both quotes too and write every control character as
+// a decimal or a hexadecimal reference. For finding a known text (a
+// password) in a message that came back from another program.
+std::vector<std::string> EscapedSpellings(std::string_view s);
 
 // True when `name` is an XML name with at most one colon, not first or last
 // (a qualified name). ASCII name characters are checked exactly; every
