@@ -7,8 +7,9 @@
 #include "rtl/StrUtils.h"
 #include "rtl/TypeInfo.h"
 #include "xml/XMLNamespaces.h"
+#include "xml/XMLParser.h"
+#include "xml/XMLSerializer.h"
 #include "xml/XMLText.h"
-#include "xml/XMLValidator.h"
 #include "xml/XMLWriter.h"
 
 namespace vv {
@@ -16,8 +17,6 @@ namespace vv {
 using pugi::xml_attribute;
 using pugi::xml_node;
 using namespace xmlns;
-using xmlvalidator::ParseAndValidate;
-using xmlvalidator::TDeclaration;
 
 namespace {
 
@@ -93,9 +92,6 @@ private:
 // The pugixml document and the cursors for index access to child and
 // attribute lists, forgotten at every change of the tree.
 struct TXMLDocument::TImpl {
-  // The loaded text, which the parsed tree points into (declared first: it
-  // goes after the tree).
-  std::unique_ptr<std::string> Source;
   std::unique_ptr<pugi::xml_document> Doc = std::make_unique<pugi::xml_document>();
 
   TListCursor<TChildSteps> Children;
@@ -396,7 +392,10 @@ std::string IXMLNode::XML() const {
     return out;
   }
   if (xml_node(FNode).type() == pugi::node_document) return FDoc->XML();
-  xmlwriter::WriteNode(out, FNode, {});
+  TXMLOutput o(out);
+  TXMLSerializer w(o);
+  xmlwriter::WriteNode(w, FNode, {});
+  o.Finish();
   return out;
 }
 
@@ -732,17 +731,76 @@ void TXMLDocument::LoadFromStream(TStream &stream) {
   LoadFromXML(stream.ReadRest());
 }
 
+namespace {
+
+// Builds a tree of the document's nodes as the parser reads them.
+void BuildTree(pugi::xml_document &doc, std::string_view text, std::string &version,
+               std::string &encoding) {
+  TXMLParser parser(text);
+  xml_node cur = doc;
+  std::string name, value;
+  auto cname = [&](std::string_view n) { // pugixml takes names as C strings
+    name.assign(n);
+    return name.c_str();
+  };
+  while (true) {
+    TXMLParser::TToken token = parser.Next();
+    pugi::xml_node_type kind = pugi::node_pcdata;
+    switch (token) {
+    case TXMLParser::TToken::StartElement: {
+      xml_node el = cur.append_child(pugi::node_element);
+      el.set_name(cname(parser.Name()));
+      for (const TXMLRawAttr &a : parser.Attributes()) {
+        xml_attribute at = el.append_attribute(cname(a.Name));
+        if (a.Plain) {
+          at.set_value(a.Raw.data(), a.Raw.size());
+        } else {
+          xmltext::DecodeValue(a.Raw, true, value);
+          at.set_value(value.data(), value.size());
+        }
+      }
+      cur = el;
+      continue;
+    }
+    case TXMLParser::TToken::EndElement:
+      cur = cur.parent();
+      continue;
+    case TXMLParser::TToken::End:
+      version = parser.Version();
+      encoding = parser.Encoding();
+      return;
+    case TXMLParser::TToken::Text:
+      break;
+    case TXMLParser::TToken::CData:
+      kind = pugi::node_cdata;
+      break;
+    case TXMLParser::TToken::Comment:
+      kind = pugi::node_comment;
+      break;
+    case TXMLParser::TToken::PI:
+      kind = pugi::node_pi;
+      break;
+    }
+    xml_node n = cur.append_child(kind);
+    if (kind == pugi::node_pi) n.set_name(cname(parser.Name()));
+    std::string_view v = parser.Value(value);
+    n.set_value(v.data(), v.size());
+  }
+}
+
+} // namespace
+
 void TXMLDocument::LoadFromXML(std::string_view xml) {
-  auto text = std::make_unique<std::string>(xmltext::DecodeToUtf8(xml));
-  xmltext::CheckCharacters(*text);
+  std::string text = xmltext::DecodeToUtf8(xml);
+  xmltext::CheckCharacters(text);
   auto doc = std::make_unique<pugi::xml_document>();
-  TDeclaration decl = ParseAndValidate(*doc, *text, xml);
-  FImpl->Doc = std::move(doc); // the old tree goes before its text
-  FImpl->Source = std::move(text);
+  std::string version, encoding;
+  BuildTree(*doc, text, version, encoding);
+  FImpl->Doc = std::move(doc);
   FImpl->Touch();
   FImpl->ForgetBindings();
-  FVersion = decl.Version.empty() ? std::string("1.0") : decl.Version;
-  FEncoding = decl.Encoding;
+  FVersion = version.empty() ? std::string("1.0") : version;
+  FEncoding = encoding;
   FPrefixCounter = 0;
 }
 
@@ -757,22 +815,16 @@ void TXMLDocument::SaveToStream(TStream &stream) {
 }
 
 std::string TXMLDocument::XML() {
-  std::string out = "<?xml version=\"";
-  xmltext::EscapeAttr(out, FVersion);
-  out += '"';
-  if (!FEncoding.empty()) {
-    // The bytes are always UTF-8: never declare another encoding.
-    bool utf8 = SameText(FEncoding, "utf-8") || SameText(FEncoding, "utf8");
-    out += " encoding=\"";
-    xmltext::EscapeAttr(out, utf8 ? FEncoding : std::string("UTF-8"));
-    out += '"';
-  }
-  out += "?>";
+  std::string out;
+  TXMLOutput o(out);
+  TXMLSerializer w(o);
+  w.Declaration(FVersion, FEncoding);
   std::string_view indent = (FOptions & doNodeAutoIndent) ? std::string_view(FIndent) : "";
   for (xml_node c = FImpl->Doc->first_child(); c; c = c.next_sibling()) {
-    out += xmlwriter::kLineBreak;
-    xmlwriter::WriteNode(out, c.internal_object(), indent);
+    w.LineBreak();
+    xmlwriter::WriteNode(w, c.internal_object(), indent);
   }
+  o.Finish();
   return out;
 }
 

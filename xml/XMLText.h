@@ -50,6 +50,9 @@ bool AppendReference(std::string_view ref, std::string &out);
 // references are resolved. False (at the first bad reference) when a
 // reference cannot be resolved.
 bool DecodeValue(std::string_view raw, bool attribute, std::string &out);
+// Line ends as the parser reads them outside text and values (CDATA
+// sections, comments, instructions): CR LF and lone CR become LF.
+void NormalizeLineEnds(std::string_view raw, std::string &out);
 
 // The one escaping of the program's XML output, in three flavours. Every
 // flavour writes only characters XML 1.0 allows: a control character other
@@ -94,9 +97,9 @@ inline void EscapeAttr(std::string &out, std::string_view s) {
 // password) in a message that came back from another program.
 std::vector<std::string> EscapedSpellings(std::string_view s);
 
-// True when `name` is an XML name with at most one colon, not first or last
-// (a qualified name). ASCII name characters are checked exactly; every
-// non-ASCII character is accepted.
+// True when `name` is a qualified name: a name, or two joined by one colon,
+// by the parser's rules (XMLParser.h), so that whatever is written can be
+// read back.
 bool IsQName(std::string_view name);
 
 } // namespace vv::xmltext
