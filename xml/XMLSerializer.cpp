@@ -88,6 +88,16 @@ void TXMLOutput::Room(size_t n) {
 void TXMLOutput::PutEscaped(std::string_view v, xmltext::TEscape how) {
   while (!v.empty()) {
     size_t n = Piece(v), room = xmltext::MaxEscapedSize(n);
+    if (size_t(FEnd - FPos) < room && FMode == TMode::String &&
+        size_t(FPos - FStart) + room > FLimit) {
+      // Near the limit the worst case must not decide: the piece is escaped
+      // aside and put as it came out.
+      std::string piece;
+      xmltext::AppendEscaped(piece, v.substr(0, n), how);
+      Put(piece);
+      v.remove_prefix(n);
+      continue;
+    }
     if (size_t(FEnd - FPos) < room) Room(room);
     FPos = xmltext::AppendEscaped(FPos, v.substr(0, n), how);
     v.remove_prefix(n);
