@@ -358,8 +358,14 @@ void TXMLParser::CheckDuplicates() {
 }
 
 const std::string *TXMLParser::Bound(std::string_view prefix) {
+  // Elements in a row mostly use one prefix: the last answer is kept until
+  // the declarations in scope change.
+  if (FFoundValid && prefix == FFoundPrefix) return FFound;
   auto it = FBinding.find(prefix);
-  return it == FBinding.end() ? nullptr : &FDecls[size_t(it->second)].Uri;
+  FFound = it == FBinding.end() ? nullptr : &FDecls[size_t(it->second)].Uri;
+  FFoundPrefix = prefix;
+  FFoundValid = true;
+  return FFound;
 }
 
 // The namespace rules of one start tag, its attributes just read.
@@ -377,6 +383,7 @@ void TXMLParser::Namespaces() {
       Fail(kReserved, FTag);
     if (!prefix.empty() && value.empty()) Fail(kUndeclare, FTag);
     FDeclares = true;
+    FFoundValid = false;
     auto [it, fresh] = FBinding.try_emplace(prefix, int(FDecls.size()));
     FDecls.push_back({prefix, value, fresh ? -1 : it->second});
     it->second = int(FDecls.size() - 1);
@@ -412,6 +419,7 @@ void TXMLParser::Namespaces() {
 
 // An element ends: its declarations go out of scope.
 void TXMLParser::Close(const TOpen &open) {
+  if (FDecls.size() > open.DeclMark) FFoundValid = false;
   while (FDecls.size() > open.DeclMark) {
     const TDecl &d = FDecls.back();
     if (d.Shadowed < 0)
@@ -426,10 +434,13 @@ TXMLParser::TToken TXMLParser::EndTag() {
   const char *lt = P, *name = P + 2;
   if (FOpen.empty()) Fail(kNoStartTag, lt);
   const TOpen &open = FOpen.back();
-  const char *q = FMode == TMode::Document ? ScanQName(name, E) : xmllex::SkipName(name, E);
-  if (!q || q == name) Fail(kBadEndTag, lt);
-  if (std::string_view(name, size_t(q - name)) != std::string_view(open.Name, open.Len))
-    Fail(kMismatch, lt);
+  // The start tag's name, checked already, is what the end tag must hold.
+  const char *q = name + open.Len;
+  if (size_t(E - name) < open.Len || std::memcmp(name, open.Name, open.Len) != 0 ||
+      (q < E && !xmllex::EndsName(*q))) {
+    const char *r = ScanQName(name, E);
+    Fail(!r || r == name ? kBadEndTag : kMismatch, lt);
+  }
   q = xmllex::SkipSpace(q, E);
   if (q >= E) Fail(kUnclosed, E);
   if (*q != '>') Fail(kBadEndTag, lt);

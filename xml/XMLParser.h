@@ -121,6 +121,9 @@ private:
   std::vector<TDecl> FDecls;
   // The innermost declaration of each prefix in scope, by prefix.
   std::unordered_map<std::string_view, int> FBinding;
+  std::string_view FFoundPrefix; // the prefix looked up last, and its binding
+  const std::string *FFound = nullptr;
+  bool FFoundValid = false;
   std::string FScratch;
 };
 
@@ -128,8 +131,17 @@ private:
 namespace xmllex {
 
 inline bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-// A byte that ends a name in an accepted document.
-inline bool EndsName(char c) { return IsSpace(c) || c == '>' || c == '/' || c == '=' || c == '?'; }
+// The bytes that end a name in an accepted document, by table: names are
+// skipped byte by byte all the time.
+struct TNameEnds {
+  bool Of[256] = {};
+  constexpr TNameEnds() {
+    for (char c : {' ', '\t', '\n', '\r', '>', '/', '=', '?'})
+      Of[static_cast<unsigned char>(c)] = true;
+  }
+};
+inline constexpr TNameEnds kNameEnds;
+inline bool EndsName(char c) { return kNameEnds.Of[static_cast<unsigned char>(c)]; }
 
 inline const char *SkipSpace(const char *p, const char *end) {
   while (p < end && IsSpace(*p)) ++p;
