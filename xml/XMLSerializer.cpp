@@ -86,6 +86,10 @@ void TXMLOutput::Room(size_t n) {
 }
 
 void TXMLOutput::PutEscaped(std::string_view v, xmltext::TEscape how) {
+  if (FMode == TMode::Measure) {
+    FDone += xmltext::EscapedSize(v, how);
+    return;
+  }
   while (!v.empty()) {
     size_t n = Piece(v), room = xmltext::MaxEscapedSize(n);
     if (size_t(FEnd - FPos) < room && FMode == TMode::String &&

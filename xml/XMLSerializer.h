@@ -44,6 +44,10 @@ public:
     *FPos++ = c;
   }
   void Put(std::string_view v) {
+    if (FMode == TMode::Measure) { // counted, not copied
+      FDone += v.size();
+      return;
+    }
     if (size_t(FEnd - FPos) < v.size()) Room(v.size());
     if (!v.empty()) std::memcpy(FPos, v.data(), v.size());
     FPos += v.size();

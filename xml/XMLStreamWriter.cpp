@@ -22,6 +22,11 @@ bool TXMLStreamWriter::Binding(long at, std::string_view prefix, std::string_vie
   if (prefix == "xml") return uri = kXmlNamespace, true;
   if (prefix == "xmlns") return uri = kXmlnsNamespace, true;
   if (at < 0) return false;
+  if (prefix.empty()) { // the default namespace is kept per element
+    long d = FStack[size_t(at)].Default;
+    if (d < 0) return false;
+    return uri = FDecls[size_t(d)].Uri, true;
+  }
   size_t end = size_t(at) + 1 < FStack.size() ? FStack[size_t(at) + 1].DeclBegin : FDecls.size();
   for (size_t i = end; i-- > 0;)
     if (FDecls[i].Prefix == prefix) return uri = FDecls[i].Uri, true;
@@ -80,7 +85,8 @@ TXMLStreamWriter::THandle TXMLStreamWriter::StartElement(std::string_view qname,
   bool declare = namespaceURI.empty() ? prefix.empty() && isBound && !bound.empty()
                                       : !isBound || bound != namespaceURI;
   WriteTag();
-  FStack.push_back({FNextId++, std::string(qname), FDecls.size()});
+  long inherited = FStack.empty() ? -1 : FStack.back().Default;
+  FStack.push_back({FNextId++, std::string(qname), FDecls.size(), inherited});
   FTagOpen = true;
   if (declare) {
     std::string attr = prefix.empty() ? std::string("xmlns") : "xmlns:" + std::string(prefix);
@@ -151,6 +157,7 @@ void TXMLStreamWriter::Attribute(THandle el, std::string_view name, std::string_
       return;
     }
   FDecls.push_back({std::string(prefix), std::string(value)});
+  if (prefix.empty()) FStack.back().Default = long(FDecls.size() - 1);
 }
 
 void TXMLStreamWriter::Text(std::string_view value) {

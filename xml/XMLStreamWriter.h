@@ -91,6 +91,7 @@ private:
     THandle Id;
     std::string Name;
     size_t DeclBegin; // its declarations in FDecls
+    long Default;     // the declaration of the default namespace in scope, or -1
   };
   struct TDecl {
     std::string Prefix, Uri;

@@ -350,6 +350,10 @@ struct TStringSink {
   std::string &Out;
   void Put(const char *p, size_t n) { Out.append(p, n); }
 };
+struct TCountSink {
+  size_t Size = 0;
+  void Put(const char *, size_t n) { Size += n; }
+};
 struct TBufferSink {
   char *Pos;
   void Put(const char *p, size_t n) {
@@ -427,6 +431,12 @@ template <typename TSink> void Escape(TSink &sink, std::string_view s, TEscape h
 void AppendEscaped(std::string &out, std::string_view s, TEscape how) {
   TStringSink sink{out};
   Escape(sink, s, how);
+}
+
+size_t EscapedSize(std::string_view s, TEscape how) {
+  TCountSink sink;
+  Escape(sink, s, how);
+  return sink.Size;
 }
 
 char *AppendEscaped(char *dest, std::string_view s, TEscape how) {

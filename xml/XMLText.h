@@ -80,6 +80,8 @@ void AppendEscaped(std::string &out, std::string_view s, TEscape how);
 // Writes `s`, escaped, at `dest`, which must have room for
 // MaxEscapedSize(s.size()) bytes; returns the end of what was written.
 char *AppendEscaped(char *dest, std::string_view s, TEscape how);
+// The length of `s` escaped, without writing it.
+size_t EscapedSize(std::string_view s, TEscape how);
 // The most bytes the escaped form of `n` bytes takes ("&quot;" for one).
 constexpr size_t MaxEscapedSize(size_t n) { return 6 * n; }
 
