@@ -29,10 +29,23 @@ struct TObjectNote : TCleanup {
 };
 void RunNote(TCleanup *) noexcept {}
 
-// A record of the call, whose room begins after its node.
+// A record of the call not made by new: deleted, its room not ours.
 void RunRecord(TCleanup *c) noexcept {
-  delete reinterpret_cast<TRemotable *>(reinterpret_cast<char *>(c) + 16);
+  delete static_cast<TRemotable *>(static_cast<TObjectNote *>(c)->Obj);
 }
+
+// The node of the clean-up list that frees the call's chain of records.
+struct TRecordsCleanup : TCleanup {
+  TDataContext *Context;
+};
+
+TRemotable *RecordOf(TRecordLink *link) {
+  return reinterpret_cast<TRemotable *>(reinterpret_cast<char *>(link) + sizeof(TRecordLink));
+}
+TRecordLink *NextLink(const TRecordLink *link) {
+  return reinterpret_cast<TRecordLink *>(link->Next & ~uintptr_t(1));
+}
+constexpr uintptr_t kLeft = 1; // the record left the call (freed, or taken out)
 
 } // namespace
 
@@ -45,35 +58,57 @@ TDataContext::~TDataContext() {
   TDataContext::Reset();
 }
 
+void TDataContext::FreeRecords(TCleanup *node) noexcept {
+  TDataContext *ctx = static_cast<TRecordsCleanup *>(node)->Context;
+  // In the order they were made; a record freed may make another (which
+  // joins the chain), so the chain is taken until it stays empty.
+  while (TRecordLink *link = ctx->FFirstRecord) {
+    ctx->FFirstRecord = ctx->FLastRecord = nullptr;
+    while (link) {
+      TRecordLink *next = NextLink(link);
+      if (!(link->Next & kLeft)) delete RecordOf(link);
+      link = next;
+    }
+  }
+}
+
 void TDataContext::Reset() {
   FMemory.Reset();
+  FFirstRecord = FLastRecord = nullptr;
   FRecordCount = 0;
   DataP.clear();
 }
 
 void TDataContext::AdoptRecord(TRemotable *Record) {
-  TCleanupNode *node = Record->Node();
-  if (!node) {
-    // Not made by new: nothing to free, only to note.
-    auto *note = static_cast<TObjectNote *>(FMemory.Alloc(sizeof(TObjectNote), 8));
-    new (note) TObjectNote;
-    note->Run = &RunNote;
+  if (TRecordLink *link = Record->Link()) {
+    if (!FFirstRecord) { // the first record: one clean-up frees them all
+      auto *c = new (FMemory.Alloc(sizeof(TRecordsCleanup), 8)) TRecordsCleanup;
+      c->Run = &FreeRecords;
+      c->Context = this;
+      FMemory.AddCleanup(c, TCallMemory::TOrder::First);
+      FFirstRecord = link;
+    } else {
+      FLastRecord->Next = reinterpret_cast<uintptr_t>(link) | (FLastRecord->Next & kLeft);
+    }
+    link->Next = 0;
+    FLastRecord = link;
+  } else {
+    // Not made by new: deleted with the call, its room left alone.
+    auto *note = new (FMemory.Alloc(sizeof(TObjectNote), 8)) TObjectNote;
+    note->Run = &RunRecord;
     note->Obj = Record;
     FMemory.AddCleanup(note, TCallMemory::TOrder::First);
-  } else {
-    node->Run = &RunRecord;
-    FMemory.AddCleanup(node, TCallMemory::TOrder::First);
   }
   Record->FDataContext = this;
   Record->FContextIndex = FRecordCount++;
 }
 
 void TDataContext::ReleaseRecord(TRemotable *Record, bool Alive) {
-  if (TCleanupNode *node = Record->Node()) {
-    node->Run = nullptr;
+  if (TRecordLink *link = Record->Link()) {
+    link->Next |= kLeft;
   } else {
     for (TCleanup *c = FMemory.Cleanups(); c; c = c->Next)
-      if (c->Run == &RunNote && static_cast<TObjectNote *>(c)->Obj == Record) c->Run = nullptr;
+      if (c->Run == &RunRecord && static_cast<TObjectNote *>(c)->Obj == Record) c->Run = nullptr;
   }
   Record->FDataContext = nullptr;
   if (!Alive) return;
@@ -113,15 +148,14 @@ void TDataContext::RemoveObjectToDestroy(TObject *Obj) {
 // Compares addresses only: callers may ask about an object already freed.
 bool TDataContext::HasObjectToDestroy(const TObject *Obj) const {
   if (!Obj) return false;
-  for (const TCleanup *c = const_cast<TCallMemory &>(FMemory).Cleanups(); c; c = c->Next) {
-    if (!c->Run) continue;
-    if (c->Run == &RunNote) {
-      if (static_cast<const TObjectNote *>(c)->Obj == Obj) return true;
-    } else if (c->Run == &RunRecord) {
-      auto *r = reinterpret_cast<const TRemotable *>(reinterpret_cast<const char *>(c) + 16);
-      if (static_cast<const TObject *>(r) == Obj) return true;
-    }
-  }
+  for (const TRecordLink *l = FFirstRecord; l; l = NextLink(l))
+    if (!(l->Next & kLeft) &&
+        static_cast<const TObject *>(RecordOf(const_cast<TRecordLink *>(l))) == Obj)
+      return true;
+  for (const TCleanup *c = const_cast<TCallMemory &>(FMemory).Cleanups(); c; c = c->Next)
+    if ((c->Run == &RunNote || c->Run == &RunRecord) &&
+        static_cast<const TObjectNote *>(c)->Obj == Obj)
+      return true;
   return false;
 }
 

@@ -26,6 +26,7 @@
 namespace vv {
 
 class TRemotable;
+struct TRecordLink;
 
 class TDataContext {
 public:
@@ -80,7 +81,12 @@ private:
   void ReleaseRecord(TRemotable *Record, bool Alive);
   void AddSlotCleanup(void *Slot, const TTypeInfo *Info);
 
+  static void FreeRecords(TCleanup *node) noexcept;
+
   TCallMemory FMemory;
+  // The call's records, in the order they were made, chained through the
+  // links in front of them; one node of the clean-up list frees them all.
+  TRecordLink *FFirstRecord = nullptr, *FLastRecord = nullptr;
   uint32_t FRecordCount = 0; // records adopted: each one's place
   std::vector<void *> DataP;
 };

@@ -10,8 +10,7 @@ namespace vv {
 
 namespace {
 
-constexpr size_t kNodeRoom = 16; // the node in front of a record, keeping it 16-byte aligned
-static_assert(sizeof(TCleanupNode) <= kNodeRoom);
+constexpr size_t kNodeRoom = sizeof(TRecordLink); // the link in front of a record
 
 // The room the record being constructed on this thread was made in, so that
 // its constructor can tell where it lives.
@@ -33,12 +32,12 @@ void *TRemotable::operator new(size_t size) {
   TDataContext *ctx = GetCurrentDataContext();
   char *block;
   if (ctx) {
-    block = static_cast<char *>(ctx->Memory().Alloc(kNodeRoom + size, kNodeRoom));
+    block = static_cast<char *>(ctx->Memory().Alloc(kNodeRoom + size, 8));
   } else {
     block = static_cast<char *>(std::malloc(kNodeRoom + size));
     if (!block) throw std::bad_alloc();
   }
-  new (block) TCleanupNode;
+  new (block) TRecordLink;
   Made = {block + kNodeRoom, ctx != nullptr};
   return block + kNodeRoom;
 }
@@ -90,10 +89,10 @@ TRemotable::~TRemotable() {
 #endif
 }
 
-TCleanupNode *TRemotable::Node() const {
+TRecordLink *TRemotable::Link() const {
   if (FStorage == TStorage::Unknown) return nullptr;
-  return reinterpret_cast<TCleanupNode *>(reinterpret_cast<char *>(const_cast<TRemotable *>(this)) -
-                                          kNodeRoom);
+  return reinterpret_cast<TRecordLink *>(reinterpret_cast<char *>(const_cast<TRemotable *>(this)) -
+                                         kNodeRoom);
 }
 
 TCallMemory *TRemotable::TextMemory() const {

@@ -36,8 +36,11 @@ enum TSerializationOption : uint8_t {
 
 using TSerializationOptions = TEnumSet<TSerializationOption, 8>;
 
-// The clean-up node in front of every record made by new.
-using TCleanupNode = TCleanup;
+// The link in front of every record made by new: it chains a call's records
+// in the order they were made, and its low bit marks one that left the call.
+struct TRecordLink {
+  uintptr_t Next = 0;
+};
 
 class TRemotable : public TObject {
   VV_CLASS(TRemotable)
@@ -49,9 +52,10 @@ class TRemotable : public TObject {
 
   // Records made during a call are made in its memory (TCallMemory): a call
   // may read millions, and the heap's own overhead per block would be a
-  // third of each. Each comes with the node of the call's clean-up list
-  // that frees it; one made outside a call is on the heap. Delete frees the
-  // room wherever it came from.
+  // third of each. Each comes with the eight-byte link that chains it to the
+  // call's other records (aligned to eight: records hold nothing that needs
+  // more); one made outside a call is on the heap. Delete frees the room
+  // wherever it came from.
   static void *operator new(size_t size);
   static void operator delete(void *room) noexcept; // a constructor threw
   void operator delete(TRemotable *record, std::destroying_delete_t) noexcept;
@@ -84,8 +88,8 @@ private:
   // Copies the text its properties keep in the call's memory to the heap:
   // the record is leaving the call but lives on.
   void MoveTextToHeap();
-  // The clean-up node in front of its room, when it was made by new.
-  TCleanupNode *Node() const;
+  // The link in front of its room, when it was made by new.
+  TRecordLink *Link() const;
   TStorage FStorage = TStorage::Unknown;
   uint32_t FContextIndex = 0; // its place among FDataContext's records
 };

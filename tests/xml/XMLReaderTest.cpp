@@ -409,7 +409,7 @@ TEST(XMLReader, DeepNesting) {
 // every operation, compared.
 TEST(XMLReader, SameAsTheDOM) {
   const std::string cases[] = {
-      // the DOM's parser ignores the last byte unless it closes something
+      // trailing bytes after the document element
       "<a/>x",
       "<a/>>",
       "<a>b</a>c",
