@@ -142,21 +142,26 @@ struct TXMLDocument::TImpl {
 
 namespace {
 
-// Stores a value: pugixml keeps C strings, so a NUL would cut the value
-// short; XML has no such character, and it is written as U+FFFD instead.
-template <typename TTarget> void StoreValue(TTarget target, std::string_view v) {
-  if (v.find('\0') == std::string_view::npos) {
-    target.set_value(v.data(), v.size());
-    return;
-  }
-  std::string clean;
-  clean.reserve(v.size() + 8);
+// Stores a value as it will be written: characters XML forbids (a NUL
+// among them, which would also cut pugixml's C string short) and bytes that
+// are not UTF-8 become U+FFFD now, so that what the tree compares (a
+// namespace's URI above all) is what a reader of the document will see.
+// `v` as it will be written (in `buf` when that changes it).
+std::string_view AsWritten(std::string_view v, std::string &buf) {
   for (char c : v)
-    if (c)
-      clean += c;
-    else
-      clean += "\xEF\xBF\xBD";
-  target.set_value(clean.data(), clean.size());
+    if (static_cast<unsigned char>(c) >= 0x80 ||
+        (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')) {
+      buf.clear();
+      xmltext::AppendEscaped(buf, v, xmltext::TEscape::Verbatim);
+      return buf;
+    }
+  return v;
+}
+
+template <typename TTarget> void StoreValue(TTarget target, std::string_view v) {
+  std::string buf;
+  v = AsWritten(v, buf);
+  target.set_value(v.data(), v.size());
 }
 
 // Removes `n` with its subtree. pugixml frees a subtree recursively, so the
@@ -177,6 +182,16 @@ void DestroySubtree(xml_node n) {
 }
 
 std::string Str(std::string_view s) { return std::string(s); }
+
+// Whether `prefix` may be bound to `uri` by a declaration: the reserved
+// prefixes and namespaces keep to each other, and a prefix is never
+// undeclared; a document breaking these could not be read back.
+void CheckBinding(std::string_view prefix, std::string_view uri) {
+  if (prefix == "xmlns" || uri == kXmlnsNamespace || (prefix == "xml") != (uri == kXmlNamespace) ||
+      (!prefix.empty() && uri.empty()))
+    throw EXMLDocError("The namespace '%s' cannot be bound to the prefix '%s'",
+                       {Str(uri), Str(prefix)});
+}
 
 } // namespace
 
@@ -460,6 +475,8 @@ void IXMLNode::SetAttribute(std::string_view name, std::string_view value) {
 void IXMLNode::SetAttributeNS(std::string_view name, std::string_view namespaceURI,
                               std::string_view value) {
   RequireElement("SetAttributeNS");
+  std::string uriBuf; // namespaces are compared as they will be written
+  namespaceURI = AsWritten(namespaceURI, uriBuf);
   if (IXMLNode a = AttributeNodeNS(name, namespaceURI)) {
     a.SetText(value);
     return;
@@ -509,6 +526,8 @@ IXMLNode IXMLNode::FindNamespaceDecl(std::string_view uri) const {
 
 IXMLNode IXMLNode::DeclareNamespace(std::string_view prefix, std::string_view uri) {
   RequireElement("DeclareNamespace");
+  std::string uriBuf; // namespaces are compared as they will be written
+  uri = AsWritten(uri, uriBuf);
   if (prefix == "xmlns" || (prefix == "xml" && uri != kXmlNamespace))
     throw EXMLDocError("The prefix '%s' cannot be declared", {Str(prefix)});
   xml_node el(FNode);
@@ -520,6 +539,7 @@ IXMLNode IXMLNode::DeclareNamespace(std::string_view prefix, std::string_view ur
   std::string name = prefix.empty() ? std::string("xmlns") : "xmlns:" + Str(prefix);
   if (!prefix.empty() && !xmltext::IsQName(name))
     throw EXMLDocError("Invalid namespace prefix '%s'", {Str(prefix)});
+  CheckBinding(prefix, uri);
   SetAttribute(name, uri);
   return AttributeNode(name);
 }
@@ -544,6 +564,8 @@ IXMLNode IXMLNode::AddChild(std::string_view tagName) {
 IXMLNode IXMLNode::AddChild(std::string_view tagName, std::string_view namespaceURI, bool genPrefix,
                             int index) {
   if (!FNode || FAttr) throw EXMLDocError("AddChild: the node cannot have children");
+  std::string uriBuf; // namespaces are compared as they will be written
+  namespaceURI = AsWritten(namespaceURI, uriBuf);
   xml_node parent(FNode);
   bool atRoot = parent.type() == pugi::node_document;
   if (!atRoot && parent.type() != pugi::node_element)
@@ -575,6 +597,11 @@ IXMLNode IXMLNode::AddChild(std::string_view tagName, std::string_view namespace
       declare = !bound || *bound != namespaceURI;
   }
 
+  if (declare) CheckBinding(declPrefix, namespaceURI);
+  if ((opts & doNamespaceDecl) && namespaceURI.empty() && !declPrefix.empty() &&
+      declPrefix != "xml" && (atRoot || !im.Bound(parent, declPrefix)))
+    throw EXMLDocError("Namespace prefix '%s' is not declared", {Str(declPrefix)});
+  if (declPrefix == "xmlns") throw EXMLDocError("Invalid element name '%s'", {Str(tagName)});
   im.Touch();
   xml_node child;
   xml_node before = index >= 0 ? xml_node(TXMLNodeList(*this).Nodes(index).FNode) : xml_node();
