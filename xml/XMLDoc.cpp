@@ -461,6 +461,11 @@ std::optional<std::string> IXMLNode::GetAttributeNS(std::string_view name,
 
 void IXMLNode::SetAttribute(std::string_view name, std::string_view value) {
   RequireElement("SetAttribute");
+  std::string_view declared;
+  if (IsDecl(name, declared)) {
+    std::string buf;
+    CheckBinding(declared, AsWritten(value, buf));
+  }
   if (name.substr(0, 5) == "xmlns") FDoc->FImpl->ForgetBindings();
   if (IXMLNode a = AttributeNode(name)) {
     StoreValue(xml_attribute(a.FAttr), value);
