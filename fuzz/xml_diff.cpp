@@ -28,7 +28,7 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// Inputs where the two differ by design.
+// Inputs where the two differ by design (or libxml2 is lenient).
 bool Comparable(const std::string &in) {
   if (in.find("<!DOCTYPE") != std::string::npos) return false;
   // libxml2 takes a NUL byte for the end of the input.
@@ -38,6 +38,17 @@ bool Comparable(const std::string &in) {
   if (in.compare(0, 5, "<?xml") == 0 && enc != std::string::npos && enc < decl) {
     std::string head = Lower(in.substr(enc, decl - enc));
     if (head.find("utf-8") == std::string::npos) return false;
+  }
+  // libxml2 takes any version number, with a warning.
+  if (in.compare(0, 5, "<?xml") == 0) {
+    size_t v = in.find("version"), q = v == std::string::npos ? v : in.find_first_of("'\"", v);
+    if (q != std::string::npos && q < decl) {
+      size_t e = in.find(in[q], q + 1);
+      std::string num = e == std::string::npos ? "" : in.substr(q + 1, e - q - 1);
+      if (num.size() < 3 || num.compare(0, 2, "1.") != 0 ||
+          num.find_first_not_of("0123456789", 2) != std::string::npos)
+        return false;
+    }
   }
   // Byte-order marks other than UTF-8's, and UTF-16 without one.
   if (in.size() >= 2 && (uint8_t(in[0]) >= 0xFE || in[0] == 0 || in[1] == 0)) return false;
