@@ -36,8 +36,10 @@ bool Comparable(const std::string &in) {
   size_t enc = in.find("encoding");
   size_t decl = in.find("?>");
   if (in.compare(0, 5, "<?xml") == 0 && enc != std::string::npos && enc < decl) {
-    std::string head = Lower(in.substr(enc, decl - enc));
-    if (head.find("utf-8") == std::string::npos) return false;
+    size_t q = in.find_first_of("'\"", enc);
+    size_t e = q == std::string::npos ? q : in.find(in[q], q + 1);
+    std::string name = e == std::string::npos ? "" : Lower(in.substr(q + 1, e - q - 1));
+    if (name != "utf-8" && name != "utf8") return false;
   }
   // libxml2 takes any version number, with a warning.
   if (in.compare(0, 5, "<?xml") == 0) {
