@@ -46,7 +46,7 @@ void *TRemotable::operator new(size_t size) {
 // the call until it ends).
 void TRemotable::operator delete(void *room) noexcept {
   if (Made.Room == room && !Made.InCall) std::free(static_cast<char *>(room) - kNodeRoom);
-  Made = {};
+  if (Made.Room == room) Made = {};
 }
 
 void TRemotable::operator delete(TRemotable *record, std::destroying_delete_t) noexcept {
@@ -70,11 +70,11 @@ TRemotable::TRemotable() {
 #ifdef VEVUDE_COUNT_OBJECTS
   ++ObjectCounts().RemotableCreated;
 #endif
-  // Made by new, with this record at the start of its room: the node in
-  // front of it is its own.
+  // Made by new, with this record at the start of its room: the link in
+  // front of it is its own. (What new noted stays, for the delete that
+  // follows if a derived constructor throws.)
   if (Made.Room == static_cast<void *>(this))
     FStorage = Made.InCall ? TStorage::Call : TStorage::Heap;
-  Made = {};
   if (TDataContext *ctx = GetCurrentDataContext()) ctx->AdoptRecord(this);
 }
 
