@@ -19,11 +19,10 @@ inline constexpr int kMaxValueNesting = 64;
 inline constexpr int64_t kMaxBodyCopyChunk = 1048576;
 // An answer up to this size is written once, into the response's memory.
 // A larger one, when the stream it goes to allows it, is measured instead
-// (for Content-Length) and made again while it is sent, so that it never
-// sits in memory whole: 4 MiB holds answers of some 15,000 records and
-// stays well inside the 20 MB a call may take beyond six times the
-// upstream answer.
-inline constexpr size_t kMaxBufferedResponse = 4 * 1024 * 1024;
+// (counted, for Content-Length) and made again while it is sent, so that it
+// never sits in memory whole: a buffer of megabytes costs more in memory
+// and in the pages it touches than the measuring saves.
+inline constexpr size_t kMaxBufferedResponse = 256 * 1024;
 // A record's children are matched to its properties in a buffer on the
 // stack when it has this many properties or fewer (every record of this
 // service has), on the heap else.
