@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -72,7 +73,8 @@ IXMLDocument *Reparse(const std::string &xml, IPtr<IXMLDocument> &holder) {
   holder = NewXMLDocument();
   try {
     holder->LoadFromXML(xml);
-  } catch (const EDOMParseError &) {
+  } catch (const EDOMParseError &e) {
+    std::fprintf(stderr, "written:\n%s\nrefused: %s\n", xml.c_str(), e.Message.c_str());
     __builtin_trap(); // the writer wrote something no parser reads
   }
   return holder.Get();

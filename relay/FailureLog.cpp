@@ -9,6 +9,8 @@
 #include "rtl/Base64.h"
 #include "rtl/Exception.h"
 #include "rtl/StrUtils.h"
+#include "soap/client/URI.h"
+#include "xml/XMLText.h"
 
 namespace vv {
 
@@ -36,50 +38,6 @@ std::string BreaksAsBlanks(std::string_view s, bool pairs) {
   for (char &c : in)
     if (IsLineBreak(c) || c == '\t') c = ' ';
   return in;
-}
-
-std::string XmlEscaped(std::string_view s, bool quotes, bool hexRefs) {
-  static const char *hex = "0123456789ABCDEF";
-  std::string out;
-  for (char c : s) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else if (quotes && c == '"')
-      out += "&quot;";
-    else if (quotes && c == '\'')
-      out += "&apos;";
-    else if (u < 0x20 && hexRefs)
-      out += std::string("&#x") + (u >= 16 ? std::string(1, hex[u >> 4]) : "") + hex[u & 15] + ";";
-    else if (u < 0x20)
-      out += "&#" + std::to_string(u) + ";";
-    else
-      out += c;
-  }
-  return out;
-}
-
-// Encoders differ in what they leave alone: the unreserved characters of
-// URLs, or letters and digits only.
-std::string PercentEncoded(std::string_view s, bool lowerHex, bool alnumOnly) {
-  const char *hex = lowerHex ? "0123456789abcdef" : "0123456789ABCDEF";
-  std::string out;
-  for (char c : s) {
-    unsigned char u = static_cast<unsigned char>(c);
-    bool alnum = (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z');
-    if (alnum || (!alnumOnly && (c == '-' || c == '.' || c == '_' || c == '~'))) {
-      out += c;
-    } else {
-      out += '%';
-      out += hex[u >> 4];
-      out += hex[u & 15];
-    }
-  }
-  return out;
 }
 
 std::string BackslashEscaped(std::string_view s) {
@@ -124,10 +82,10 @@ std::vector<std::string> PasswordForms(std::string_view user, std::string_view p
     add(std::string(password.substr(b, e - b)));
     b = e + 1;
   }
-  for (bool quotes : {false, true})
-    for (bool hexRefs : {false, true}) add(XmlEscaped(password, quotes, hexRefs));
+  for (std::string &form : xmltext::EscapedSpellings(password)) add(std::move(form));
   for (bool lowerHex : {false, true})
-    for (bool alnumOnly : {false, true}) add(PercentEncoded(password, lowerHex, alnumOnly));
+    for (TPercentPlain plain : {TPercentPlain::Unreserved, TPercentPlain::AlphaNumeric})
+      add(PercentEncode(password, plain, lowerHex));
   add(BackslashEscaped(password));
   add(Base64Encode(std::string(user) + ":" + std::string(password)));
   add(Base64Encode(password));

@@ -73,14 +73,19 @@ void TRelayCheck::ShowSettings(const TDRUX &Relay, std::FILE *Out) {
   Line(Out, "password", Relay.Password.empty() ? "(empty)" : "******** (set)");
   Line(Out, "upstream", Relay.HideSecrets(Relay.UpstreamAddress()));
   // The proxy as the transport is given it.
-  bool proxy = !Relay.ProxyIP.empty();
-  Line(Out, "proxy",
-       proxy ? Relay.HideSecrets(Relay.ProxyIP + ":" + IntToStr(Relay.ProxyPort)) : "none");
-  bool credentials = !Relay.Username.empty() || !Relay.Password.empty();
-  Line(Out, "credentials",
-       !credentials ? "none"
-       : proxy      ? "to the proxy only"
-                    : "to the upstream service (HTTP Basic)");
+  std::string proxy = Relay.ProxyIP.empty() ? "" : Relay.ProxyIP + ":" + IntToStr(Relay.ProxyPort);
+  Line(Out, "proxy", proxy.empty() ? "none" : Relay.HideSecrets(proxy));
+  switch (CredentialsTarget(proxy, Relay.Username, Relay.Password)) {
+  case TCredentialsTarget::Nowhere:
+    Line(Out, "credentials", "none");
+    break;
+  case TCredentialsTarget::Proxy:
+    Line(Out, "credentials", "to the proxy only");
+    break;
+  case TCredentialsTarget::Server:
+    Line(Out, "credentials", "to the upstream service (HTTP Basic)");
+    break;
+  }
   std::string trusted = "the system's CA certificates";
   if (!Relay.CAFile.empty()) trusted += " and " + Relay.HideSecrets(Relay.CAFile);
   Line(Out, "certificates",

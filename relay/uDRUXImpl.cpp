@@ -51,10 +51,10 @@ std::string TDRUX::UpstreamAddress() const {
 
 void TDRUX::HTTPWebNodeBeforePost(THTTPReqResp &HTTPReqResp, THTTPClient &Client) {
   // The request is created after this hook: its server credential is the
-  // one stored for the endpoint. With a proxy the credentials serve the
-  // proxy only, and an empty user and password is nothing to store.
-  if (!HTTPReqResp.Proxy().empty()) return;
-  if (HTTPReqResp.UserName().empty() && HTTPReqResp.Password().empty()) return;
+  // one stored for the endpoint, when the credentials are the server's.
+  if (CredentialsTarget(HTTPReqResp.Proxy(), HTTPReqResp.UserName(), HTTPReqResp.Password()) !=
+      TCredentialsTarget::Server)
+    return;
   try {
     Client.CredentialsStorage().AddCredential(TCredential(TAuthTargetType::Server, "",
                                                           HTTPReqResp.URL(), HTTPReqResp.UserName(),

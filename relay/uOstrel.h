@@ -26,7 +26,7 @@ inline constexpr const char *SUpstreamNameSpace = VEVUDE_UPSTREAM_NAMESPACE;
 #define VV_FLIGHTOP_PROPERTY(P, I)                                                                 \
 public:                                                                                            \
   std::string_view P() const { return FTexts.View(I); }                                            \
-  void Set##P(std::string_view Value) { FTexts.Assign(I, Value, TextArena()); }                    \
+  void Set##P(std::string_view Value) { FTexts.Assign(I, Value, TextMemory()); }                   \
   bool P##_Specified() const { return FTexts.IsSet(I); }
 
 // One flight operation as the upstream service reports it. The program

@@ -5,7 +5,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "rtl/Arena.h"
+#include "rtl/CallMemory.h"
 
 namespace vv {
 
@@ -18,19 +18,19 @@ std::string_view TOptionalText::View() const {
   return {reinterpret_cast<const char *>(h + 1), h->Size};
 }
 
-void TOptionalText::Assign(std::string_view value, TArena *arena) {
+void TOptionalText::Assign(std::string_view value, TCallMemory *memory) {
   if (value.size() > UINT32_MAX) throw std::length_error("text too long");
   uintptr_t bits;
   if (value.empty()) {
     bits = reinterpret_cast<uintptr_t>(&kEmptyValue);
   } else {
     size_t bytes = sizeof(THeader) + value.size();
-    void *block = arena ? arena->Alloc(bytes, alignof(THeader)) : std::malloc(bytes);
+    void *block = memory ? memory->Alloc(bytes, alignof(THeader)) : std::malloc(bytes);
     if (!block) throw std::bad_alloc();
     auto *h = static_cast<THeader *>(block);
     h->Size = uint32_t(value.size());
     std::memcpy(h + 1, value.data(), value.size());
-    bits = reinterpret_cast<uintptr_t>(block) | (arena ? 0 : kOwned);
+    bits = reinterpret_cast<uintptr_t>(block) | (memory ? 0 : kOwned);
   }
   Release(); // after the copy: `value` may be a view of the old block
   FBits = bits;

@@ -3,8 +3,8 @@
 // from a large answer carries a dozen of them, so their size is the size of
 // the answer in memory.
 //
-// The value is copied in on assignment, into an arena when one is given
-// (the call's: freed with it, never here) or else onto the heap (freed when
+// The value is copied in on assignment, into the call's memory when one is
+// given (freed with it, never here) or else onto the heap (freed when
 // the text is reassigned or destroyed).
 #pragma once
 
@@ -13,7 +13,7 @@
 
 namespace vv {
 
-class TArena;
+class TCallMemory;
 
 class TOptionalText {
 public:
@@ -26,7 +26,7 @@ public:
   // The value; empty when absent.
   std::string_view View() const;
   // Sets the value (which may be a view of the current one).
-  void Assign(std::string_view value, TArena *arena);
+  void Assign(std::string_view value, TCallMemory *memory);
   // Back to absent.
   void Clear();
   // Trades values with `other`, wherever each keeps its bytes.

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "rtl/Arena.h"
+#include "rtl/CallMemory.h"
 
 namespace vv::detail {
 
@@ -37,21 +37,21 @@ std::string_view TOptionalTextTable::View(unsigned i) const {
   return IsSet(i) ? FTable->Texts()[Place(i)].View() : std::string_view();
 }
 
-void TOptionalTextTable::Free(TTable *table, TArena *arena) {
+void TOptionalTextTable::Free(TTable *table, TCallMemory *memory) {
   if (!table) return;
   if (table->OnHeap)
     std::free(table);
-  else if (arena)
-    arena->Give(table, Bytes(table->Room));
+  else if (memory)
+    memory->Give(table, Bytes(table->Room));
 }
 
-void TOptionalTextTable::Move(unsigned room, TArena *arena) {
-  void *p = arena ? arena->Take(Bytes(room)) : std::malloc(Bytes(room));
+void TOptionalTextTable::Move(unsigned room, TCallMemory *memory) {
+  void *p = memory ? memory->Take(Bytes(room)) : std::malloc(Bytes(room));
   if (!p) throw std::bad_alloc();
   auto *table = static_cast<TTable *>(p);
   table->Set = FTable ? FTable->Set : 0;
   table->Room = uint8_t(room);
-  table->OnHeap = !arena;
+  table->OnHeap = !memory;
   table->Unused = 0;
   unsigned n = Count(table->Set);
   for (unsigned k = 0; k < n; ++k) {
@@ -60,26 +60,27 @@ void TOptionalTextTable::Move(unsigned room, TArena *arena) {
   }
   TTable *old = FTable;
   FTable = table;
-  Free(old, arena);
+  Free(old, memory);
 }
 
-void TOptionalTextTable::Assign(unsigned i, std::string_view value, TArena *arena, unsigned count) {
-  if (!arena && FTable && !FTable->OnHeap) Move(FTable->Room, nullptr);
-  if (IsSet(i)) return FTable->Texts()[Place(i)].Assign(value, arena);
+void TOptionalTextTable::Assign(unsigned i, std::string_view value, TCallMemory *memory,
+                                unsigned count) {
+  if (!memory && FTable && !FTable->OnHeap) Move(FTable->Room, nullptr);
+  if (IsSet(i)) return FTable->Texts()[Place(i)].Assign(value, memory);
   // Room for one more first: growing changes no text. A table grows from
   // one text (the usual record sends one field, or none) to four, then to
   // all of them.
   unsigned n = FTable ? Count(FTable->Set) : 0;
-  if (!FTable || n == FTable->Room) Move(n == 0 ? 1 : n < 4 ? std::min(4u, count) : count, arena);
+  if (!FTable || n == FTable->Room) Move(n == 0 ? 1 : n < 4 ? std::min(4u, count) : count, memory);
   TOptionalText *texts = FTable->Texts();
   unsigned at = Place(i);
   new (&texts[n]) TOptionalText;
-  if (at == n) {                   // after the others, as fields usually come: nothing moves
-    texts[n].Assign(value, arena); // absent still if memory runs out
+  if (at == n) {                    // after the others, as fields usually come: nothing moves
+    texts[n].Assign(value, memory); // absent still if memory runs out
   } else {
     // Copied before the others move: if memory runs out, the set is as it was.
     TOptionalText text;
-    text.Assign(value, arena);
+    text.Assign(value, memory);
     for (unsigned k = n; k > at; --k) texts[k].Swap(texts[k - 1]);
     texts[at].Swap(text);
   }

@@ -4,11 +4,11 @@
 // a few bytes instead of a hundred.
 //
 // Each text is an TOptionalText: absent, or a UTF-8 value (possibly empty),
-// copied in on assignment into the arena given (the call's, freed with it)
+// copied in on assignment into the memory given (the call's, freed with it)
 // or else onto the heap. The table is kept where the texts are. Assigning
-// without an arena while the table is in one moves the table to the heap
-// first: its owner is leaving the call, and the arena will go without it.
-// The arena given must be the same at every assignment, or none.
+// without a memory while the table is in one moves the table to the heap
+// first: its owner is leaving the call, and the memory will go without it.
+// The memory given must be the same at every assignment, or none.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,7 @@
 
 namespace vv {
 
-class TArena;
+class TCallMemory;
 
 namespace detail {
 
@@ -36,24 +36,24 @@ protected:
 
   bool IsSet(unsigned i) const { return FTable && i < kMaxTexts && (FTable->Set >> i & 1u); }
   std::string_view View(unsigned i) const;
-  void Assign(unsigned i, std::string_view value, TArena *arena, unsigned count);
+  void Assign(unsigned i, std::string_view value, TCallMemory *memory, unsigned count);
 
 private:
   // The set texts, in the order of their numbers, follow the header.
   struct TTable {
     uint16_t Set; // bit i: text i is set
     uint8_t Room; // how many texts fit
-    bool OnHeap;  // ours to free; otherwise an arena's
+    bool OnHeap;  // ours to free; otherwise a call memory's
     uint32_t Unused;
     TOptionalText *Texts() { return reinterpret_cast<TOptionalText *>(this + 1); }
   };
   static size_t Bytes(unsigned room) { return sizeof(TTable) + room * sizeof(TOptionalText); }
   // Where text i is (or would go) in the table.
   unsigned Place(unsigned i) const;
-  // Moves the set texts into a new table of `room` texts, from the arena or
+  // Moves the set texts into a new table of `room` texts, from the memory or
   // the heap, and lets the old table go.
-  void Move(unsigned room, TArena *arena);
-  static void Free(TTable *table, TArena *arena);
+  void Move(unsigned room, TCallMemory *memory);
+  static void Free(TTable *table, TCallMemory *memory);
 
   TTable *FTable = nullptr;
 };
@@ -70,9 +70,9 @@ public:
   // Text i; empty when absent.
   std::string_view View(unsigned i) const { return TOptionalTextTable::View(i); }
   // Sets text i (the value may be a view of a text of this set).
-  void Assign(unsigned i, std::string_view value, TArena *arena) {
+  void Assign(unsigned i, std::string_view value, TCallMemory *memory) {
     if (i >= N) throw std::out_of_range("no such text");
-    TOptionalTextTable::Assign(i, value, arena, N);
+    TOptionalTextTable::Assign(i, value, memory, N);
   }
 };
 

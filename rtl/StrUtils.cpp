@@ -51,6 +51,13 @@ std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
 
 std::string IntToStr(int64_t v) { return std::to_string(v); }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 bool TryStrToInt(std::string_view s, int32_t &out) {
   size_t i = 0;
   while (i < s.size() && s[i] == ' ') ++i;

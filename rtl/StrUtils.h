@@ -24,6 +24,8 @@ std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
 
 std::string IntToStr(int64_t v);
+// The value of a hexadecimal digit (either case), or -1 for any other byte.
+int HexDigitValue(char c);
 // Decimal, or hexadecimal after "$", "x", "X", "0x", "0X"; leading blanks and
 // one sign allowed; nothing may follow the digits; must fit in 32 bits.
 bool TryStrToInt(std::string_view s, int32_t &out);

@@ -13,13 +13,6 @@ const char *const kIncompleteEncoding =
 const char *const kNoUnicodeMapping =
     "No mapping for the Unicode character exists in the target multi-byte code page";
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Bytes of the character starting at `s[i]` (an invalid byte counts as one).
 size_t CharBytes(std::string_view s, size_t i) {
   size_t n = ValidUtf8Sequence(s.substr(i));
@@ -62,8 +55,8 @@ std::string URLDecodeField(std::string_view field) {
       size_t b = a + CharBytes(field, a);
       if (b >= field.size()) throw EURLDecodeError(kIncompleteEncoding, {pos});
       size_t end = b + CharBytes(field, b);
-      int hi = b - a == 1 ? HexValue(field[a]) : -1;
-      int lo = end - b == 1 ? HexValue(field[b]) : -1;
+      int hi = b - a == 1 ? HexDigitValue(field[a]) : -1;
+      int lo = end - b == 1 ? HexDigitValue(field[b]) : -1;
       if (hi < 0 || lo < 0)
         throw EURLDecodeError(kInvalidEncodedChar,
                               {"%" + std::string(field.substr(a, end - a)), pos});

@@ -7,8 +7,9 @@
 #include "rtl/StrUtils.h"
 #include "rtl/TypeInfo.h"
 #include "xml/XMLNamespaces.h"
+#include "xml/XMLParser.h"
+#include "xml/XMLSerializer.h"
 #include "xml/XMLText.h"
-#include "xml/XMLValidator.h"
 #include "xml/XMLWriter.h"
 
 namespace vv {
@@ -16,8 +17,6 @@ namespace vv {
 using pugi::xml_attribute;
 using pugi::xml_node;
 using namespace xmlns;
-using xmlvalidator::ParseAndValidate;
-using xmlvalidator::TDeclaration;
 
 namespace {
 
@@ -93,9 +92,6 @@ private:
 // The pugixml document and the cursors for index access to child and
 // attribute lists, forgotten at every change of the tree.
 struct TXMLDocument::TImpl {
-  // The loaded text, which the parsed tree points into (declared first: it
-  // goes after the tree).
-  std::unique_ptr<std::string> Source;
   std::unique_ptr<pugi::xml_document> Doc = std::make_unique<pugi::xml_document>();
 
   TListCursor<TChildSteps> Children;
@@ -146,21 +142,26 @@ struct TXMLDocument::TImpl {
 
 namespace {
 
-// Stores a value: pugixml keeps C strings, so a NUL would cut the value
-// short; XML has no such character, and it is written as U+FFFD instead.
-template <typename TTarget> void StoreValue(TTarget target, std::string_view v) {
-  if (v.find('\0') == std::string_view::npos) {
-    target.set_value(v.data(), v.size());
-    return;
-  }
-  std::string clean;
-  clean.reserve(v.size() + 8);
+// Stores a value as it will be written: characters XML forbids (a NUL
+// among them, which would also cut pugixml's C string short) and bytes that
+// are not UTF-8 become U+FFFD now, so that what the tree compares (a
+// namespace's URI above all) is what a reader of the document will see.
+// `v` as it will be written (in `buf` when that changes it).
+std::string_view AsWritten(std::string_view v, std::string &buf) {
   for (char c : v)
-    if (c)
-      clean += c;
-    else
-      clean += "\xEF\xBF\xBD";
-  target.set_value(clean.data(), clean.size());
+    if (static_cast<unsigned char>(c) >= 0x80 ||
+        (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')) {
+      buf.clear();
+      xmltext::AppendEscaped(buf, v, xmltext::TEscape::Verbatim);
+      return buf;
+    }
+  return v;
+}
+
+template <typename TTarget> void StoreValue(TTarget target, std::string_view v) {
+  std::string buf;
+  v = AsWritten(v, buf);
+  target.set_value(v.data(), v.size());
 }
 
 // Removes `n` with its subtree. pugixml frees a subtree recursively, so the
@@ -181,6 +182,16 @@ void DestroySubtree(xml_node n) {
 }
 
 std::string Str(std::string_view s) { return std::string(s); }
+
+// Whether `prefix` may be bound to `uri` by a declaration: the reserved
+// prefixes and namespaces keep to each other, and a prefix is never
+// undeclared; a document breaking these could not be read back.
+void CheckBinding(std::string_view prefix, std::string_view uri) {
+  if (prefix == "xmlns" || uri == kXmlnsNamespace || (prefix == "xml") != (uri == kXmlNamespace) ||
+      (!prefix.empty() && uri.empty()))
+    throw EXMLDocError("The namespace '%s' cannot be bound to the prefix '%s'",
+                       {Str(uri), Str(prefix)});
+}
 
 } // namespace
 
@@ -396,7 +407,10 @@ std::string IXMLNode::XML() const {
     return out;
   }
   if (xml_node(FNode).type() == pugi::node_document) return FDoc->XML();
-  xmlwriter::WriteNode(out, FNode, {});
+  TXMLOutput o(out);
+  TXMLSerializer w(o);
+  xmlwriter::WriteNode(w, FNode, {});
+  o.Finish();
   return out;
 }
 
@@ -447,6 +461,11 @@ std::optional<std::string> IXMLNode::GetAttributeNS(std::string_view name,
 
 void IXMLNode::SetAttribute(std::string_view name, std::string_view value) {
   RequireElement("SetAttribute");
+  std::string_view declared;
+  if (IsDecl(name, declared)) {
+    std::string buf;
+    CheckBinding(declared, AsWritten(value, buf));
+  }
   if (name.substr(0, 5) == "xmlns") FDoc->FImpl->ForgetBindings();
   if (IXMLNode a = AttributeNode(name)) {
     StoreValue(xml_attribute(a.FAttr), value);
@@ -461,6 +480,8 @@ void IXMLNode::SetAttribute(std::string_view name, std::string_view value) {
 void IXMLNode::SetAttributeNS(std::string_view name, std::string_view namespaceURI,
                               std::string_view value) {
   RequireElement("SetAttributeNS");
+  std::string uriBuf; // namespaces are compared as they will be written
+  namespaceURI = AsWritten(namespaceURI, uriBuf);
   if (IXMLNode a = AttributeNodeNS(name, namespaceURI)) {
     a.SetText(value);
     return;
@@ -510,6 +531,8 @@ IXMLNode IXMLNode::FindNamespaceDecl(std::string_view uri) const {
 
 IXMLNode IXMLNode::DeclareNamespace(std::string_view prefix, std::string_view uri) {
   RequireElement("DeclareNamespace");
+  std::string uriBuf; // namespaces are compared as they will be written
+  uri = AsWritten(uri, uriBuf);
   if (prefix == "xmlns" || (prefix == "xml" && uri != kXmlNamespace))
     throw EXMLDocError("The prefix '%s' cannot be declared", {Str(prefix)});
   xml_node el(FNode);
@@ -521,6 +544,7 @@ IXMLNode IXMLNode::DeclareNamespace(std::string_view prefix, std::string_view ur
   std::string name = prefix.empty() ? std::string("xmlns") : "xmlns:" + Str(prefix);
   if (!prefix.empty() && !xmltext::IsQName(name))
     throw EXMLDocError("Invalid namespace prefix '%s'", {Str(prefix)});
+  CheckBinding(prefix, uri);
   SetAttribute(name, uri);
   return AttributeNode(name);
 }
@@ -545,6 +569,8 @@ IXMLNode IXMLNode::AddChild(std::string_view tagName) {
 IXMLNode IXMLNode::AddChild(std::string_view tagName, std::string_view namespaceURI, bool genPrefix,
                             int index) {
   if (!FNode || FAttr) throw EXMLDocError("AddChild: the node cannot have children");
+  std::string uriBuf; // namespaces are compared as they will be written
+  namespaceURI = AsWritten(namespaceURI, uriBuf);
   xml_node parent(FNode);
   bool atRoot = parent.type() == pugi::node_document;
   if (!atRoot && parent.type() != pugi::node_element)
@@ -576,6 +602,11 @@ IXMLNode IXMLNode::AddChild(std::string_view tagName, std::string_view namespace
       declare = !bound || *bound != namespaceURI;
   }
 
+  if (declare) CheckBinding(declPrefix, namespaceURI);
+  if ((opts & doNamespaceDecl) && namespaceURI.empty() && !declPrefix.empty() &&
+      declPrefix != "xml" && (atRoot || !im.Bound(parent, declPrefix)))
+    throw EXMLDocError("Namespace prefix '%s' is not declared", {Str(declPrefix)});
+  if (declPrefix == "xmlns") throw EXMLDocError("Invalid element name '%s'", {Str(tagName)});
   im.Touch();
   xml_node child;
   xml_node before = index >= 0 ? xml_node(TXMLNodeList(*this).Nodes(index).FNode) : xml_node();
@@ -732,17 +763,76 @@ void TXMLDocument::LoadFromStream(TStream &stream) {
   LoadFromXML(stream.ReadRest());
 }
 
+namespace {
+
+// Builds a tree of the document's nodes as the parser reads them.
+void BuildTree(pugi::xml_document &doc, std::string_view text, std::string &version,
+               std::string &encoding) {
+  TXMLParser parser(text);
+  xml_node cur = doc;
+  std::string name, value;
+  auto cname = [&](std::string_view n) { // pugixml takes names as C strings
+    name.assign(n);
+    return name.c_str();
+  };
+  while (true) {
+    TXMLParser::TToken token = parser.Next();
+    pugi::xml_node_type kind = pugi::node_pcdata;
+    switch (token) {
+    case TXMLParser::TToken::StartElement: {
+      xml_node el = cur.append_child(pugi::node_element);
+      el.set_name(cname(parser.Name()));
+      for (const TXMLRawAttr &a : parser.Attributes()) {
+        xml_attribute at = el.append_attribute(cname(a.Name));
+        if (a.Plain) {
+          at.set_value(a.Raw.data(), a.Raw.size());
+        } else {
+          xmltext::DecodeValue(a.Raw, true, value);
+          at.set_value(value.data(), value.size());
+        }
+      }
+      cur = el;
+      continue;
+    }
+    case TXMLParser::TToken::EndElement:
+      cur = cur.parent();
+      continue;
+    case TXMLParser::TToken::End:
+      version = parser.Version();
+      encoding = parser.Encoding();
+      return;
+    case TXMLParser::TToken::Text:
+      break;
+    case TXMLParser::TToken::CData:
+      kind = pugi::node_cdata;
+      break;
+    case TXMLParser::TToken::Comment:
+      kind = pugi::node_comment;
+      break;
+    case TXMLParser::TToken::PI:
+      kind = pugi::node_pi;
+      break;
+    }
+    xml_node n = cur.append_child(kind);
+    if (kind == pugi::node_pi) n.set_name(cname(parser.Name()));
+    std::string_view v = parser.Value(value);
+    n.set_value(v.data(), v.size());
+  }
+}
+
+} // namespace
+
 void TXMLDocument::LoadFromXML(std::string_view xml) {
-  auto text = std::make_unique<std::string>(xmltext::DecodeToUtf8(xml));
-  xmltext::CheckCharacters(*text);
+  std::string text = xmltext::DecodeToUtf8(xml);
+  xmltext::CheckCharacters(text);
   auto doc = std::make_unique<pugi::xml_document>();
-  TDeclaration decl = ParseAndValidate(*doc, *text, xml);
-  FImpl->Doc = std::move(doc); // the old tree goes before its text
-  FImpl->Source = std::move(text);
+  std::string version, encoding;
+  BuildTree(*doc, text, version, encoding);
+  FImpl->Doc = std::move(doc);
   FImpl->Touch();
   FImpl->ForgetBindings();
-  FVersion = decl.Version.empty() ? std::string("1.0") : decl.Version;
-  FEncoding = decl.Encoding;
+  FVersion = version.empty() ? std::string("1.0") : version;
+  FEncoding = encoding;
   FPrefixCounter = 0;
 }
 
@@ -757,22 +847,16 @@ void TXMLDocument::SaveToStream(TStream &stream) {
 }
 
 std::string TXMLDocument::XML() {
-  std::string out = "<?xml version=\"";
-  xmltext::EscapeAttr(out, FVersion);
-  out += '"';
-  if (!FEncoding.empty()) {
-    // The bytes are always UTF-8: never declare another encoding.
-    bool utf8 = SameText(FEncoding, "utf-8") || SameText(FEncoding, "utf8");
-    out += " encoding=\"";
-    xmltext::EscapeAttr(out, utf8 ? FEncoding : std::string("UTF-8"));
-    out += '"';
-  }
-  out += "?>";
+  std::string out;
+  TXMLOutput o(out);
+  TXMLSerializer w(o);
+  w.Declaration(FVersion, FEncoding);
   std::string_view indent = (FOptions & doNodeAutoIndent) ? std::string_view(FIndent) : "";
   for (xml_node c = FImpl->Doc->first_child(); c; c = c.next_sibling()) {
-    out += xmlwriter::kLineBreak;
-    xmlwriter::WriteNode(out, c.internal_object(), indent);
+    w.LineBreak();
+    xmlwriter::WriteNode(w, c.internal_object(), indent);
   }
+  o.Finish();
   return out;
 }
 

@@ -24,18 +24,11 @@ inline constexpr size_t kMaxDeclarationScan = 512;
 // above it, through a hash set, so that a hostile element with thousands of
 // attributes costs linear time.
 inline constexpr size_t kMaxPairwiseAttrs = 16;
-// The streaming writer hands its bytes on in pieces of about this size.
+// The serialiser hands its bytes to a sink in pieces of about this size.
 inline constexpr size_t kStreamFlushSize = 64 * 1024;
-// Room the streaming writer's buffer keeps beyond what it must hold, so that
-// the many few-byte pieces after a flush or a growth never grow it again.
+// Room the serialiser's buffer keeps beyond what it must hold, so that the
+// many few-byte pieces after a flush never grow it again.
 inline constexpr size_t kStreamSlack = 4096;
-// The first run of a streamed document keeps the branch root's own children
-// (a SOAP message's references to its objects, some 22 bytes each) up to
-// this many bytes; a document with more is written in two runs that keep
-// nothing, at the cost of making it once more. 4 MiB keeps answers of up
-// to about 190,000 records in one run, and stays well inside the 20 MB a
-// call may take beyond six times the upstream answer.
-inline constexpr size_t kStreamCaptureMax = 4 * 1024 * 1024;
 // The serialiser escapes a long text in pieces of this many bytes, so that
 // the room it reserves stays small whatever the text's length.
 inline constexpr size_t kEscapePieceBytes = 4096;

@@ -1,5 +1,5 @@
 // Qualified names: their prefix and local part, and the names of namespace
-// declarations. The DOM, the pull reader, the reader's check and the
+// declarations. The parser, the DOM, the pull reader and the
 // streaming writer all read names by these rules.
 #pragma once
 

@@ -4,79 +4,42 @@
 #include <cstring>
 #include <limits>
 
-#include "xml/XMLChars.h"
 #include "xml/XMLDoc.h"
 #include "xml/XMLNames.h"
+#include "xml/XMLParser.h"
 #include "xml/XMLScan.h"
+#include "xml/XMLSerializer.h"
 #include "xml/XMLText.h"
 
 namespace vv {
 
 namespace {
 
-using xmlchars::IsNameChar;
-using xmlchars::IsSpace;
+using xmllex::EndTagEnd;
+using xmllex::ForEachAttribute;
+using xmllex::IsSpace;
+using xmllex::SkipName;
+using xmllex::SkipSpace;
+using xmllex::SpecialEnd;
+using xmllex::StartTagEnd;
 using xmlns::IsDecl;
 using xmlns::LocalOf;
 using xmlns::PrefixOf;
 
-// Everything below reads a document the check accepted, so every construct
-// in it is complete; the bounds are kept all the same, so that no read
-// leaves the text whatever happens.
+// Everything below reads a document the parser accepted, so every
+// construct in it is complete; the bounds are kept all the same, so that no
+// read leaves the text whatever happens.
 
-const char *SkipName(const char *p, const char *end) {
-  while (p < end && IsNameChar(*p)) ++p;
-  return p;
-}
-
-const char *SkipSpace(const char *p, const char *end) {
-  while (p < end && IsSpace(*p)) ++p;
-  return p;
-}
-
-// The first `what` from `p`, or `end`.
-const char *Find(const char *p, const char *end, std::string_view what) {
-  size_t at = std::string_view(p, size_t(end - p)).find(what);
-  return at == std::string_view::npos ? end : p + at;
-}
-
-// The byte after `what` from `p`, or `end`.
-const char *After(const char *p, const char *end, std::string_view what) {
-  const char *at = Find(p, end, what);
-  return at == end ? end : at + what.size();
+// True when a raw attribute value reads otherwise than it is written.
+bool NeedsDecoding(std::string_view raw) {
+  for (char c : raw)
+    if (c == '&' || c == '\t' || c == '\n' || c == '\r') return true;
+  return false;
 }
 
 const char *NextTag(const char *p, const char *end) {
   const char *lt = xmlscan::Find(p, end, '<');
   return lt + 1 < end ? lt : nullptr;
-}
-
-// The byte after the start tag at `tag`: past its name, then past quoted
-// values (which may hold '>') to its '>'.
-const char *SkipStartTag(const char *tag, const char *end) {
-  const char *p = SkipName(tag + 1, end);
-  while (p < end) {
-    char c = *p;
-    if (c == '>') return p + 1;
-    if (c == '"' || c == '\'') {
-      p = xmlscan::Find(p + 1, end, c);
-      if (p == end) return end;
-    }
-    ++p;
-  }
-  return end;
-}
-
-// The byte after the comment, CDATA section or instruction at `lt`.
-const char *SkipSpecial(const char *lt, const char *end) {
-  if (lt[1] == '?') return After(lt + 2, end, "?>");
-  if (lt + 2 < end && lt[2] == '-') return After(lt + 4, end, "-->");
-  return After(lt + 9, end, "]]>");
-}
-
-const char *AfterEndTag(const char *lt, const char *end) {
-  const char *gt = xmlscan::Find(lt, end, '>');
-  return gt == end ? end : gt + 1;
 }
 
 // From `p` in an element's content: the '<' of the next child element, or
@@ -89,7 +52,7 @@ const char *NextChild(const char *p, const char *end, const char *&close) {
       return nullptr;
     }
     if (c != '!' && c != '?') return lt;
-    p = SkipSpecial(lt, end);
+    p = SpecialEnd(lt, end);
   }
   close = end;
   return nullptr;
@@ -101,12 +64,12 @@ const char *SkipContent(const char *p, const char *end) {
   while (const char *lt = NextTag(p, end)) {
     char c = lt[1];
     if (c == '/') {
-      p = AfterEndTag(lt, end);
+      p = EndTagEnd(lt, end);
       if (--depth == 0) return p;
     } else if (c == '!' || c == '?') {
-      p = SkipSpecial(lt, end);
+      p = SpecialEnd(lt, end);
     } else {
-      p = SkipStartTag(lt, end);
+      p = StartTagEnd(lt, end);
       if (p[-2] != '/') ++depth;
     }
   }
@@ -126,152 +89,59 @@ bool Declares(std::string_view name, std::string_view prefix) {
          name.substr(6) == prefix;
 }
 
-// Raw character data (`text`) or CDATA content as the DOM reads it: a view
-// of `raw` when nothing changes, else decoded into `scratch`.
-std::string_view Value(std::string_view raw, bool text, std::string &scratch) {
-  const char *end = raw.data() + raw.size();
-  if ((text ? xmlscan::Find(raw.data(), end, '&', '\r') : xmlscan::Find(raw.data(), end, '\r')) ==
-      end)
-    return raw;
-  if (text) {
-    xmltext::DecodeValue(raw, false, scratch);
-    return scratch;
-  }
-  scratch.clear();
-  for (size_t i = 0; i < raw.size(); ++i) {
-    scratch += raw[i] == '\r' ? '\n' : raw[i];
-    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
-  }
-  return scratch;
-}
-
 std::string AttributeValue(std::string_view raw) {
-  if (!xmlreadercheck::NeedsDecoding(raw)) return std::string(raw);
+  if (!NeedsDecoding(raw)) return std::string(raw);
   std::string out;
   xmltext::DecodeValue(raw, true, out);
   return out;
 }
 
-// Calls visit(name, raw value) for each attribute of the start tag at `tag`
-// in order until it returns true; returns whether it did.
-template <class F> bool ForEachAttribute(const char *tag, const char *end, F &&visit) {
-  const char *p = SkipName(tag + 1, end);
-  while (true) {
-    p = SkipSpace(p, end);
-    if (p >= end || *p == '>' || *p == '/') return false;
-    const char *name = p;
-    p = SkipName(p, end);
-    std::string_view aname(name, size_t(p - name));
-    p = SkipSpace(SkipSpace(p, end) + 1, end); // past '='
-    if (p >= end) return false;
-    const char *close = xmlscan::Find(p + 1, end, *p);
-    if (close == end) return false;
-    if (visit(aname, std::string_view(p + 1, size_t(close - p - 1)))) return true;
-    p = close + 1;
-  }
-}
-
-// The serialiser, writing what xmlwriter::WriteNode writes for the same
-// nodes in the DOM.
-class TWriter {
+// The element at `tag` tokenised by the parser, without its checks.
+class TFragment : public TXMLParser {
 public:
-  TWriter(std::string &out, const char *end) : FOut(out), FEnd(end) {}
-
-  // The nodes from `p` up to the end tag closing the content they are in;
-  // with `single`, only the element at `p`.
-  void Nodes(const char *p, bool single);
-
-private:
-  void StartTag(const char *tag);
-  void Text(const char *p, const char *lt);
-  const char *Special(const char *lt);
-  void Comment(std::string_view v);
-
-  std::string &FOut;
-  const char *const FEnd;
-  std::string FBuf;
+  TFragment(const char *tag, const char *end)
+      : TXMLParser(std::string_view(tag, size_t(end - tag)), TMode::Fragment) {}
 };
 
-void TWriter::Nodes(const char *p, bool single) {
-  size_t depth = 0;
-  while (p < FEnd) {
-    const char *lt = NextTag(p, FEnd);
-    if (!lt) return;
-    if (lt != p) Text(p, lt);
-    char c = lt[1];
-    if (c == '/') {
-      if (depth == 0) return;
-      const char *name = lt + 2;
-      FOut.append("</").append(name, size_t(SkipName(name, FEnd) - name)) += '>';
-      p = AfterEndTag(lt, FEnd);
-      if (--depth == 0 && single) return;
-    } else if (c == '!' || c == '?') {
-      p = Special(lt);
-    } else {
-      StartTag(lt);
-      p = SkipStartTag(lt, FEnd);
-      bool selfClosing = p[-2] == '/';
-      const char *close = selfClosing ? nullptr : EndTagAfterSpace(p, FEnd);
-      if (selfClosing || close) { // no child node: written as an empty element
-        FOut += "/>";
-        if (close) p = AfterEndTag(close, FEnd);
-        if (depth == 0 && single) return;
-      } else {
-        FOut += '>';
-        ++depth;
-      }
-    }
+// Writes the node the fragment's parser has just read.
+void WriteToken(TXMLSerializer &out, TXMLParser &p, TXMLParser::TToken t, std::string &buf) {
+  switch (t) {
+  case TXMLParser::TToken::StartElement:
+    out.StartTag(p.Name());
+    for (const TXMLRawAttr &a : p.Attributes())
+      out.Attribute(a.Name, a.Plain ? std::string(a.Raw) : AttributeValue(a.Raw));
+    break;
+  case TXMLParser::TToken::EndElement:
+    out.EndTag(p.Name());
+    break;
+  case TXMLParser::TToken::Text:
+    out.Text(p.Value(buf));
+    break;
+  case TXMLParser::TToken::CData:
+    out.CData(p.Value(buf));
+    break;
+  case TXMLParser::TToken::Comment:
+    out.Comment(p.Value(buf));
+    break;
+  case TXMLParser::TToken::PI:
+    out.PI(p.Name(), p.Value(buf));
+    break;
+  case TXMLParser::TToken::End:
+    break;
   }
 }
 
-void TWriter::StartTag(const char *tag) {
-  FOut.append(tag, size_t(SkipName(tag + 1, FEnd) - tag));
-  ForEachAttribute(tag, FEnd, [&](std::string_view name, std::string_view raw) {
-    FOut.append(" ").append(name).append("=\"");
-    xmltext::EscapeAttr(FOut, AttributeValue(raw));
-    FOut += '"';
-    return false;
-  });
-}
-
-void TWriter::Text(const char *p, const char *lt) {
-  if (SkipSpace(p, lt) == lt) return; // blanks only: no node
-  xmltext::EscapeText(FOut, Value(std::string_view(p, size_t(lt - p)), true, FBuf));
-}
-
-// A comment, CDATA section or processing instruction; returns the byte
-// after it.
-const char *TWriter::Special(const char *lt) {
-  if (lt[1] == '?') {
-    const char *target = lt + 2, *end = SkipName(target, FEnd);
-    const char *close = Find(end, FEnd, "?>");
-    const char *value = SkipSpace(end, close);
-    FOut.append("<?").append(target, size_t(end - target));
-    if (value != close) FOut.append(" ").append(value, size_t(close - value));
-    FOut += "?>";
-    return close == FEnd ? FEnd : close + 2;
+// The child nodes of the element at `tag`, serialised into `out`.
+void WriteContent(std::string &out, const char *tag, const char *end) {
+  TXMLOutput o(out);
+  TXMLSerializer w(o);
+  TFragment p(tag, end);
+  std::string buf;
+  p.Next(); // the element's own start
+  for (TXMLParser::TToken t; (t = p.Next()) != TXMLParser::TToken::End;) {
+    if (t == TXMLParser::TToken::EndElement && p.Depth() == 1) break;
+    WriteToken(w, p, t, buf);
   }
-  bool comment = lt[2] == '-';
-  const char *start = lt + (comment ? 4 : 9);
-  const char *close = Find(start, FEnd, comment ? "-->" : "]]>");
-  std::string_view v = Value(std::string_view(start, size_t(close - start)), false, FBuf);
-  if (comment) {
-    Comment(v);
-  } else {
-    FOut.append("<![CDATA[").append(v) += "]]>";
-  }
-  return close == FEnd ? FEnd : close + 3;
-}
-
-// "--" cannot stand inside a comment, nor "-" at its end: a blank follows
-// each such '-'.
-void TWriter::Comment(std::string_view v) {
-  FOut += "<!--";
-  for (size_t i = 0; i < v.size(); ++i) {
-    FOut += v[i];
-    if (v[i] == '-' && (i + 1 == v.size() || v[i + 1] == '-')) FOut += ' ';
-  }
-  FOut += "-->";
 }
 
 } // namespace
@@ -286,32 +156,55 @@ TXMLReader::TXMLReader(std::string_view xml) {
     FText = FOwned;
   }
   xmltext::CheckCharacters(FText);
-  xmlreadercheck::TRefusal refusal;
-  if (!xmlreadercheck::Check(FText, FIndex, refusal)) Refuse(xml, refusal);
+  Read();
 }
 
-// A fault of the parser's is worded here as the DOM words it. For the rest,
-// the DOM loader gets the same bytes to say which fault it names first, and
-// how: building its tree costs what loading it always costs, on documents
-// refused only.
-void TXMLReader::Refuse(std::string_view xml, const xmlreadercheck::TRefusal &refusal) const {
-  if (!refusal.Exact) NewXMLDocument()->LoadFromXML(xml);
-  xmltext::RaiseParseError(refusal.Reason, FText, refusal.Offset); // (the DOM took it: unexpected)
+// Reads the document through the parser, keeping the document element and
+// every element that declares namespaces, with its closest declaring
+// ancestor.
+void TXMLReader::Read() {
+  FScopes.assign(1, xmlreader::TNsScope{nullptr, 0, 0});
+  TXMLParser parser(FText);
+  uint32_t scope = 0;
+  std::vector<std::pair<size_t, uint32_t>> open; // declaring elements: depth, outer scope
+  while (true) {
+    TXMLParser::TToken t = parser.Next();
+    if (t == TXMLParser::TToken::End) return;
+    if (t == TXMLParser::TToken::EndElement) {
+      if (!open.empty() && open.back().first == parser.Depth()) {
+        scope = open.back().second;
+        open.pop_back();
+      }
+      continue;
+    }
+    if (t != TXMLParser::TToken::StartElement) continue;
+    if (!FRoot) FRoot = parser.Tag();
+    if (!parser.Declares()) continue;
+    // (Indices fit in 32 bits below some 40 GiB of text.)
+    if (FScopes.size() >= UINT32_MAX || FDecodedValues.size() >= UINT32_MAX)
+      xmltext::RaiseParseError("Too many namespace declarations.", FText,
+                               size_t(parser.Tag() - FText.data()));
+    uint32_t decoded = uint32_t(FDecodedValues.size());
+    for (const TXMLRawAttr &a : parser.Attributes())
+      if (IsDecl(a.Name) && !a.Plain) FDecodedValues.push_back(AttributeValue(a.Raw));
+    FScopes.push_back({parser.Tag(), scope, decoded});
+    open.push_back({parser.Depth(), scope});
+    scope = uint32_t(FScopes.size() - 1);
+  }
 }
 
 TXMLCursor TXMLReader::DocumentElement() const {
-  if (!FIndex.Root) return {};
-  return TXMLCursor(this, FIndex.Root, nullptr, ScopeAt(FIndex.Root, 0));
+  if (!FRoot) return {};
+  return TXMLCursor(this, FRoot, nullptr, ScopeAt(FRoot, 0));
 }
 
 // The scope of the element at `tag`: its own when it declares, else its
 // parent's.
 uint32_t TXMLReader::ScopeAt(const char *tag, uint32_t parentScope) const {
-  const auto &scopes = FIndex.Scopes;
+  const auto &scopes = FScopes;
   if (scopes.size() == 1 || scopes.back().Tag < tag) return parentScope;
-  auto it =
-      std::lower_bound(scopes.begin() + 1, scopes.end(), tag,
-                       [](const xmlreadercheck::TNsScope &s, const char *t) { return s.Tag < t; });
+  auto it = std::lower_bound(scopes.begin() + 1, scopes.end(), tag,
+                             [](const xmlreader::TNsScope &s, const char *t) { return s.Tag < t; });
   return it != scopes.end() && it->Tag == tag ? uint32_t(it - scopes.begin()) : parentScope;
 }
 
@@ -321,13 +214,13 @@ TXMLCursor::TXMLCursor(const TXMLReader *reader, const char *tag, const char *pa
                        uint32_t scope)
     : FReader(reader), FTag(tag), FParent(parent), FScope(scope) {
   const char *end = reader->FText.data() + reader->FText.size();
-  size_t len = size_t(SkipStartTag(tag, end) - tag);
+  size_t len = size_t(StartTagEnd(tag, end) - tag);
   FTagLen = len <= std::numeric_limits<uint32_t>::max() ? uint32_t(len) : 0;
 }
 
 const char *TXMLCursor::Content() const {
   if (FTagLen) return FTag + FTagLen;
-  return SkipStartTag(FTag, FReader->FText.data() + FReader->FText.size());
+  return StartTagEnd(FTag, FReader->FText.data() + FReader->FText.size());
 }
 
 std::string_view TXMLCursor::NodeName() const {
@@ -358,24 +251,23 @@ std::string_view TXMLCursor::FindNamespaceURI(std::string_view prefix) const {
 }
 
 std::string_view TXMLCursor::Lookup(std::string_view prefix) const {
-  const xmlreadercheck::TDocumentIndex &index = FReader->FIndex;
+  const auto &scopes = FReader->FScopes;
   const char *end = FReader->FText.data() + FReader->FText.size();
-  for (uint32_t s = FScope; s != 0; s = index.Scopes[s].Parent) {
+  for (uint32_t s = FScope; s != 0; s = scopes[s].Parent) {
     // The declarations are read again from the start tag; those that needed
     // decoding were kept, in order.
-    uint32_t decoded = index.Scopes[s].Decoded;
+    uint32_t decoded = scopes[s].Decoded;
     std::optional<std::string_view> found;
-    vv::ForEachAttribute(index.Scopes[s].Tag, end,
-                         [&](std::string_view name, std::string_view raw) {
-                           if (!IsDecl(name)) return false;
-                           bool kept = xmlreadercheck::NeedsDecoding(raw);
-                           if (Declares(name, prefix)) {
-                             found = kept ? std::string_view(index.DecodedValues[decoded]) : raw;
-                             return true;
-                           }
-                           decoded += kept;
-                           return false;
-                         });
+    xmllex::ForEachAttribute(scopes[s].Tag, end, [&](std::string_view name, std::string_view raw) {
+      if (!IsDecl(name)) return false;
+      bool kept = NeedsDecoding(raw);
+      if (Declares(name, prefix)) {
+        found = kept ? std::string_view(FReader->FDecodedValues[decoded]) : raw;
+        return true;
+      }
+      decoded += kept;
+      return false;
+    });
     if (found) return *found;
   }
   return {};
@@ -400,7 +292,7 @@ TXMLCursor TXMLCursor::FirstChildElement() const {
   const char *end = FReader->FText.data() + FReader->FText.size(), *close;
   if (const char *child = NextChild(c, end, close)) return ElementAt(child, FTag, FScope);
   FReader->FEndedTag = FTag;
-  FReader->FEndedAt = AfterEndTag(close, end);
+  FReader->FEndedAt = EndTagEnd(close, end);
   return {};
 }
 
@@ -413,19 +305,20 @@ TXMLCursor TXMLCursor::NextSiblingElement() const {
     const char *c = Content();
     after = c[-2] == '/' ? c : SkipContent(c, end);
   }
-  const xmlreadercheck::TNsScope &own = FReader->FIndex.Scopes[FScope];
+  const xmlreader::TNsScope &own = FReader->FScopes[FScope];
   uint32_t parentScope = own.Tag == FTag ? own.Parent : FScope;
   const char *close;
   if (const char *next = NextChild(after, end, close)) return ElementAt(next, FParent, parentScope);
   FReader->FEndedTag = FParent;
-  FReader->FEndedAt = AfterEndTag(close, end);
+  FReader->FEndedAt = EndTagEnd(close, end);
   return {};
 }
 
 // --- attributes -------------------------------------------------------------
 
 template <class F> bool TXMLCursor::ForEachAttribute(F &&visit) const {
-  return FTag && vv::ForEachAttribute(FTag, FReader->FText.data() + FReader->FText.size(), visit);
+  return FTag &&
+         xmllex::ForEachAttribute(FTag, FReader->FText.data() + FReader->FText.size(), visit);
 }
 
 bool TXMLCursor::HasAttributes() const {
@@ -470,50 +363,46 @@ std::string_view TXMLCursor::ValueText(std::string &scratch) const {
   if (p + 1 >= end) return {};
   if (p[0] != '<') { // text first: alone when the end tag follows it
     const char *lt = NextTag(p, end);
-    if (lt && lt[1] == '/') return Value(std::string_view(c, size_t(lt - c)), true, scratch);
+    if (lt && lt[1] == '/') {
+      std::string_view raw(c, size_t(lt - c));
+      if (xmlscan::Find(raw.data(), lt, '&', '\r') == lt) return raw;
+      xmltext::DecodeValue(raw, false, scratch);
+      return scratch;
+    }
   } else if (p[1] == '/') {
     return {};
   } else if (p[1] == '!' && p + 2 < end && p[2] == '[') { // CDATA: alone when only blanks follow
-    const char *close = Find(p + 9, end, "]]>");
-    if (close != end && EndTagAfterSpace(close + 3, end))
-      return Value(std::string_view(p + 9, size_t(close - p - 9)), false, scratch);
+    const char *close = xmllex::Find(p + 9, end, "]]>");
+    if (close != end && EndTagAfterSpace(close + 3, end)) {
+      std::string_view raw(p + 9, size_t(close - p - 9));
+      if (xmlscan::Find(raw.data(), close, '\r') == close) return raw;
+      xmltext::NormalizeLineEnds(raw, scratch);
+      return scratch;
+    }
   }
   scratch.clear();
-  TWriter(scratch, end).Nodes(c, false);
+  WriteContent(scratch, FTag, end);
   return scratch;
 }
 
 std::string TXMLCursor::Text() const {
   std::string out, buf;
   if (!FTag) return out;
-  const char *end = FReader->FText.data() + FReader->FText.size();
-  const char *p = Content();
-  if (p[-2] == '/') return out;
-  for (size_t depth = 0; p < end;) {
-    const char *lt = NextTag(p, end);
-    if (!lt) break;
-    if (lt != p && SkipSpace(p, lt) != lt) // blanks only are no node
-      out.append(Value(std::string_view(p, size_t(lt - p)), true, buf));
-    if (lt[1] == '/') {
-      if (depth-- == 0) break;
-      p = AfterEndTag(lt, end);
-    } else if (lt[1] == '!' && lt + 2 < end && lt[2] == '[') {
-      const char *start = lt + 9, *close = Find(start, end, "]]>");
-      out.append(Value(std::string_view(start, size_t(close - start)), false, buf));
-      p = close == end ? end : close + 3;
-    } else if (lt[1] == '!' || lt[1] == '?') {
-      p = SkipSpecial(lt, end);
-    } else {
-      p = SkipStartTag(lt, end);
-      if (p[-2] != '/') ++depth;
-    }
-  }
+  TFragment p(FTag, FReader->FText.data() + FReader->FText.size());
+  for (TXMLParser::TToken t; (t = p.Next()) != TXMLParser::TToken::End;)
+    if (t == TXMLParser::TToken::Text || t == TXMLParser::TToken::CData) out.append(p.Value(buf));
   return out;
 }
 
 std::string TXMLCursor::XML() const {
   std::string out;
-  if (FTag) TWriter(out, FReader->FText.data() + FReader->FText.size()).Nodes(FTag, true);
+  if (!FTag) return out;
+  TXMLOutput o(out);
+  TXMLSerializer w(o);
+  TFragment p(FTag, FReader->FText.data() + FReader->FText.size());
+  std::string buf;
+  for (TXMLParser::TToken t; (t = p.Next()) != TXMLParser::TToken::End;) WriteToken(w, p, t, buf);
+  o.Finish();
   return out;
 }
 

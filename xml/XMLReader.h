@@ -1,21 +1,15 @@
 // A read-only view of one XML document in memory, for reading large messages
 // without building a tree.
 //
-// The reader checks the whole document once, as the DOM loader
-// (TXMLDocument::LoadFromXML) would: it accepts exactly what the DOM
-// accepts, and refuses the rest with the DOM's own EDOMParseError. Then
-// cursors, light handles on elements, walk it: every answer a cursor gives
-// is the answer the same operation gives on the corresponding element of the
-// DOM built from the same bytes. What it keeps beside the text: sixteen
-// bytes per element that declares namespaces (and the declared values that
-// needed decoding), and O(depth) while checking. Nothing recurses.
-//
-// A refusal costs no more than the check, as a rule: the reader words the
-// parser's faults (a document cut short, a broken tag) itself. For a fault
-// that only the DOM's checks of its finished tree find (an undeclared
-// prefix, a bad reference, a repeated attribute, a second root, text at
-// the top), a document type or a bad declaration, it runs the DOM loader on
-// the same bytes for the DOM's message, at the DOM's cost.
+// The reader reads the whole document once through the parser
+// (XMLParser.h), which refuses what is not well-formed with its
+// EDOMParseError, the same the DOM's loading raises. Then cursors, light
+// handles on elements, walk it by the parser's lexical steps: every answer
+// a cursor gives is the answer the same operation gives on the
+// corresponding element of the DOM loaded from the same bytes. What it
+// keeps beside the text: sixteen bytes per element that declares
+// namespaces (and the declared values that needed decoding). Nothing
+// recurses.
 //
 // Cursors walk from the text alone: finding the next sibling of an element
 // passes over the element's content, unless its children were just walked
@@ -33,7 +27,8 @@
 #include <string>
 #include <string_view>
 
-#include "xml/XMLReaderCheck.h"
+#include <deque>
+#include <vector>
 
 namespace vv {
 
@@ -108,13 +103,25 @@ private:
   uint32_t FTagLen = 0;          // the start tag's length; 0 when it does not fit
 };
 
+namespace xmlreader {
+// An element that declares namespaces: the '<' of its start tag (where its
+// declarations are read again when needed), the index of the closest
+// declaring ancestor (0: none), and the index in DecodedValues of the first
+// of its declaration values that needed decoding.
+struct TNsScope {
+  const char *Tag;
+  uint32_t Parent;
+  uint32_t Decoded;
+};
+} // namespace xmlreader
+
 class TXMLReader {
 public:
-  // Checks the whole document and keeps it. `xml` is raw bytes in any
+  // Reads the whole document and keeps it. `xml` is raw bytes in any
   // encoding the DOM accepts. UTF-8 input is not copied: the caller keeps the
   // bytes alive and unchanged for the reader's life. Other encodings are
-  // decoded into a copy the reader owns. A document the DOM loader refuses
-  // raises the EDOMParseError that the DOM loader raises for it.
+  // decoded into a copy the reader owns. A document that is not well-formed
+  // raises the parser's EDOMParseError.
   explicit TXMLReader(std::string_view xml);
   TXMLReader(const TXMLReader &) = delete;
   TXMLReader &operator=(const TXMLReader &) = delete;
@@ -128,11 +135,15 @@ public:
 private:
   friend class TXMLCursor;
   uint32_t ScopeAt(const char *tag, uint32_t parentScope) const;
-  [[noreturn]] void Refuse(std::string_view xml, const xmlreadercheck::TRefusal &refusal) const;
+  void Read();
 
   std::string FOwned; // the decoded text, when the input was not UTF-8
   std::string_view FText;
-  xmlreadercheck::TDocumentIndex FIndex;
+  const char *FRoot = nullptr; // the '<' of the document element
+  // Declaring elements in document order; entry 0 stands for "none".
+  std::vector<xmlreader::TNsScope> FScopes;
+  // The values of declarations that needed decoding, in document order.
+  std::deque<std::string> FDecodedValues;
   // The element whose children were last walked to their end, and the byte
   // after its end tag.
   mutable const char *FEndedTag = nullptr;

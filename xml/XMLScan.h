@@ -39,4 +39,20 @@ inline const char *Find(const char *p, const char *end, char a, char b) {
   return p;
 }
 
+// The first `a`, `b` or `c` in [p, end), or `end`.
+inline const char *Find(const char *p, const char *end, char a, char b, char c) {
+#ifdef __SSE2__
+  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c);
+  while (end - p >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)),
+                               _mm_cmpeq_epi8(v, vc));
+    if (unsigned m = unsigned(_mm_movemask_epi8(hit))) return p + __builtin_ctz(m);
+    p += 16;
+  }
+#endif
+  while (p < end && *p != a && *p != b && *p != c) ++p;
+  return p;
+}
+
 } // namespace vv::xmlscan

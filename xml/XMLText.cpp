@@ -98,21 +98,6 @@ std::string DeclaredEncoding(std::string_view b) {
   return std::string(head.substr(p, e - p));
 }
 
-// Name bytes by table: every added element and attribute name is checked.
-struct TNameBytes {
-  bool Start[256] = {}, Char[256] = {};
-  constexpr TNameBytes() {
-    for (int c = 0; c < 256; ++c) {
-      Start[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80;
-      Char[c] = Start[c] || (c >= '0' && c <= '9') || c == '-' || c == '.';
-    }
-  }
-};
-constexpr TNameBytes kNameBytes;
-
-bool IsNameStart(unsigned char c) { return kNameBytes.Start[c]; }
-bool IsNameChar(unsigned char c) { return kNameBytes.Char[c]; }
-
 } // namespace
 
 void RaiseParseError(std::string_view reason, std::string_view text, size_t offset) {
@@ -231,15 +216,13 @@ bool AppendReference(std::string_view ref, std::string &out) {
   else if (ref.size() >= 2 && ref[0] == '#') {
     bool hex = ref[1] == 'x';
     std::string_view digits = ref.substr(hex ? 2 : 1);
-    if (digits.empty() || digits.size() > 8) return false;
+    if (digits.empty()) return false;
     uint32_t cp = 0;
     for (char d : digits) {
-      int v = d >= '0' && d <= '9'          ? d - '0'
-              : hex && d >= 'a' && d <= 'f' ? d - 'a' + 10
-              : hex && d >= 'A' && d <= 'F' ? d - 'A' + 10
-                                            : -1;
+      int v = hex ? HexDigitValue(d) : d >= '0' && d <= '9' ? d - '0' : -1;
       if (v < 0) return false;
       cp = cp * (hex ? 16 : 10) + uint32_t(v);
+      if (cp > 0x10FFFF) return false; // leading zeros are as many as one likes
     }
     if (!IsXmlChar(cp)) return false;
     AppendUtf8(out, cp);
@@ -267,6 +250,15 @@ bool ResolveReferences(std::string_view raw, std::string &out, size_t &badOffset
     i = semi + 1;
   }
   return true;
+}
+
+void NormalizeLineEnds(std::string_view raw, std::string &out) {
+  out.clear();
+  out.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    out += raw[i] == '\r' ? '\n' : raw[i];
+    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+  }
 }
 
 bool DecodeValue(std::string_view raw, bool attribute, std::string &out) {
@@ -358,6 +350,10 @@ struct TStringSink {
   std::string &Out;
   void Put(const char *p, size_t n) { Out.append(p, n); }
 };
+struct TCountSink {
+  size_t Size = 0;
+  void Put(const char *, size_t n) { Size += n; }
+};
 struct TBufferSink {
   char *Pos;
   void Put(const char *p, size_t n) {
@@ -437,27 +433,56 @@ void AppendEscaped(std::string &out, std::string_view s, TEscape how) {
   Escape(sink, s, how);
 }
 
+size_t EscapedSize(std::string_view s, TEscape how) {
+  TCountSink sink;
+  Escape(sink, s, how);
+  return sink.Size;
+}
+
 char *AppendEscaped(char *dest, std::string_view s, TEscape how) {
   TBufferSink sink{dest};
   Escape(sink, s, how);
   return sink.Pos;
 }
 
-bool IsQName(std::string_view name) {
-  if (name.empty() || !IsNameStart((unsigned char)name[0])) return false;
-  size_t colon = std::string_view::npos;
-  for (size_t i = 1; i < name.size(); ++i) {
-    unsigned char c = (unsigned char)name[i];
-    if (c == ':') {
-      if (colon != std::string_view::npos || i + 1 == name.size() ||
-          !IsNameStart((unsigned char)name[i + 1]))
-        return false;
-      colon = i;
-    } else if (!IsNameChar(c)) {
-      return false;
-    }
+namespace {
+// Character data as writers that escape more than this program do write
+// it: both quotes as references, and control characters as references.
+std::string EscapedAsOthersDo(std::string_view s, bool quotes, bool hexRefs) {
+  static const char *hex = "0123456789ABCDEF";
+  std::string out;
+  for (char c : s) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else if (quotes && c == '"')
+      out += "&quot;";
+    else if (quotes && c == '\'')
+      out += "&apos;";
+    else if (u < 0x20 && hexRefs)
+      out.append("&#x").append(u >= 16 ? 1 : 0, hex[u >> 4]).append(1, hex[u & 15]) += ';';
+    else if (u < 0x20)
+      out.append("&#").append(std::to_string(u)) += ';';
+    else
+      out += c;
   }
-  return true;
+  return out;
+}
+} // namespace
+
+std::vector<std::string> EscapedSpellings(std::string_view s) {
+  std::vector<std::string> out;
+  for (TEscape how : {TEscape::Text, TEscape::Attr}) {
+    out.emplace_back();
+    AppendEscaped(out.back(), s, how);
+  }
+  for (bool quotes : {false, true})
+    for (bool hexRefs : {false, true}) out.push_back(EscapedAsOthersDo(s, quotes, hexRefs));
+  return out;
 }
 
 } // namespace vv::xmltext

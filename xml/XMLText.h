@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vv::xmltext {
 
@@ -49,6 +50,9 @@ bool AppendReference(std::string_view ref, std::string &out);
 // references are resolved. False (at the first bad reference) when a
 // reference cannot be resolved.
 bool DecodeValue(std::string_view raw, bool attribute, std::string &out);
+// Line ends as the parser reads them outside text and values (CDATA
+// sections, comments, instructions): CR LF and lone CR become LF.
+void NormalizeLineEnds(std::string_view raw, std::string &out);
 
 // The one escaping of the program's XML output, in three flavours. Every
 // flavour writes only characters XML 1.0 allows: a control character other
@@ -76,6 +80,8 @@ void AppendEscaped(std::string &out, std::string_view s, TEscape how);
 // Writes `s`, escaped, at `dest`, which must have room for
 // MaxEscapedSize(s.size()) bytes; returns the end of what was written.
 char *AppendEscaped(char *dest, std::string_view s, TEscape how);
+// The length of `s` escaped, without writing it.
+size_t EscapedSize(std::string_view s, TEscape how);
 // The most bytes the escaped form of `n` bytes takes ("&quot;" for one).
 constexpr size_t MaxEscapedSize(size_t n) { return 6 * n; }
 
@@ -86,9 +92,16 @@ inline void EscapeAttr(std::string &out, std::string_view s) {
   AppendEscaped(out, s, TEscape::Attr);
 }
 
-// True when `name` is an XML name with at most one colon, not first or last
-// (a qualified name). ASCII name characters are checked exactly; every
-// non-ASCII character is accepted.
+// The spellings XML writers give `s` as character data or an attribute
+// value: this program's own (TEscape::Text and TEscape::Attr), and those of
+// writers that escape both quotes too and write every control character as
+// a decimal or a hexadecimal reference. For finding a known text (a
+// password) in a message that came back from another program.
+std::vector<std::string> EscapedSpellings(std::string_view s);
+
+// True when `name` is a qualified name: a name, or two joined by one colon,
+// by the parser's rules (XMLParser.h), so that whatever is written can be
+// read back.
 bool IsQName(std::string_view name);
 
 } // namespace vv::xmltext

@@ -269,21 +269,21 @@ THTTPErrorAction THTTPReqResp::CheckHTTPError(THTTPResponse &Response, bool Stat
 // ---- configuring the HTTP client before each request --------------------------
 
 void THTTPReqResp::ConfigureClient() {
-  if (!FProxy.empty() || !FUserName.empty() || !FPassword.empty())
+  TCredentialsTarget target = CredentialsTarget(FProxy, FUserName, FPassword);
+  if (!FProxy.empty() || target != TCredentialsTarget::Nowhere)
     FHTTP->CredentialsStorage().ClearCredentials();
   if (!FProxy.empty()) {
-    // The credentials then serve the proxy only.
     TProxySettings proxy(FProxy);
     if (proxy.UserName().empty() && proxy.Password().empty())
       proxy = TProxySettings(proxy.Host(), proxy.Port(), FUserName, FPassword, proxy.Scheme());
     FHTTP->SetProxySettings(proxy);
-  } else {
+  } else if (!FHTTP->ProxySettings().Host().empty()) {
     // A proxy dropped since the last call must not linger on the client.
-    if (!FHTTP->ProxySettings().Host().empty()) FHTTP->SetProxySettings(TProxySettings());
-    if (!FUserName.empty() || !FPassword.empty())
-      FHTTP->CredentialsStorage().AddCredential(
-          TCredential(TAuthTargetType::Server, "", FURL, FUserName, FPassword));
+    FHTTP->SetProxySettings(TProxySettings());
   }
+  if (target == TCredentialsTarget::Server)
+    FHTTP->CredentialsStorage().AddCredential(
+        TCredential(TAuthTargetType::Server, "", FURL, FUserName, FPassword));
   InstallHandlers();
 }
 
@@ -363,6 +363,12 @@ void THTTPReqResp::Customize(TObject *Other) {
   o->OnReceivingData = OnReceivingData;
   o->OnNeedClientCertificate = OnNeedClientCertificate;
   o->OnHttpError = OnHttpError;
+}
+
+TCredentialsTarget CredentialsTarget(std::string_view Proxy, std::string_view UserName,
+                                     std::string_view Password) {
+  if (UserName.empty() && Password.empty()) return TCredentialsTarget::Nowhere;
+  return Proxy.empty() ? TCredentialsTarget::Server : TCredentialsTarget::Proxy;
 }
 
 } // namespace vv

@@ -44,6 +44,15 @@ using TSOAPInvokeOptions = TEnumSet<TSOAPInvokeOption>;
 constexpr TSOAPInvokeOptions kDefaultInvokeOptions{soIgnoreInvalidCerts,
                                                    soAutoCheckAccessPointViaUDDI};
 
+// Where a transport's user name and password go. With a proxy they serve
+// the proxy only, so that the service behind it never sees them; without
+// one they are the server's; an empty pair goes nowhere. The transport
+// gives them accordingly, and so does anything that stores them for it
+// (a hook before the post) or tells where they go.
+enum class TCredentialsTarget { Nowhere, Proxy, Server };
+TCredentialsTarget CredentialsTarget(std::string_view Proxy, std::string_view UserName,
+                                     std::string_view Password);
+
 enum THTTPErrorAction { heaSuccess, heaError, heaAbort, heaRetry };
 
 struct IHTTPReqResp : virtual IInterface {

@@ -54,18 +54,12 @@ std::string TrimURL(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string PercentDecode(std::string_view s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
-      out += char(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
+    if (s[i] == '%' && i + 2 < s.size() && HexDigitValue(s[i + 1]) >= 0 &&
+        HexDigitValue(s[i + 2]) >= 0) {
+      out += char(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2]));
       i += 2;
     } else {
       out += s[i];
@@ -75,8 +69,8 @@ std::string PercentDecode(std::string_view s) {
 }
 
 // "%XX" for one byte.
-void AppendPercentEscape(std::string &out, unsigned char c) {
-  static const char *hex = "0123456789ABCDEF";
+void AppendPercentEscape(std::string &out, unsigned char c, bool lowerHex = false) {
+  const char *hex = lowerHex ? "0123456789abcdef" : "0123456789ABCDEF";
   out += '%';
   out += hex[c >> 4];
   out += hex[c & 15];
@@ -103,23 +97,6 @@ std::string EncodeComponent(std::string_view s, bool isPath) {
   return out;
 }
 
-// A user name or password as it stands in an address: every byte that
-// could end it, or that the parser would decode, percent-encoded.
-std::string EncodeUserInfo(std::string_view s) {
-  std::string out;
-  for (char ch : s) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                 std::strchr("-._~!$&'()*+,;=", ch) != nullptr;
-    if (plain && c != 0) {
-      out += ch;
-    } else {
-      AppendPercentEscape(out, c);
-    }
-  }
-  return out;
-}
-
 // What may stand in a host once it is in its ASCII form: a name, an IPv4
 // address, or a bracketed IPv6 literal. Anything else could smuggle bytes
 // into a request line.
@@ -127,7 +104,7 @@ bool IsHostText(std::string_view h) {
   if (!h.empty() && h[0] == '[') {
     if (h.size() < 3 || h.back() != ']') return false;
     for (char c : h.substr(1, h.size() - 2))
-      if (!(HexValue(c) >= 0 || c == ':' || c == '.')) return false;
+      if (!(HexDigitValue(c) >= 0 || c == ':' || c == '.')) return false;
     return true;
   }
   for (char c : h)
@@ -307,8 +284,8 @@ std::string TURI::ToString() const {
   if (Scheme == "news" || Scheme == "tel" || Scheme == "urn") return Scheme + ":" + Path;
   std::string s = Scheme + "://";
   if (!Username.empty() || !Password.empty()) {
-    s += EncodeUserInfo(Username);
-    if (!Password.empty()) s += ":" + EncodeUserInfo(Password);
+    s += PercentEncode(Username, TPercentPlain::UserInfo);
+    if (!Password.empty()) s += ":" + PercentEncode(Password, TPercentPlain::UserInfo);
     s += "@";
   }
   s += Host;
@@ -316,6 +293,27 @@ std::string TURI::ToString() const {
   s += PathAndQuery();
   if (!Fragment.empty()) s += "#" + Fragment;
   return s;
+}
+
+std::string PercentEncode(std::string_view s, TPercentPlain plain, bool lowerHex) {
+  std::string out;
+  out.reserve(s.size());
+  for (char ch : s) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    bool keep = alnum;
+    if (plain != TPercentPlain::AlphaNumeric && c != 0)
+      keep = keep || std::strchr("-._~", ch) != nullptr;
+    // Sub-delimiters stand in user information as they are: nothing there
+    // reads them as separators.
+    if (plain == TPercentPlain::UserInfo && c != 0)
+      keep = keep || std::strchr("!$&'()*+,;=", ch) != nullptr;
+    if (keep)
+      out += ch;
+    else
+      AppendPercentEscape(out, c, lowerHex);
+  }
+  return out;
 }
 
 } // namespace vv

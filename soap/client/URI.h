@@ -44,6 +44,20 @@ public:
   std::string Fragment; // without "#"
 };
 
+// Which bytes PercentEncode leaves as they are; every other byte becomes
+// "%XX".
+enum class TPercentPlain {
+  // Letters, digits and "-._~": the unreserved characters of URLs.
+  Unreserved,
+  // Letters and digits only.
+  AlphaNumeric,
+  // The unreserved characters and the sub-delimiters "!$&'()*+,;=": what a
+  // user name or password may hold as it stands in an address.
+  UserInfo,
+};
+// `s` percent-encoded, with upper-case hexadecimal digits unless `lowerHex`.
+std::string PercentEncode(std::string_view s, TPercentPlain plain, bool lowerHex = false);
+
 // The punycode form of a label of Unicode text (UTF-8 in, ASCII out); false
 // when the label cannot be encoded (malformed UTF-8, overflow).
 bool PunycodeEncode(std::string_view label, std::string &out);

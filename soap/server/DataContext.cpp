@@ -12,12 +12,40 @@ thread_local TDataContext *CurrentDataContext = nullptr;
 
 constexpr size_t SlotAlign = alignof(std::max_align_t);
 
-size_t Aligned(size_t n) { return (n + SlotAlign - 1) / SlotAlign * SlotAlign; }
-
-std::unique_ptr<std::max_align_t[]> NewBlock(size_t bytes) {
-  return std::make_unique<std::max_align_t[]>((bytes + sizeof(std::max_align_t) - 1) /
-                                              sizeof(std::max_align_t));
+// A slot whose value the call destroys.
+struct TSlotCleanup : TCleanup {
+  void *Slot;
+  const TTypeInfo *Info;
+};
+void RunSlot(TCleanup *c) noexcept {
+  auto *s = static_cast<TSlotCleanup *>(c);
+  s->Info->Destroy(s->Slot);
 }
+
+// An object the call was given that is not a record of its own: noted, never
+// freed by the call.
+struct TObjectNote : TCleanup {
+  TObject *Obj;
+};
+void RunNote(TCleanup *) noexcept {}
+
+// A record of the call not made by new: deleted, its room not ours.
+void RunRecord(TCleanup *c) noexcept {
+  delete static_cast<TRemotable *>(static_cast<TObjectNote *>(c)->Obj);
+}
+
+// The node of the clean-up list that frees the call's chain of records.
+struct TRecordsCleanup : TCleanup {
+  TDataContext *Context;
+};
+
+TRemotable *RecordOf(TRecordLink *link) {
+  return reinterpret_cast<TRemotable *>(reinterpret_cast<char *>(link) + sizeof(TRecordLink));
+}
+TRecordLink *NextLink(const TRecordLink *link) {
+  return reinterpret_cast<TRecordLink *>(link->Next & ~uintptr_t(1));
+}
+constexpr uintptr_t kLeft = 1; // the record left the call (freed, or taken out)
 
 } // namespace
 
@@ -27,139 +55,132 @@ void SetCurrentDataContext(TDataContext *Context) { CurrentDataContext = Context
 TDataContext::~TDataContext() {
   // No record going now may think it leaves a current context.
   if (CurrentDataContext == this) CurrentDataContext = nullptr;
-  // Records first: freeing one may still read a slot that holds it.
-  for (size_t i = 0; i < FRecords.size(); ++i) {
-    TRemotable *r = FRecords[i];
-    if (!r) continue;
-    FRecords[i] = nullptr;
-    r->FDataContext = nullptr;
-    delete r;
-  }
-  // Records another context owns but this one was given as well.
-  for (size_t i = 0; i < FObjsToDestroy.size(); ++i) {
-    TObject *obj = FObjsToDestroy[i];
-    if (!obj || !dynamic_cast<TRemotable *>(obj)) continue;
-    FObjsToDestroy[i] = nullptr;
-    FObjIndex.erase(obj);
-    delete obj;
-  }
-  ClearSlots(VarToClear);
-  ClearSlots(DynArrayToClear);
-  ClearSlots(StrToClear);
-  ClearSlots(UStrToClear);
-  ClearSlots(WStrToClear);
-  ClearSlots(OtherToClear);
+  TDataContext::Reset();
 }
 
-void TDataContext::ClearSlots(std::vector<TSlot> &slots) {
-  for (TSlot &s : slots)
-    if (s.P && s.Info && s.Info->Destroy) s.Info->Destroy(s.P);
-  slots.clear();
+void TDataContext::FreeRecords(TCleanup *node) noexcept {
+  TDataContext *ctx = static_cast<TRecordsCleanup *>(node)->Context;
+  // In the order they were made; a record freed may make another (which
+  // joins the chain), so the chain is taken until it stays empty.
+  while (TRecordLink *link = ctx->FFirstRecord) {
+    ctx->FFirstRecord = ctx->FLastRecord = nullptr;
+    while (link) {
+      TRecordLink *next = NextLink(link);
+      if (!(link->Next & kLeft)) delete RecordOf(link);
+      link = next;
+    }
+  }
+}
+
+void TDataContext::Reset() {
+  FMemory.Reset();
+  FFirstRecord = FLastRecord = nullptr;
+  FRecordCount = 0;
+  DataP.clear();
 }
 
 void TDataContext::AdoptRecord(TRemotable *Record) {
-  size_t pos = FRecords.size();
-  if (!FRecordHoles.empty()) {
-    pos = FRecordHoles.top();
-    FRecordHoles.pop();
-    FRecords[pos] = Record;
+  if (TRecordLink *link = Record->Link()) {
+    if (!FFirstRecord) { // the first record: one clean-up frees them all
+      auto *c = new (FMemory.Alloc(sizeof(TRecordsCleanup), 8)) TRecordsCleanup;
+      c->Run = &FreeRecords;
+      c->Context = this;
+      FMemory.AddCleanup(c, TCallMemory::TOrder::First);
+      FFirstRecord = link;
+    } else {
+      FLastRecord->Next = reinterpret_cast<uintptr_t>(link) | (FLastRecord->Next & kLeft);
+    }
+    link->Next = 0;
+    FLastRecord = link;
   } else {
-    FRecords.push_back(Record);
+    // Not made by new: deleted with the call, its room left alone.
+    auto *note = new (FMemory.Alloc(sizeof(TObjectNote), 8)) TObjectNote;
+    note->Run = &RunRecord;
+    note->Obj = Record;
+    FMemory.AddCleanup(note, TCallMemory::TOrder::First);
   }
   Record->FDataContext = this;
-  Record->FContextIndex = uint32_t(pos);
+  Record->FContextIndex = FRecordCount++;
 }
 
 void TDataContext::ReleaseRecord(TRemotable *Record, bool Alive) {
-  FRecords[Record->FContextIndex] = nullptr;
-  try {
-    FRecordHoles.push(Record->FContextIndex);
-  } catch (...) {
-    // Out of memory on the way out: the position is simply not used again.
+  if (TRecordLink *link = Record->Link()) {
+    link->Next |= kLeft;
+  } else {
+    for (TCleanup *c = FMemory.Cleanups(); c; c = c->Next)
+      if (c->Run == &RunRecord && static_cast<TObjectNote *>(c)->Obj == Record) c->Run = nullptr;
   }
   Record->FDataContext = nullptr;
-  if (Alive) Record->MoveTextToHeap();
+  if (!Alive) return;
+  Record->MoveTextToHeap();
+  // Its room stays where it is, the call's memory or not, for as long as it lives.
+  if (Record->FStorage == TRemotable::TStorage::Call) {
+    FMemory.Pin(dynamic_cast<void *>(Record));
+    Record->FStorage = TRemotable::TStorage::Pinned;
+  }
 }
 
 void TDataContext::AddObjectToDestroy(TObject *Obj) {
   if (!Obj) return;
-  auto *r = dynamic_cast<TRemotable *>(Obj);
-  if (r && r->FDataContext == this) return;
-  if (r && !r->FDataContext) return AdoptRecord(r);
-  if (FObjIndex.count(Obj)) return;
-  // All or nothing: when memory runs out, the object (whose construction
-  // then fails) must not stay recorded.
-  size_t pos = FObjHoles.empty() ? FObjsToDestroy.size() : FObjHoles.top();
-  auto entry = FObjIndex.emplace(Obj, pos).first;
-  if (pos < FObjsToDestroy.size()) {
-    FObjHoles.pop();
-    FObjsToDestroy[pos] = Obj;
+  if (auto *r = dynamic_cast<TRemotable *>(Obj)) {
+    // Another call's record stays its call's; a record of none becomes ours.
+    if (!r->FDataContext) AdoptRecord(r);
     return;
   }
-  try {
-    FObjsToDestroy.push_back(Obj);
-  } catch (...) {
-    FObjIndex.erase(entry);
-    throw;
-  }
+  if (HasObjectToDestroy(Obj)) return;
+  auto *note = static_cast<TObjectNote *>(FMemory.Alloc(sizeof(TObjectNote), 8));
+  new (note) TObjectNote;
+  note->Run = &RunNote;
+  note->Obj = Obj;
+  FMemory.AddCleanup(note);
 }
 
 void TDataContext::RemoveObjectToDestroy(TObject *Obj) {
-  if (auto *r = dynamic_cast<TRemotable *>(Obj); r && r->FDataContext == this)
-    return ReleaseRecord(r, true);
-  if (FObjIndex.empty()) return;
-  auto it = FObjIndex.find(Obj);
-  if (it == FObjIndex.end()) return;
-  FObjsToDestroy[it->second] = nullptr;
-  try {
-    FObjHoles.push(it->second);
-  } catch (...) {
-    // Out of memory on the way out (a record's destructor comes here): the
-    // position is simply not used again.
+  auto *r = dynamic_cast<TRemotable *>(Obj);
+  if (r) {
+    if (r->FDataContext == this) ReleaseRecord(r, true);
+    return;
   }
-  FObjIndex.erase(it);
+  for (TCleanup *c = FMemory.Cleanups(); c; c = c->Next)
+    if (c->Run == &RunNote && static_cast<TObjectNote *>(c)->Obj == Obj) c->Run = nullptr;
 }
 
 // Compares addresses only: callers may ask about an object already freed.
 bool TDataContext::HasObjectToDestroy(const TObject *Obj) const {
   if (!Obj) return false;
-  for (const TRemotable *r : FRecords)
-    if (static_cast<const TObject *>(r) == Obj) return true;
-  return FObjIndex.count(Obj) != 0;
+  for (const TRecordLink *l = FFirstRecord; l; l = NextLink(l))
+    if (!(l->Next & kLeft) &&
+        static_cast<const TObject *>(RecordOf(const_cast<TRecordLink *>(l))) == Obj)
+      return true;
+  for (const TCleanup *c = const_cast<TCallMemory &>(FMemory).Cleanups(); c; c = c->Next)
+    if ((c->Run == &RunNote || c->Run == &RunRecord) &&
+        static_cast<const TObjectNote *>(c)->Obj == Obj)
+      return true;
+  return false;
+}
+
+void TDataContext::AddSlotCleanup(void *Slot, const TTypeInfo *Info) {
+  if (!Slot || !Info || !Info->Destroy) return;
+  auto *c = static_cast<TSlotCleanup *>(FMemory.Alloc(sizeof(TSlotCleanup), 8));
+  new (c) TSlotCleanup;
+  c->Run = &RunSlot;
+  c->Slot = Slot;
+  c->Info = Info;
+  FMemory.AddCleanup(c);
 }
 
 void TDataContext::AddVariantToClear(void *Slot, const TTypeInfo *Info) {
-  VarToClear.push_back({Slot, Info});
+  AddSlotCleanup(Slot, Info);
 }
 void TDataContext::AddDynArrayToClear(void *Slot, const TTypeInfo *Info) {
-  DynArrayToClear.push_back({Slot, Info});
+  AddSlotCleanup(Slot, Info);
 }
-void TDataContext::AddStrToClear(void *Slot, const TTypeInfo *Info) {
-  StrToClear.push_back({Slot, Info});
-}
-void TDataContext::AddWStrToClear(void *Slot, const TTypeInfo *Info) {
-  WStrToClear.push_back({Slot, Info});
-}
-void TDataContext::AddUStrToClear(void *Slot, const TTypeInfo *Info) {
-  UStrToClear.push_back({Slot, Info});
-}
-
-void TDataContext::ReserveData(size_t Size) {
-  if (FData && FDataOffset > 0) return; // slots already handed out stay where they are
-  FData = NewBlock(Size);
-  FDataSize = Size;
-  FDataOffset = 0;
-}
+void TDataContext::AddStrToClear(void *Slot, const TTypeInfo *Info) { AddSlotCleanup(Slot, Info); }
+void TDataContext::AddWStrToClear(void *Slot, const TTypeInfo *Info) { AddSlotCleanup(Slot, Info); }
+void TDataContext::AddUStrToClear(void *Slot, const TTypeInfo *Info) { AddSlotCleanup(Slot, Info); }
 
 void *TDataContext::AllocData(size_t Size) {
-  size_t n = Aligned(std::max<size_t>(Size, 1));
-  if (FData && FDataOffset + n <= FDataSize) {
-    void *p = reinterpret_cast<std::byte *>(FData.get()) + FDataOffset;
-    FDataOffset += n;
-    return p;
-  }
-  FOverflow.push_back(NewBlock(n));
-  return FOverflow.back().get();
+  return FMemory.Alloc(std::max<size_t>(Size, 1), SlotAlign > 16 ? 16 : SlotAlign);
 }
 
 void TDataContext::SetDataPointer(int Index, void *Slot) {
@@ -177,24 +198,14 @@ void *TDataContext::AllocSlot(const TTypeInfo *Info) {
   if (Info->Construct) Info->Construct(p);
   switch (Info->Kind) {
   case TTypeKind::tkVariant:
-    AddVariantToClear(p, Info);
-    break;
   case TTypeKind::tkDynArray:
-    AddDynArrayToClear(p, Info);
-    break;
   case TTypeKind::tkString:
   case TTypeKind::tkLString:
-    AddStrToClear(p, Info);
-    break;
   case TTypeKind::tkWString:
-    AddWStrToClear(p, Info);
-    break;
   case TTypeKind::tkUString:
-    AddUStrToClear(p, Info);
-    break;
   case TTypeKind::tkRecord:
   case TTypeKind::tkArray:
-    OtherToClear.push_back({p, Info});
+    AddSlotCleanup(p, Info);
     break;
   default:
     break; // plain values: nothing to clear
@@ -204,11 +215,6 @@ void *TDataContext::AllocSlot(const TTypeInfo *Info) {
 
 void TInvContext::SetMethodInfo(const TIntfMethEntry &MD) {
   FMethod = MD;
-  size_t bytes = 0;
-  for (const TIntfParamEntry &P : MD.Params)
-    if (P.Info) bytes += Aligned(P.Info->Size);
-  if (MD.ResultInfo) bytes += Aligned(MD.ResultInfo->Size);
-  ReserveData(bytes);
   SetDataPointer(int(MD.Params.size()), nullptr); // one address per parameter plus one
 }
 
@@ -216,6 +222,12 @@ void TInvContext::AllocServerData(const TIntfMethEntry &MD) {
   for (size_t i = 0; i < MD.Params.size(); ++i)
     if (MD.Params[i].Info) SetParamPointer(int(i), AllocSlot(MD.Params[i].Info));
   if (MD.ResultInfo) SetResultPointer(AllocSlot(MD.ResultInfo));
+}
+
+void TInvContext::Reset() {
+  TDataContext::Reset();
+  FMethod.reset();
+  ResultP = nullptr;
 }
 
 } // namespace vv

@@ -1,53 +1,54 @@
 // The owner of one call's values and objects.
 //
-// A TDataContext keeps the storage of the call's value slots and the records
-// (TRemotable) created while it is the thread's current data context; its
-// destruction frees the records and clears the managed slots. TInvContext
-// adds the method being called and its parameter and result slots.
+// A TDataContext has one memory (TCallMemory) and its one clean-up list:
+// the storage of the call's value slots, the records (TRemotable) created
+// while it is the thread's current data context, and their text, all live
+// there. Whose the records are, and why: every record made during a server
+// call, those the client side reads from the upstream answer included,
+// belongs to that call's context and goes when the context goes (or is
+// reset), after the response has been written; the relay and the client's
+// converter never free one. A call reads up to millions of them, so each is
+// a few bytes in the call's memory and a clean-up node, never a heap block.
+// TInvContext adds the method being called and its parameter and result
+// slots.
 #pragma once
 
 #include <cstddef>
-#include <deque>
-#include <functional>
 #include <memory>
 #include <optional>
-#include <queue>
-#include <unordered_map>
 #include <vector>
 
-#include "rtl/Arena.h"
+#include "rtl/CallMemory.h"
 #include "rtl/Object.h"
-#include "rtl/SlabPool.h"
 #include "rtl/TypeInfo.h"
 #include "soap/server/IntfMetaData.h"
 
 namespace vv {
 
 class TRemotable;
+struct TRecordLink;
 
 class TDataContext {
 public:
   TDataContext() = default;
   TDataContext(const TDataContext &) = delete;
   TDataContext &operator=(const TDataContext &) = delete;
-  // Frees every recorded TRemotable (in recording order), then clears the
-  // variants, dynamic arrays, byte strings, Unicode strings and wide strings.
+  // Frees every record and clears every slot (Reset), then gives back the
+  // memory.
   virtual ~TDataContext();
 
-  // Records an object; recording it again changes nothing. The object goes
-  // into the first empty position, or at the end. A record (TRemotable)
-  // that belongs to no context comes to belong to this one.
+  // Records an object; recording it again changes nothing. A record
+  // (TRemotable) that belongs to no context comes to belong to this one;
+  // other objects are only noted (the context frees records only).
   void AddObjectToDestroy(TObject *Obj);
-  // Forgets an object (its position becomes empty); unknown objects are
-  // ignored. A record of this context that is forgotten lives on by itself:
-  // its text moves out of the context's arena.
+  // Forgets an object; unknown objects are ignored. A record of this
+  // context that is forgotten lives on by itself: its text moves to the
+  // heap, and the chunk of the call's memory it lies in stays until it goes.
   void RemoveObjectToDestroy(TObject *Obj);
   bool HasObjectToDestroy(const TObject *Obj) const;
 
-  // The memory the call's records keep their text in; freed with the context.
-  TArena &Arena() { return FArena; }
-  // Where the records made during the call are (TRemotable::operator new).
-  TSlabPool &RecordPool() { return FRecordPool; }
+  // The memory of the call: its slots, records and their text.
+  TCallMemory &Memory() { return FMemory; }
 
   // Slots constructed elsewhere whose values this context destroys.
   void AddVariantToClear(void *Slot, const TTypeInfo *Info);
@@ -57,48 +58,37 @@ public:
   void AddUStrToClear(void *Slot, const TTypeInfo *Info = TypeInfoOf<std::string>());
 
   // Raw storage of Size bytes (aligned for any type) that lives as long as
-  // the context. Not constructed.
+  // the call. Not constructed.
   void *AllocData(size_t Size);
   void SetDataPointer(int Index, void *Slot);
   void *GetDataPointer(int Index) const; // none for an unset index
 
+  // Ends the call and readies the context for the next: the records are
+  // freed and the slots cleared (newest first), the memory is given back
+  // but its first chunk, the slot addresses are forgotten.
+  virtual void Reset();
+
 protected:
-  // Constructs a slot of type Info in the data area and records it for
+  // Constructs a slot of type Info in the call's memory and registers its
   // clearing when its type is managed.
   void *AllocSlot(const TTypeInfo *Info);
-  void ReserveData(size_t Size);
 
 private:
   friend class TRemotable;
-  struct TSlot {
-    void *P;
-    const TTypeInfo *Info;
-  };
-  using THoles = std::priority_queue<size_t, std::vector<size_t>, std::greater<size_t>>;
-  void ClearSlots(std::vector<TSlot> &slots);
   // A record made during the call, or added to it, becomes the context's.
   void AdoptRecord(TRemotable *Record);
   // A record of this context leaves it: freed (`alive` false) or by hand.
   void ReleaseRecord(TRemotable *Record, bool Alive);
+  void AddSlotCleanup(void *Slot, const TTypeInfo *Info);
 
-  // The context's own records, each knowing its position, with the empty
-  // positions smallest first: a call that reads a million records spends
-  // a pointer on each and no lookup. In blocks, so that growing never holds
-  // the list twice.
-  std::deque<TRemotable *> FRecords;
-  THoles FRecordHoles;
-  // Other objects, and records that another context owns.
-  std::vector<TObject *> FObjsToDestroy;
-  std::unordered_map<const TObject *, size_t> FObjIndex;
-  THoles FObjHoles;
-  TArena FArena;         // after the records: they go before the text they point into
-  TSlabPool FRecordPool; // lets go of its slab after the records are freed
-  std::unique_ptr<std::max_align_t[]> FData;                  // the data area
-  size_t FDataSize = 0, FDataOffset = 0;                      // in bytes
-  std::vector<std::unique_ptr<std::max_align_t[]>> FOverflow; // beyond the reserved area
+  static void FreeRecords(TCleanup *node) noexcept;
+
+  TCallMemory FMemory;
+  // The call's records, in the order they were made, chained through the
+  // links in front of them; one node of the clean-up list frees them all.
+  TRecordLink *FFirstRecord = nullptr, *FLastRecord = nullptr;
+  uint32_t FRecordCount = 0; // records adopted: each one's place
   std::vector<void *> DataP;
-  std::vector<TSlot> VarToClear, DynArrayToClear, StrToClear, WStrToClear, UStrToClear,
-      OtherToClear;
 };
 
 class TInvContext : public TDataContext {
@@ -110,6 +100,7 @@ public:
   void AllocServerData(const TIntfMethEntry &MD);
   // The method set by SetMethodInfo, or none.
   const TIntfMethEntry *MethodInfo() const { return FMethod ? &*FMethod : nullptr; }
+  void Reset() override;
 
   void SetParamPointer(int Param, void *Slot) { SetDataPointer(Param, Slot); }
   void *GetParamPointer(int Param) const { return GetDataPointer(Param); }

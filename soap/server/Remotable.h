@@ -9,12 +9,13 @@
 #include <cstdint>
 #include <new>
 
+#include "rtl/CallMemory.h"
 #include "rtl/EnumSet.h"
 #include "rtl/Object.h"
 
 namespace vv {
 
-class TArena;
+class TCallMemory;
 class TDataContext;
 
 // How a registered type is written. Bit n of a TSerializationOptions set is
@@ -35,6 +36,12 @@ enum TSerializationOption : uint8_t {
 
 using TSerializationOptions = TEnumSet<TSerializationOption, 8>;
 
+// The link in front of every record made by new: it chains a call's records
+// in the order they were made, and its low bit marks one that left the call.
+struct TRecordLink {
+  uintptr_t Next = 0;
+};
+
 class TRemotable : public TObject {
   VV_CLASS(TRemotable)
   TRemotable();
@@ -43,10 +50,12 @@ class TRemotable : public TObject {
   // Leaves the context that owns it, so that the context never frees it twice.
   ~TRemotable() override;
 
-  // Records are made in their call's slab pool (or the thread's, outside a
-  // call): a call may read millions, and the heap's own overhead per block
-  // would be a third of each. A record that outlives its call keeps its
-  // slab. Delete frees the room from whichever pool it came.
+  // Records made during a call are made in its memory (TCallMemory): a call
+  // may read millions, and the heap's own overhead per block would be a
+  // third of each. Each comes with the eight-byte link that chains it to the
+  // call's other records (aligned to eight: records hold nothing that needs
+  // more); one made outside a call is on the heap. Delete frees the room
+  // wherever it came from.
   static void *operator new(size_t size);
   static void operator delete(void *room) noexcept; // a constructor threw
   void operator delete(TRemotable *record, std::destroying_delete_t) noexcept;
@@ -56,9 +65,9 @@ class TRemotable : public TObject {
   TSerializationOptions SerializationOptions() const { return FSerializationOptions; }
   void SetSerializationOptions(TSerializationOptions value) { FSerializationOptions = value; }
 
-  // Where the text of its properties is kept: the owning call's arena (freed
-  // with the call), or none, for the heap.
-  TArena *TextArena() const;
+  // Where the text of its properties is kept: the owning call's memory
+  // (freed with the call), or none, for the heap.
+  TCallMemory *TextMemory() const;
   // Its place among the records of its context (meaningful while it has
   // one): per-call tables key records by it instead of hashing addresses.
   uint32_t ContextPlace() const { return FContextIndex; }
@@ -69,10 +78,20 @@ protected:
 
 private:
   friend class TDataContext;
-  // Copies the text its properties keep in the call's arena to the heap:
+  // Where a record's room came from.
+  enum class TStorage : uint8_t {
+    Unknown, // not made by new (or not at the start of its room): nothing to free
+    Heap,    // made outside a call
+    Call,    // made in a call's memory
+    Pinned,  // made in a call's memory, and taken out of the call
+  };
+  // Copies the text its properties keep in the call's memory to the heap:
   // the record is leaving the call but lives on.
   void MoveTextToHeap();
-  uint32_t FContextIndex = 0; // its position among FDataContext's records
+  // The link in front of its room, when it was made by new.
+  TRecordLink *Link() const;
+  TStorage FStorage = TStorage::Unknown;
+  uint32_t FContextIndex = 0; // its place among FDataContext's records
 };
 
 } // namespace vv

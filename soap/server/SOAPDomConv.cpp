@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "rtl/ScopeGuard.h"
 #include "rtl/StrUtils.h"
 #include "soap/server/DataContext.h"
 #include "soap/server/InvokeRegistry.h"
@@ -111,6 +112,8 @@ TSOAPDomConv::~TSOAPDomConv() = default;
 void TSOAPDomConv::ResetMultiRef() {
   FRefCache.Clear();
   ObjsWriting.clear();
+  FFlatDone.clear();
+  FNextToWrite = 1;
   FPrefixes.clear();
   FTypeNames.clear();
   FPropNames.clear();
@@ -138,8 +141,11 @@ const TSOAPDomConv::TPropNames &TSOAPDomConv::PropsOf(TClass cls) {
     for (const TPropInfo *p : AllProps(cls))
       names.List.push_back(
           {p, RemTypeRegistry().GetExternalPropName(cls, p->Name), &TypeNameOf(p->Type)});
-    for (size_t k = 0; k < names.List.size(); ++k)
+    for (size_t k = 0; k < names.List.size(); ++k) {
       names.Index.try_emplace(names.List[k].ExtName, k);
+      TTypeKind kind = names.List[k].Prop->Type->Kind;
+      if (kind == TTypeKind::tkClass || kind == TTypeKind::tkDynArray) names.Flat = false;
+    }
   }
   return it->second;
 }
@@ -163,6 +169,10 @@ std::string TSOAPDomConv::FindPrefixForURI(THandle RootNode, const std::string &
   if (!FWriter->FindNamespaceDecl(RootNode, URI, prefix)) {
     if (!Declare) return {};
     prefix = FWriter->GeneratePrefix(RootNode);
+    // Declared on the root before its start tag went out (PrepareValue):
+    // one the walk did not foresee is refused, never written wrong.
+    if (!FWriter->TagOpen(RootNode))
+      throw EXMLDocError("The namespace %s is needed after its root element was written", {URI});
     FWriter->DeclareNamespace(RootNode, prefix, URI);
   }
   FPrefixes.emplace(URI, prefix);
@@ -350,27 +360,13 @@ void TSOAPDomConv::WriteObject(THandle RootNode, const std::string &NodeName,
   const TTypeName &t = TypeNameOf(cls);
   if (!t.Registered) throw ESOAPDomConvertError("Remotable Type %s not registered", {cls->Name});
   if (IsMultiRef(cls, t.IsScalar)) {
+    // Numbered when its value was prepared; the element itself follows the
+    // references (WriteReferencedObjects).
     bool fresh = false;
     uint32_t idNum = FRefCache.FMHREFs.Find(static_cast<const TRemotable *>(obj), FIDs, fresh);
+    if (fresh) ++FIDs;
     char href[16] = "#"; // "#" and the identifier
     int idLen = std::snprintf(href + 1, sizeof href - 1, "%u", unsigned(idNum));
-    std::string_view id(href + 1, size_t(idLen));
-    if (fresh) {
-      ++FIDs;
-      TTypeName &tn = const_cast<TTypeName &>(t);
-      if (tn.RefName.empty()) { // checked once per message
-        std::string prefix = FindPrefixForURI(RootNode, t.URI, true);
-        tn.RefName = prefix.empty() ? t.Name : prefix + ":" + t.Name;
-        if (!xmltext::IsQName(tn.RefName))
-          throw EXMLDocError("Invalid element name '%s'", {tn.RefName});
-      }
-      FWriter->BeginBranch();
-      FWriter->StartElement(tn.RefName, t.URI, kTrusted);
-      FWriter->Attribute("id", id, kTrusted);
-      FWriter->Attribute("xsi:type", tn.RefName, kTrusted);
-      WriteProperties(RootNode, obj, t.URI);
-      FWriter->EndElement();
-    }
     if (!xmltext::IsQName(NodeName)) throw EXMLDocError("Invalid element name '%s'", {NodeName});
     FWriter->LeafElement(NodeName, IsRpc() ? std::string_view() : NodeNamespace,
                          {"href", std::string_view(href, size_t(idLen) + 1)}, {}, kTrusted);
@@ -414,6 +410,128 @@ void TSOAPDomConv::WriteProperties(THandle RootNode, TObject *Obj,
     ConvertNativeDataToSoap(RootNode, pn.ExtName, NodeNamespace, p->Type, slot.Get(),
                             p->XMLOptions);
   }
+}
+
+// ---- the walks before and after the writing ------------------------------------
+
+namespace {
+// Counts the nesting of a walk; too deep ends the walk there (the writing
+// refuses it with its own error).
+struct TWalkDepth {
+  explicit TWalkDepth(int &depth) : FDepth(depth) { ++FDepth; }
+  ~TWalkDepth() { --FDepth; }
+  bool TooDeep() const { return FDepth > kMaxValueNesting; }
+  int &FDepth;
+};
+} // namespace
+
+void TSOAPDomConv::PrepareValue(THandle RootNode, const TTypeInfo *Info, const void *DataP,
+                                int XMLOptions) {
+  WalkValue(RootNode, Info, DataP, XMLOptions, false);
+}
+
+void TSOAPDomConv::WriteReferencedObjects(THandle RootNode, const TTypeInfo *Info,
+                                          const void *DataP, int XMLOptions) {
+  WalkValue(RootNode, Info, DataP, XMLOptions, true);
+}
+
+void TSOAPDomConv::WalkValue(THandle RootNode, const TTypeInfo *Info, const void *DataP,
+                             int XMLOptions, bool Write) {
+  // Only rpc/encoded messages declare on their root and write by reference.
+  if (!IsRpc() || !DataP) return;
+  TWalkDepth depth(FDepth);
+  if (depth.TooDeep()) return;
+  const bool typed = !FOptions.Contains(soSendUntyped);
+  if (Info->Kind == TTypeKind::tkDynArray) {
+    const TTypeInfo *elType = Info->DynArray->ElType;
+    size_t n = Info->DynArray->Length(DataP);
+    bool inlined = (XMLOptions & xoInlineArray) ||
+                   RemTypeRegistry().SerializeOptions(Info).Contains(xoInlineArrays);
+    if (!inlined) {
+      const TTypeName &t = TypeNameOf(elType);
+      if (!t.Registered || (n == 0 && FOptions.Contains(soDontSendEmptyNodes))) return;
+      if (!Write && typed) FindPrefixForURI(RootNode, t.URI, true);
+    }
+    for (size_t i = 0; i < n; ++i)
+      WalkValue(RootNode, elType, Info->DynArray->ItemConst(DataP, i), 0, Write);
+    return;
+  }
+  if (Info->Kind == TTypeKind::tkClass)
+    return WalkObject(RootNode, Info->Class->LoadObj(DataP), Write);
+  const TTypeName &t = TypeNameOf(Info);
+  if (!Write && typed && t.Registered && IsSOAPScalar(Info))
+    FindPrefixForURI(RootNode, t.URI, true);
+}
+
+void TSOAPDomConv::WalkObject(THandle RootNode, TObject *Obj, bool Write) {
+  if (!Obj) return;
+  TClass cls = Obj->ClassType();
+  if (!vv::InheritsFrom(cls, TRemotable::StaticClassInfo())) return;
+  const TTypeName &t = TypeNameOf(cls);
+  if (!t.Registered) return;
+  if (IsMultiRef(cls, t.IsScalar)) {
+    bool fresh = false;
+    uint32_t id = FRefCache.FMHREFs.Find(static_cast<const TRemotable *>(Obj), FIDs, fresh);
+    if (fresh) ++FIDs;
+    if (!Write) {
+      if (!fresh) return; // met before: prepared then
+      FindPrefixForURI(RootNode, t.URI, true);
+    } else {
+      if (id != FNextToWrite) return; // written already, or being written
+      ++FNextToWrite;
+      WriteRefElement(RootNode, Obj, id);
+    }
+    return WalkProperties(RootNode, Obj, Write);
+  }
+  if (!ObjsWriting.insert(Obj).second) return; // a cycle: the writing refuses it
+  TScopeGuard done([&] { ObjsWriting.erase(Obj); });
+  if (!Write && !FOptions.Contains(soSendUntyped)) FindPrefixForURI(RootNode, t.URI, true);
+  WalkProperties(RootNode, Obj, Write);
+}
+
+void TSOAPDomConv::WalkProperties(THandle RootNode, TObject *Obj, bool Write) {
+  TClass cls = Obj->ClassType();
+  const TPropNames &props = PropsOf(cls);
+  if (props.Flat && (Write || FFlatDone.count(cls))) return; // nothing inside to write
+  const bool dropEmpty = FOptions.Contains(soDontSendEmptyNodes);
+  const bool typed = !FOptions.Contains(soSendUntyped);
+  for (const TPropName &pn : props.List) {
+    const TPropInfo *p = pn.Prop;
+    if ((p->XMLOptions & xoOptional) && !p->Stored(Obj)) continue;
+    if (p->Text) {
+      if (!Write && typed && pn.Type->Registered && !(dropEmpty && p->Text->Get(Obj).empty()))
+        FindPrefixForURI(RootNode, pn.Type->URI, true);
+      continue;
+    }
+    TTempSlot slot(p->Type);
+    p->Get(Obj, slot.Get());
+    if (dropEmpty && IsTextKind(p->Type) && static_cast<const std::string *>(slot.Get())->empty())
+      continue;
+    WalkValue(RootNode, p->Type, slot.Get(), p->XMLOptions, Write);
+  }
+  if (!props.Flat) return;
+  // Every namespace its properties can need is known: later objects of the
+  // class need no walk.
+  for (const TPropName &pn : props.List)
+    if (pn.Type->Registered && !FPrefixes.count(pn.Type->URI)) return;
+  FFlatDone.insert(cls);
+}
+
+void TSOAPDomConv::WriteRefElement(THandle RootNode, TObject *Obj, uint32_t Id) {
+  TClass cls = Obj->ClassType();
+  TTypeName &t = const_cast<TTypeName &>(TypeNameOf(cls));
+  if (t.RefName.empty()) { // checked once per message
+    std::string prefix = FindPrefixForURI(RootNode, t.URI, true);
+    t.RefName = prefix.empty() ? t.Name : prefix + ":" + t.Name;
+    if (!xmltext::IsQName(t.RefName)) throw EXMLDocError("Invalid element name '%s'", {t.RefName});
+  }
+  char id[12];
+  int idLen = std::snprintf(id, sizeof id, "%u", unsigned(Id));
+  FWriter->StartElement(t.RefName, t.URI, kTrusted);
+  FWriter->Attribute("id", std::string_view(id, size_t(idLen)), kTrusted);
+  FWriter->Attribute("xsi:type", t.RefName, kTrusted);
+  WriteProperties(RootNode, Obj, t.URI);
+  FWriter->EndElement();
 }
 
 // ---- reading ------------------------------------------------------------------

@@ -3,11 +3,16 @@
 // floats, enumerations), dynamic arrays and TRemotable classes, rpc/encoded
 // (typed, objects by reference) or document/literal (qualified, in place).
 //
-// Values are written straight into a streaming writer (no tree): each value
-// becomes a child of the writer's current element, and multi-reference
-// elements become branches of the root node. Everything here is linear in
-// the size of a message: the href table, the identifiers of written objects
-// and the prefixes already declared are hash maps.
+// Values are written straight into a streaming writer (no tree), in
+// document order: each value becomes a child of the writer's current
+// element. Before a root node's start tag is written, PrepareValue walks the
+// values it will hold and declares on it every namespace they need, in the
+// order the writing needs them, and numbers the objects written by
+// reference (depth first, as they are first met); the values then give
+// only their references, and WriteReferencedObjects writes the objects
+// themselves after them, as children of the root, in that order. Everything
+// here is linear in the size of a message: the href table, the identifiers
+// of written objects and the prefixes already declared are hash maps.
 #pragma once
 
 #include <cstdint>
@@ -71,6 +76,13 @@ class TSOAPDomConv : public TSOAPDOMProcessor {
   void ConvertNativeDataToSoap(THandle RootNode, const std::string &NodeName,
                                const std::string &NodeNamespace, const TTypeInfo *Info,
                                const void *DataP, int XMLOptions);
+  // Before RootNode's start tag is written: declares on it the namespaces
+  // the value will need and numbers its objects written by reference.
+  void PrepareValue(THandle RootNode, const TTypeInfo *Info, const void *DataP, int XMLOptions);
+  // After the value was written: its objects written by reference that are
+  // not written yet, as children of the writer's current element (the root).
+  void WriteReferencedObjects(THandle RootNode, const TTypeInfo *Info, const void *DataP,
+                              int XMLOptions);
   // Reads element Node into slot DataP of type Info.
   void ConvertSoapToNativeData(void *DataP, const TTypeInfo *Info, TXMLCursor RootNode,
                                TXMLCursor Node, bool Translate);
@@ -97,7 +109,8 @@ protected:
   // The element's XML type from its "type" attribute: namespace and name.
   bool GetElementType(TXMLCursor node, std::string &typeURI, std::string &typeName) const;
 
-  uint32_t FIDs = 1; // next multi-reference identifier
+  uint32_t FIDs = 1;         // next multi-reference identifier
+  uint32_t FNextToWrite = 1; // the next object written by reference to write
   TRefCache FRefCache;
   TSOAPConvertOptions FOptions = kDefaultSOAPConvertOptions;
   std::unordered_set<const TObject *> ObjsWriting;
@@ -144,12 +157,23 @@ private:
     bool NameChecked = false; // ExtName is a valid element name (checked when first written)
   };
   struct TPropNames {
+    bool Flat = true;                                   // no property holds objects or arrays
     std::vector<TPropName> List;                        // declaration order
     std::unordered_map<std::string_view, size_t> Index; // external name -> position
   };
   const TPropNames &PropsOf(TClass cls);
   bool IsMultiRef(TClass cls, bool isScalar);
   void ReadProperty(TObject *obj, const TPropInfo *prop, TXMLCursor RootNode, TXMLCursor el);
+  // The walks of PrepareValue and WriteReferencedObjects: the same order as
+  // the writing's, depth first.
+  void WalkValue(THandle RootNode, const TTypeInfo *Info, const void *DataP, int XMLOptions,
+                 bool Write);
+  void WalkObject(THandle RootNode, TObject *Obj, bool Write);
+  void WalkProperties(THandle RootNode, TObject *Obj, bool Write);
+  void WriteRefElement(THandle RootNode, TObject *Obj, uint32_t Id);
+  // Classes whose properties are all scalars and whose namespaces were all
+  // found: their objects need nothing more of the walk.
+  std::unordered_set<TClass> FFlatDone;
 
   std::unordered_map<std::string, std::string> FPrefixes; // namespace -> prefix, this message
   std::unordered_map<const TTypeInfo *, TTypeName> FTypeNames;

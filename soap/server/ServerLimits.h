@@ -17,9 +17,12 @@ inline constexpr int kMaxValueNesting = 64;
 // this many bytes: a stream is never asked for one huge write, and a body of
 // the largest size the front end accepts takes only a few.
 inline constexpr int64_t kMaxBodyCopyChunk = 1048576;
-// An answer at least this large is written while it is sent, not before,
-// when the stream it goes to allows it: below, the copy in memory is cheap.
-inline constexpr int64_t kMinStreamedResponseSize = 256 * 1024;
+// An answer up to this size is written once, into the response's memory.
+// A larger one, when the stream it goes to allows it, is measured instead
+// (counted, for Content-Length) and made again while it is sent, so that it
+// never sits in memory whole: a buffer of megabytes costs more in memory
+// and in the pages it touches than the measuring saves.
+inline constexpr size_t kMaxBufferedResponse = 256 * 1024;
 // A record's children are matched to its properties in a buffer on the
 // stack when it has this many properties or fewer (every record of this
 // service has), on the heap else.

@@ -10,6 +10,8 @@
 #include "soap/server/SOAPConst.h"
 #include "soap/server/SOAPFaultReader.h"
 #include "soap/server/TypeRegistry.h"
+#include "xml/XMLDoc.h"
+#include "xml/XMLSerializer.h"
 
 namespace vv {
 
@@ -112,13 +114,38 @@ void TSoapConverter::ReadHeader(TXMLCursor HeaderNode, const TIntfMetaData &Intf
   DefaultProcessHeader(HeaderNode, handled, abort);
 }
 
-TSoapConverter::THandle TSoapConverter::AddMethodElement(THandle Body, const std::string &Name,
+TSoapConverter::THandle TSoapConverter::AddMethodElement(THandle Body, const std::string &QName,
                                                          const std::string &NS) {
   bool document = FOptions.Contains(soDocument), literal = FOptions.Contains(soLiteralParams);
   if (document && literal) return Body;
-  if (document || literal) return FWriter->StartElement(Name, NS);
+  return FWriter->StartElement(QName, NS);
+}
+
+std::string TSoapConverter::MethodQName(THandle Body, const std::string &Name,
+                                        const std::string &NS) {
+  if (!IsRpc()) return Name;
   std::string prefix = FindPrefixForURI(Body, NS, true);
-  return FWriter->StartElement(prefix.empty() ? Name : prefix + ":" + Name, NS);
+  return prefix.empty() ? Name : prefix + ":" + Name;
+}
+
+void TSoapConverter::WriteValues(THandle Body, const std::string &MethodQName,
+                                 const std::string &NS, const std::vector<TValue> &Values) {
+  const bool refsToBody = FOptions.Contains(soRootRefNodesToBody);
+  // The root's namespaces are declared before its start tag goes out.
+  if (refsToBody)
+    for (const TValue &v : Values) PrepareValue(Body, v.Info, v.Data, 0);
+  THandle method = AddMethodElement(Body, MethodQName, NS);
+  THandle root = refsToBody ? Body : method;
+  if (!refsToBody)
+    for (const TValue &v : Values) PrepareValue(root, v.Info, v.Data, 0);
+  for (const TValue &v : Values) {
+    ConvertNativeDataToSoap(root, v.Name, v.NS, v.Info, v.Data, 0);
+    if (!refsToBody) WriteReferencedObjects(root, v.Info, v.Data, 0);
+  }
+  if (method != Body) FWriter->EndElement();
+  // The objects written by reference follow the references, in the Body.
+  if (refsToBody)
+    for (const TValue &v : Values) WriteReferencedObjects(Body, v.Info, v.Data, 0);
 }
 
 void TSoapConverter::WriteHeaders(THeaderList *Headers) {
@@ -138,29 +165,17 @@ void TSoapConverter::WriteHeaders(THeaderList *Headers) {
 
 // ---- writing a message ---------------------------------------------------------
 
-void TSoapConverter::RunCompose(TXMLStreamWriter &Writer, const TCompose &Compose) {
+void TSoapConverter::WriteMessage(TXMLOutput &Out, const TCompose &Compose) {
+  TXMLStreamWriter writer(Out);
   ResetMultiRef();
-  FWriter = &Writer;
+  FWriter = &writer;
   TScopeGuard reset([this] {
     FWriter = nullptr;
     ResetMultiRef();
   });
   Compose();
-  while (Writer.Current() != TXMLStreamWriter::kDocument) Writer.EndElement();
-  Writer.Finish();
-}
-
-void TSoapConverter::PlanMessage(TXMLWritePlan &Plan, const TCompose &Compose) {
-  TXMLStreamWriter writer(TXMLStreamWriter::TRun::Plan, Plan, nullptr);
-  RunCompose(writer, Compose);
-}
-
-void TSoapConverter::EmitMessage(TXMLWritePlan &Plan, TXMLSink &Out, const TCompose &Compose) {
-  // One run, or two for a message whose references were too many to keep.
-  for (TXMLStreamWriter::TRun run : TXMLStreamWriter::EmitRuns(Plan)) {
-    TXMLStreamWriter writer(run, Plan, &Out);
-    RunCompose(writer, Compose);
-  }
+  while (writer.Current() != TXMLStreamWriter::kDocument) writer.EndElement();
+  writer.Finish();
 }
 
 namespace {
@@ -183,25 +198,47 @@ private:
   const TContentStream::TWriteFn &FFn;
 };
 
-// Makes a planned answer while it is sent, with a converter of its own.
+// A memory stream at its end takes the message into its own bytes;
+// another stream is written in pieces.
+void WriteToStream(TStream &Stream, const std::function<void(TXMLOutput &)> &Write) {
+  auto *mem = dynamic_cast<TMemoryStream *>(&Stream);
+  if (mem && !dynamic_cast<TContentStream *>(&Stream) && mem->Position() == mem->Size()) {
+    TXMLOutput out(mem->Data());
+    try {
+      Write(out);
+    } catch (...) {
+      out.Abandon();
+      throw;
+    }
+    out.Finish();
+    mem->Seek(0, TSeekOrigin::soEnd);
+    return;
+  }
+  TStreamSink sink(Stream);
+  TXMLOutput out(sink);
+  Write(out);
+  out.Finish();
+}
+
+// Makes a measured answer while it is sent, with a converter of its own.
 class TResponseProducer : public TContentStream::TProducer {
 public:
-  TResponseProducer(TSOAPConvertOptions options, const std::string &encoding, TXMLWritePlan plan,
+  TResponseProducer(TSOAPConvertOptions options, const std::string &encoding, uint64_t size,
                     const TIntfMetaData &md, int methNum, TInvContext &context)
-      : FConverter(new TSoapConverter(nullptr)), FKeep(FConverter), FPlan(std::move(plan)), FMD(md),
+      : FConverter(new TSoapConverter(nullptr)), FKeep(FConverter), FSize(size), FMD(md),
         FMethNum(methNum), FContext(context) {
     FConverter->SetOptions(options);
     FConverter->SetEncoding(encoding);
   }
   void Produce(const TContentStream::TWriteFn &write) override {
     TFnSink sink(write);
-    FConverter->EmitResponse(FPlan, FMD, FMethNum, FContext, sink);
+    FConverter->ProduceResponse(FSize, FMD, FMethNum, FContext, sink);
   }
 
 private:
   TSoapConverter *FConverter;
   IPtr<ISoapConvert> FKeep; // frees the converter
-  TXMLWritePlan FPlan;
+  uint64_t FSize;
   TIntfMetaData FMD;
   int FMethNum;
   TInvContext &FContext;
@@ -293,50 +330,60 @@ void TSoapConverter::ComposeResponse(const TIntfMetaData &IntfMD, const TIntfMet
   THandle body = StartMessage(Headers);
   TInvokableClassRegistry &reg = InvRegistry();
   std::string ns = reg.GetNamespaceByGUID(IntfMD.IID);
-  const bool refsToBody = FOptions.Contains(soRootRefNodesToBody);
-  if (refsToBody) FWriter->SetBranchRoot(body);
-  THandle method =
-      AddMethodElement(body, reg.GetMethExternalName(IntfMD.Info, md.Name) + "Response", ns);
-  THandle root = refsToBody ? body : method;
-  if (!refsToBody) FWriter->SetBranchRoot(method);
+  std::string method =
+      MethodQName(body, reg.GetMethExternalName(IntfMD.Info, md.Name) + "Response", ns);
+  std::vector<TValue> values;
   if (md.ResultInfo) {
     const TTypeName &t = TypeNameOf(md.ResultInfo);
     if (!t.Registered)
       throw ESOAPDomConvertError("Remotable Type %s not registered", {md.ResultInfo->Name});
-    ConvertNativeDataToSoap(root, "return", t.URI, md.ResultInfo, Context.GetResultPointer(), 0);
+    values.push_back({"return", t.URI, md.ResultInfo, Context.GetResultPointer()});
   }
   for (size_t i = 0; i < md.Params.size(); ++i) {
     const TIntfParamEntry &p = md.Params[i];
     if (!(p.Flags & (pfVar | pfOut))) continue;
-    ConvertNativeDataToSoap(root, reg.GetParamExternalName(IntfMD.Info, md.Name, p.Name), ns,
-                            p.Info, Context.GetParamPointer(int(i)), 0);
+    values.push_back({reg.GetParamExternalName(IntfMD.Info, md.Name, p.Name), ns, p.Info,
+                      Context.GetParamPointer(int(i))});
   }
+  WriteValues(body, method, ns, values);
 }
 
 void TSoapConverter::MakeResponse(const TIntfMetaData &IntfMD, int MethNum, TInvContext &Context,
                                   TStream &Response, THeaderList *Headers) {
   const TIntfMethEntry &md = IntfMD.MDA.at(size_t(MethNum));
   auto compose = [&] { ComposeResponse(IntfMD, md, Context, Headers); };
-  TXMLWritePlan plan;
-  PlanMessage(plan, compose);
-  // A large answer is made while it is sent; headers are this call's only.
+  // An answer that fits the buffer is written once, into the response. A
+  // larger one is measured instead (its size goes ahead of it) and made
+  // while it is sent; headers are this call's only.
   auto *content = dynamic_cast<TContentStream *>(&Response);
-  if (content && int64_t(plan.Size) >= kMinStreamedResponseSize &&
-      (!Headers || Headers->Count() == 0) && content->Position() == content->Size()) {
-    int64_t size = int64_t(plan.Size);
-    content->AppendProduced(size, std::make_unique<TResponseProducer>(FOptions, FEncoding,
-                                                                      std::move(plan), IntfMD,
-                                                                      MethNum, Context));
+  if (content && (!Headers || Headers->Count() == 0) && !content->HasProducer() &&
+      content->Position() == content->Size()) {
+    TXMLOutput out(content->Data(), kMaxBufferedResponse);
+    try {
+      WriteMessage(out, compose);
+    } catch (...) {
+      out.Abandon();
+      throw;
+    }
+    out.Finish();
+    if (out.Measuring())
+      content->AppendProduced(int64_t(out.Size()),
+                              std::make_unique<TResponseProducer>(FOptions, FEncoding, out.Size(),
+                                                                  IntfMD, MethNum, Context));
+    else
+      content->Seek(0, TSeekOrigin::soEnd);
     return;
   }
-  TStreamSink sink(Response);
-  EmitMessage(plan, sink, compose);
+  WriteToStream(Response, [&](TXMLOutput &out) { WriteMessage(out, compose); });
 }
 
-void TSoapConverter::EmitResponse(TXMLWritePlan &Plan, const TIntfMetaData &IntfMD, int MethNum,
-                                  TInvContext &Context, TXMLSink &Out) {
+void TSoapConverter::ProduceResponse(uint64_t Size, const TIntfMetaData &IntfMD, int MethNum,
+                                     TInvContext &Context, TXMLSink &Out) {
   const TIntfMethEntry &md = IntfMD.MDA.at(size_t(MethNum));
-  EmitMessage(Plan, Out, [&] { ComposeResponse(IntfMD, md, Context, nullptr); });
+  TXMLOutput out(Out);
+  WriteMessage(out, [&] { ComposeResponse(IntfMD, md, Context, nullptr); });
+  if (out.Size() != Size)
+    throw EXMLDocError("The answer changed between its measuring and its making");
 }
 
 void TSoapConverter::ComposeFault(const std::exception &Ex) {
@@ -367,11 +414,7 @@ void TSoapConverter::ComposeFault(const std::exception &Ex) {
 }
 
 void TSoapConverter::MakeFault(const std::exception &Ex, TStream &EStream) {
-  TXMLWritePlan plan;
-  auto compose = [&] { ComposeFault(Ex); };
-  PlanMessage(plan, compose);
-  TStreamSink sink(EStream);
-  EmitMessage(plan, sink, compose);
+  WriteToStream(EStream, [&](TXMLOutput &out) { WriteMessage(out, [&] { ComposeFault(Ex); }); });
 }
 
 // ---- client: the request ------------------------------------------------------------
@@ -382,11 +425,8 @@ void TSoapConverter::ComposeRequest(const TIntfMetaData &IntfMD, const TIntfMeth
   TInvokableClassRegistry &reg = InvRegistry();
   std::string ns = reg.GetMethodInfo(IntfMD.Info, md.Name).RequestNS;
   if (ns.empty()) ns = reg.GetNamespaceByGUID(IntfMD.IID);
-  const bool refsToBody = FOptions.Contains(soRootRefNodesToBody);
-  if (refsToBody) FWriter->SetBranchRoot(body);
-  THandle method = AddMethodElement(body, reg.GetMethExternalName(IntfMD.Info, md.Name), ns);
-  THandle root = refsToBody ? body : method;
-  if (!refsToBody) FWriter->SetBranchRoot(method);
+  std::string method = MethodQName(body, reg.GetMethExternalName(IntfMD.Info, md.Name), ns);
+  std::vector<TValue> values;
   for (size_t i = 0; i < md.Params.size(); ++i) {
     const TIntfParamEntry &p = md.Params[i];
     if (p.Flags & pfOut) continue;
@@ -395,21 +435,19 @@ void TSoapConverter::ComposeRequest(const TIntfMetaData &IntfMD, const TIntfMeth
     std::string pns = info.Unqualified         ? std::string()
                       : info.Namespace.empty() ? ns
                                                : info.Namespace;
-    ConvertNativeDataToSoap(root, reg.GetParamExternalName(IntfMD.Info, md.Name, p.Name), pns,
-                            p.Info, Con.GetParamPointer(int(i)), 0);
+    values.push_back({reg.GetParamExternalName(IntfMD.Info, md.Name, p.Name), pns, p.Info,
+                      Con.GetParamPointer(int(i))});
   }
+  WriteValues(body, method, ns, values);
 }
 
 std::unique_ptr<TStream> TSoapConverter::InvContextToMsg(const TIntfMetaData &IntfMD, int MethNum,
                                                          TInvContext &Con, THeaderList *Headers) {
   const TIntfMethEntry &md = IntfMD.MDA.at(size_t(MethNum));
-  auto compose = [&] { ComposeRequest(IntfMD, md, Con, Headers); };
-  TXMLWritePlan plan;
-  PlanMessage(plan, compose);
   auto stream = std::make_unique<TMemoryStream>();
-  stream->Data().reserve(size_t(plan.Size));
-  TStreamSink sink(*stream);
-  EmitMessage(plan, sink, compose);
+  WriteToStream(*stream, [&](TXMLOutput &out) {
+    WriteMessage(out, [&] { ComposeRequest(IntfMD, md, Con, Headers); });
+  });
   return stream;
 }
 

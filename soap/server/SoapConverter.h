@@ -113,23 +113,33 @@ class TSoapConverter : public TSOAPDomConv, public ISoapConvert {
                     TStream &Response, THeaderList *Headers) override;
   void MakeFault(const std::exception &Ex, TStream &EStream) override;
 
-  // Server: the second writing of a response planned by MakeResponse.
-  void EmitResponse(TXMLWritePlan &Plan, const TIntfMetaData &IntfMD, int MethNum,
-                    TInvContext &Context, TXMLSink &Out);
+  // Server: makes a response MakeResponse measured (`Size` bytes), into Out.
+  void ProduceResponse(uint64_t Size, const TIntfMetaData &IntfMD, int MethNum,
+                       TInvContext &Context, TXMLSink &Out);
 
   TSoapEnvelope Envelope;
 
 private:
   using TCompose = std::function<void()>;
-  // A message is written twice with the same steps: planned, then emitted.
-  void PlanMessage(TXMLWritePlan &Plan, const TCompose &Compose);
-  void EmitMessage(TXMLWritePlan &Plan, TXMLSink &Out, const TCompose &Compose);
-  void RunCompose(TXMLStreamWriter &Writer, const TCompose &Compose);
+  // A value of a message: its element name and namespace, type and slot.
+  struct TValue {
+    std::string Name, NS;
+    const TTypeInfo *Info;
+    const void *Data;
+  };
+  // Writes one message, in document order, into Out.
+  void WriteMessage(TXMLOutput &Out, const TCompose &Compose);
   void ComposeResponse(const TIntfMetaData &IntfMD, const TIntfMethEntry &MD, TInvContext &Context,
                        THeaderList *Headers);
   void ComposeRequest(const TIntfMetaData &IntfMD, const TIntfMethEntry &MD, TInvContext &Con,
                       THeaderList *Headers);
   void ComposeFault(const std::exception &Ex);
+  // The method element's name (with its namespace's prefix, declared on the
+  // Body, in rpc style).
+  std::string MethodQName(THandle Body, const std::string &Name, const std::string &NS);
+  // The method element holding the values, then the objects they reference.
+  void WriteValues(THandle Body, const std::string &MethodQName, const std::string &NS,
+                   const std::vector<TValue> &Values);
 
   // Client: reads an answer's bytes (UTF-8 ones where they lie).
   void ReadResponse(std::string_view Resp, const TIntfMetaData &IntfMD, const TIntfMethEntry &MD,
@@ -144,7 +154,7 @@ private:
                                const TIntfMethEntry &MD);
   // The method element, now current; the Body itself in document style
   // with literal parameters.
-  THandle AddMethodElement(THandle Body, const std::string &Name, const std::string &NS);
+  THandle AddMethodElement(THandle Body, const std::string &QName, const std::string &NS);
   void WriteHeaders(THeaderList *Headers);
   // The declaration, the Envelope with its headers and the Body, now current.
   THandle StartMessage(THeaderList *Headers);

@@ -1,7 +1,7 @@
 // Optional text values and the arena they may live in.
 #include <gtest/gtest.h>
 
-#include "rtl/Arena.h"
+#include "rtl/CallMemory.h"
 #include "rtl/OptionalText.h"
 
 using namespace vv;
@@ -9,8 +9,8 @@ using namespace vv;
 namespace {
 
 TEST(OptionalText, AbsentEmptyAndValues) {
-  TArena arena;
-  for (TArena *a : {static_cast<TArena *>(nullptr), &arena}) {
+  TCallMemory arena;
+  for (TCallMemory *a : {static_cast<TCallMemory *>(nullptr), &arena}) {
     TOptionalText t;
     EXPECT_FALSE(t.IsSet());
     EXPECT_EQ(t.View(), "");
@@ -27,8 +27,8 @@ TEST(OptionalText, AbsentEmptyAndValues) {
   EXPECT_EQ(sizeof(TOptionalText), 8u);
 }
 
-TEST(Arena, PiecesAreAlignedAndLarge) {
-  TArena arena;
+TEST(CallMemory, PiecesAreAlignedAndLarge) {
+  TCallMemory arena;
   for (size_t size : {1u, 3u, 7u, 4096u, 1u << 20, 5u}) {
     for (size_t align : {1u, 4u, 8u, 16u}) {
       auto *p = static_cast<char *>(arena.Alloc(size, align));

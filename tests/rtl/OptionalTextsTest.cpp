@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "rtl/Arena.h"
+#include "rtl/CallMemory.h"
 #include "rtl/OptionalTexts.h"
 
 using namespace vv;
@@ -75,7 +75,7 @@ void Check(const TOptionalTexts<12> &set, const std::map<unsigned, std::string> 
 TEST(OptionalTexts, ReadBackAsAssignedInAnyOrder) {
   for (const TCase &c : kCases) {
     for (bool inArena : {false, true}) {
-      TArena arena;
+      TCallMemory arena;
       TOptionalTexts<12> set;
       std::map<unsigned, std::string> want;
       for (const TStep &s : c.Steps) {
@@ -93,7 +93,7 @@ TEST(OptionalTexts, ReadBackAsAssignedInAnyOrder) {
 TEST(OptionalTexts, LeavingTheArenaTakesEveryTextAlong) {
   TOptionalTexts<12> set;
   {
-    TArena arena;
+    TCallMemory arena;
     set.Assign(3, "three", &arena);
     set.Assign(8, std::string(100, 'e'), &arena);
     set.Assign(1, "", &arena);
@@ -117,7 +117,7 @@ TEST(OptionalTexts, SmallAndOutOfRangeRefused) {
 // A record's table grows a step at a time; the steps it leaves behind are
 // used by the next record, so a million records cost their last tables.
 TEST(OptionalTexts, ManySetsInOneArenaCostTheirLastTables) {
-  TArena arena;
+  TCallMemory arena;
   std::vector<TOptionalTexts<12>> sets(10000);
   for (auto &set : sets)
     for (unsigned i = 0; i < 12; ++i) set.Assign(i, "", &arena);
@@ -127,8 +127,8 @@ TEST(OptionalTexts, ManySetsInOneArenaCostTheirLastTables) {
   for (auto &set : sets) EXPECT_TRUE(set.IsSet(11));
 }
 
-TEST(Arena, PiecesGivenBackAreTakenAgainAtTheirSize) {
-  TArena arena;
+TEST(CallMemory, PiecesGivenBackAreTakenAgainAtTheirSize) {
+  TCallMemory arena;
   void *a = arena.Take(24);
   arena.Give(a, 24);
   EXPECT_NE(arena.Take(16), a);

@@ -28,7 +28,7 @@ private:                                                                        
                                                                                                    \
 public:                                                                                            \
   std::string_view P() const { return F##P.View(); }                                               \
-  void Set##P(std::string_view Value) { F##P.Assign(Value, TextArena()); }                         \
+  void Set##P(std::string_view Value) { F##P.Assign(Value, TextMemory()); }                        \
   bool P##_Specified() const { return F##P.IsSet(); }
 
 class Parcel : public vv::TRemotable {

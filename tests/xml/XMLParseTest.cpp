@@ -24,15 +24,18 @@ TEST(XMLParse, ErrorMessages) {
     std::string message;
   } cases[] = {
       {"mismatched end tag on line 2", "<a>\n<b></a>",
-       "Start-end tags mismatch\r\nLine: 2\r\n<b></a>"},
+       "End tag does not match the start tag.\r\nLine: 2\r\n<b></a>"},
       {"CR LF and lone CR end lines", "<a>\r\n\r<b x=></b></a>",
-       "Error parsing element attribute\r\nLine: 3\r\n<b x=></b></a>"},
+       "Invalid attribute: a name, '=' and a quoted value expected.\r\nLine: 3\r\n"
+       "<b x=></b></a>"},
       {"the quoted line is cut at 40 characters",
        "<a>\n  <b c='1' d='2' e='3' f='4' g='5' h='6' i='7' j>",
-       "Error parsing element attribute\r\nLine: 2\r\n  <b c='1' d='2' e='3' f='4' g='5' h='6'"},
+       "Invalid attribute: a name, '=' and a quoted value expected.\r\nLine: 2\r\n"
+       "  <b c='1' d='2' e='3' f='4' g='5' h='6'"},
       {"characters count as UTF-16 units, never split",
        "<a>\n\xC3\xA9\xF0\x9F\x98\x80" + std::string(40, 'x') + "</b>",
-       "Start-end tags mismatch\r\nLine: 2\r\n\xC3\xA9\xF0\x9F\x98\x80" + std::string(37, 'x')},
+       "End tag does not match the start tag.\r\nLine: 2\r\n\xC3\xA9\xF0\x9F\x98\x80" +
+           std::string(37, 'x')},
       {"empty input", "", "XML document must have a top level element.\r\nLine: 1\r\n"},
       {"only a declaration", "<?xml version='1.0'?>\n",
        "XML document must have a top level element.\r\nLine: 2\r\n"},
@@ -54,8 +57,7 @@ TEST(XMLParse, ErrorMessages) {
       {"declaration holding elements", "<?xml version=\"1.0\"><x/></xml><!--?>--><a/>",
        "Invalid xml declaration.\r\nLine: 1\r\n<?xml version=\"1.0\"><x/></xml><!--?>--><"},
       {"declaration inside an element", "<a><?xml version='1.0'?></a>",
-       "Error parsing document declaration/processing instruction\r\nLine: 1\r\n"
-       "<a><?xml version='1.0'?></a>"},
+       "Invalid xml declaration.\r\nLine: 1\r\n<a><?xml version='1.0'?></a>"},
       {"unknown entity", "<a>\n x &nbsp; y</a>",
        "Reference to undefined entity &nbsp;.\r\nLine: 2\r\n x &nbsp; y</a>"},
       {"unknown entity in an attribute", "<a>\n<b c='&ext;'/></a>",

@@ -1,5 +1,5 @@
 // The streaming writer: the same bytes as the DOM for the same building
-// steps, late declarations and branches in document order, and streaming.
+// steps, forward only, and its output's destinations.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -15,7 +15,7 @@ namespace {
 
 // One building step, applied to the DOM and to the writer alike.
 struct TStep {
-  enum TKind { Start, Leaf, End, Attr, Text, DeclareOnRoot, Branch } Kind;
+  enum TKind { Start, Leaf, End, Attr, Text, Declare } Kind;
   std::string A, B, C, D;
 };
 TStep Start(std::string name, std::string ns = {}) { return {TStep::Start, name, ns, {}, {}}; }
@@ -26,25 +26,17 @@ TStep Leaf(std::string name, std::string ns, std::string attr, std::string value
 TStep End() { return {TStep::End, {}, {}, {}, {}}; }
 TStep Attr(std::string name, std::string value) { return {TStep::Attr, name, value, {}, {}}; }
 TStep Text(std::string value) { return {TStep::Text, value, {}, {}, {}}; }
-// Declares the prefix found for (or generated for) `uri` on the branch root.
-TStep DeclareOnRoot(std::string uri) { return {TStep::DeclareOnRoot, uri, {}, {}, {}}; }
-// The next Start makes a child of the branch root.
-TStep Branch() { return {TStep::Branch, {}, {}, {}, {}}; }
+// Declares on the current element the prefix found for (or generated for)
+// `uri` at it.
+TStep Declare(std::string uri) { return {TStep::Declare, uri, {}, {}, {}}; }
 
-// The branch root is the element made by the step numbered `rootStep`.
-std::string ByDom(const std::vector<TStep> &steps, size_t rootStep) {
+std::string ByDom(const std::vector<TStep> &steps) {
   auto doc = NewXMLDocument("1.0");
-  // The open elements, a branch's on top of those open when it began.
   std::vector<IXMLNode> open{doc->Node()};
-  IXMLNode root;
-  bool branch = false;
-  for (size_t i = 0; i < steps.size(); ++i) {
-    const TStep &s = steps[i];
+  for (const TStep &s : steps) {
     switch (s.Kind) {
     case TStep::Start:
-      open.push_back((branch ? root : open.back()).AddChild(s.A, s.B));
-      branch = false;
-      if (i == rootStep) root = open.back();
+      open.push_back(open.back().AddChild(s.A, s.B));
       break;
     case TStep::Leaf: {
       IXMLNode el = open.back().AddChild(s.A, s.B);
@@ -62,26 +54,21 @@ std::string ByDom(const std::vector<TStep> &steps, size_t rootStep) {
     case TStep::Text:
       open.back().SetText(s.A);
       break;
-    case TStep::DeclareOnRoot:
-      if (!root.FindNamespaceDecl(s.A)) root.DeclareNamespace(doc->GeneratePrefix(root), s.A);
-      break;
-    case TStep::Branch:
-      branch = true;
+    case TStep::Declare:
+      if (!open.back().FindNamespaceDecl(s.A))
+        open.back().DeclareNamespace(doc->GeneratePrefix(open.back()), s.A);
       break;
     }
   }
   return doc->XML();
 }
 
-void Replay(TXMLStreamWriter &w, const std::vector<TStep> &steps, size_t rootStep) {
+void Replay(TXMLStreamWriter &w, const std::vector<TStep> &steps) {
   w.Declaration("1.0", "");
-  TXMLStreamWriter::THandle root = 0;
-  for (size_t i = 0; i < steps.size(); ++i) {
-    const TStep &s = steps[i];
+  for (const TStep &s : steps) {
     switch (s.Kind) {
     case TStep::Start:
       w.StartElement(s.A, s.B);
-      if (i == rootStep) w.SetBranchRoot(root = w.Current());
       break;
     case TStep::Leaf: {
       size_t nl = s.C.find('\n');
@@ -98,21 +85,18 @@ void Replay(TXMLStreamWriter &w, const std::vector<TStep> &steps, size_t rootSte
     case TStep::Text:
       w.Text(s.A);
       break;
-    case TStep::DeclareOnRoot: {
+    case TStep::Declare: {
       std::string prefix;
-      if (!w.FindNamespaceDecl(root, s.A, prefix))
-        w.DeclareNamespace(root, w.GeneratePrefix(root), s.A);
+      if (!w.FindNamespaceDecl(w.Current(), s.A, prefix))
+        w.DeclareNamespace(w.Current(), w.GeneratePrefix(w.Current()), s.A);
       break;
     }
-    case TStep::Branch:
-      w.BeginBranch();
-      break;
     }
   }
   w.Finish();
 }
 
-// Records the pieces the emitting run hands on.
+// Records the pieces handed on.
 struct TPieces : TXMLSink {
   std::string All;
   std::vector<size_t> Sizes;
@@ -122,177 +106,101 @@ struct TPieces : TXMLSink {
   }
 };
 
-std::string ByWriter(const std::vector<TStep> &steps, size_t rootStep,
-                     TXMLWritePlan *planOut = nullptr) {
-  TXMLWritePlan plan;
-  {
-    TXMLStreamWriter w(TXMLStreamWriter::TRun::Plan, plan, nullptr);
-    Replay(w, steps, rootStep);
-  }
-  TPieces out;
-  for (TXMLStreamWriter::TRun run : TXMLStreamWriter::EmitRuns(plan)) {
-    TXMLStreamWriter w(run, plan, &out);
-    Replay(w, steps, rootStep);
-  }
-  EXPECT_EQ(out.All.size(), plan.Size);
-  if (planOut) *planOut = std::move(plan);
-  return out.All;
+std::string ByWriter(const std::vector<TStep> &steps) {
+  std::string out;
+  TXMLOutput o(out);
+  TXMLStreamWriter w(o);
+  Replay(w, steps);
+  return out;
 }
-
-constexpr size_t kNoRoot = size_t(-1);
 
 TEST(XMLStreamWriter, SameBytesAsTheDOM) {
   const std::string ns1 = "urn:one", ns2 = "urn:two";
   struct {
     const char *name;
     std::vector<TStep> steps;
-    size_t root;
   } cases[] = {
       {"nesting, empty elements, text",
-       {Start("a"), Start("b"), End(), Start("c"), Text("x"), End(), End()},
-       kNoRoot},
-      {"escaping",
-       {Start("a"), Attr("q", "&<>\"'\t\n\r"), Text("&<>\"'\t\n\r]]>"), End()},
-       kNoRoot},
+       {Start("a"), Start("b"), End(), Start("c"), Text("x"), End(), End()}},
+      {"escaping", {Start("a"), Attr("q", "&<>\"'\t\n\r"), Text("&<>\"'\t\n\r]]>"), End()}},
       {"a replaced attribute keeps its place",
-       {Start("a"), Attr("x", "1"), Attr("y", "2"), Attr("x", "3"), End()},
-       kNoRoot},
+       {Start("a"), Attr("x", "1"), Attr("y", "2"), Attr("x", "3"), End()}},
       {"prefixed names declare their prefix once",
-       {Start("p:a", ns1), Start("p:b", ns1), End(), Start("p:c", ns2), End(), End()},
-       kNoRoot},
+       {Start("p:a", ns1), Start("p:b", ns1), End(), Start("p:c", ns2), End(), End()}},
       {"default namespace, and leaving it with xmlns=\"\"",
        {Start("a", ns1), Start("b", ns1), End(), Start("c", ""), Start("d", ""), End(), End(),
-        Start("e", ns2), End(), End()},
-       kNoRoot},
+        Start("e", ns2), End(), End()}},
       {"leaves take the same rules",
        {Start("a", ns1), Leaf("b", ns1, "t", "v", "x"), Leaf("c", "", "", "", ""),
-        Leaf("p:d", ns2, "", "", "&"), Leaf("e", ns1, "k", "<", ""), End()},
-       kNoRoot},
-      {"declarations added to an ancestor after its children",
-       {Start("env"), Start("body"), Start("m"), DeclareOnRoot(ns1), Start("v"), Text("1"), End(),
-        DeclareOnRoot(ns2), DeclareOnRoot(ns1), End(), End(), End()},
-       1},
-      {"branches follow the root's own children made before them",
-       {Start("env"),
-        Start("body"),
-        Start("m"),
-        Start("return"),
-        Branch(),
-        Start("ref"),
-        Attr("id", "1"),
-        Leaf("f", "", "t", "s", "one"),
-        End(),
-        Leaf("item", "", "href", "#1", ""),
-        DeclareOnRoot(ns1),
-        Branch(),
-        Start("ref"),
-        Attr("id", "2"),
-        End(),
-        Leaf("item", "", "href", "#2", ""),
-        End(),
-        End(),
-        End(),
-        End()},
-       1},
-      {"a branch begun inside a branch comes after it",
-       {Start("body"), Start("m"), Branch(), Start("ref"), Attr("id", "1"), Branch(), Start("ref"),
-        Attr("id", "2"), End(), Leaf("child", "", "href", "#2", ""), End(),
-        Leaf("item", "", "href", "#1", ""), End(), End()},
-       0},
-      {"a late change inside own children that come between branches (kept, not captured)",
-       {Start("body"), Start("m"), Start("return"), Branch(), Start("ref"), Attr("id", "1"), End(),
-        End(), Attr("late", "x"), End(), Start("out"), Branch(), Start("ref"), Attr("id", "2"),
-        End(), Leaf("item", "", "href", "#2", ""), End(), End()},
-       0},
-      {"own children of the root between branches",
-       {Start("body"), Start("m"), Start("return"), Branch(), Start("ref"), Attr("id", "1"), End(),
-        Leaf("item", "", "href", "#1", ""), End(), Start("out"), Branch(), Start("ref"),
-        Attr("id", "2"), End(), Leaf("item", "", "href", "#2", ""), End(), End(), End()},
-       1},
+        Leaf("p:d", ns2, "", "", "&"), Leaf("e", ns1, "k", "<", ""), End()}},
+      {"declarations made before the children, found below",
+       {Start("env"), Start("body"), Declare(ns1), Declare(ns2), Declare(ns1), Start("m"),
+        Declare(ns2), Start("v"), Text("1"), End(), End(), End(), End()}},
+      {"a prefix generated past the ones in scope",
+       {Start("NS1:a", ns1), Declare(ns2), Start("b"), Declare("urn:three"), End(), End()}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(ByWriter(c.steps, c.root), ByDom(c.steps, c.root));
+    EXPECT_EQ(ByWriter(c.steps), ByDom(c.steps));
   }
 }
 
-// A late change to an element inside the root's own children: the second
-// run keeps its own copy of them, and the bytes stay the DOM's.
-TEST(XMLStreamWriter, LateChangeInsideTheRootsChildren) {
-  std::vector<TStep> steps{Start("body"), Start("m"), Start("return"),   Branch(), Start("ref"),
-                           End(),         End(),      Attr("late", "x"), End(),    End()};
-  // Attr("late") goes to "m" after its child "return" was made.
-  TXMLWritePlan plan;
-  std::string got = ByWriter(steps, 0, &plan);
-  EXPECT_FALSE(plan.CapturesValid);
-  EXPECT_TRUE(plan.InTwoRuns());
-  EXPECT_EQ(got, "<?xml version=\"1.0\"?>\r\n<body><m late=\"x\"><return/></m><ref/></body>");
-  EXPECT_EQ(got, ByDom(steps, 0));
+// Every start tag is final when it is written: nothing is added to it once
+// the element has content.
+TEST(XMLStreamWriter, StartTagsAreFinal) {
+  std::string out;
+  TXMLOutput o(out);
+  TXMLStreamWriter w(o);
+  auto a = w.StartElement("a", "");
+  w.StartElement("b", "");
+  EXPECT_THROW(w.Attribute(a, "late", "x"), EXMLDocError);
+  EXPECT_THROW(w.DeclareNamespace(a, "p", "urn:p"), EXMLDocError);
+  w.Text("t");
+  EXPECT_THROW(w.Attribute("late", "x"), EXMLDocError);
+  w.EndElement();
+  w.EndElement();
+  w.Finish();
+  EXPECT_EQ(out, "<a><b>t</b></a>");
 }
 
-// The emitting run streams the branches: with a thousand of them nothing
-// larger than one piece is handed on at a time, and the root's own
-// children come out first.
-TEST(XMLStreamWriter, BranchesStream) {
-  std::vector<TStep> steps{Start("body"), Start("m"), Start("return")};
-  for (int i = 1; i <= 1000; ++i) {
-    steps.push_back(Branch());
-    steps.push_back(Start("ref"));
-    steps.push_back(Attr("id", std::to_string(i)));
-    steps.push_back(Leaf("f", "", "", "", std::string(200, 'x')));
-    steps.push_back(End());
-    steps.push_back(Leaf("item", "", "href", "#" + std::to_string(i), ""));
-  }
-  for (int i = 0; i < 3; ++i) steps.push_back(End());
-  TXMLWritePlan plan;
-  {
-    TXMLStreamWriter w(TXMLStreamWriter::TRun::Plan, plan, nullptr);
-    Replay(w, steps, 0);
-  }
-  TPieces out;
-  {
-    TXMLStreamWriter w(TXMLStreamWriter::TRun::Emit, plan, &out);
-    Replay(w, steps, 0);
-  }
-  EXPECT_EQ(out.All, ByDom(steps, 0));
-  ASSERT_GT(out.All.size(), 200000u);
-  for (size_t s : out.Sizes) EXPECT_LE(s, 80u * 1024);
-  EXPECT_LT(out.All.find("#1000\""), out.All.find("<ref id=\"1\">"));
-}
+// The output's destinations: a string, a string up to a limit (past it,
+// measured only), a sink in pieces, a measure; the same sizes every way.
+TEST(XMLStreamWriter, Destinations) {
+  std::vector<TStep> steps{Start("body"), Start("m")};
+  for (int i = 1; i <= 1000; ++i)
+    steps.push_back(Leaf("item", "", "href", "#" + std::to_string(i), std::string(200, 'x')));
+  steps.push_back(End());
+  steps.push_back(End());
+  std::string whole = ByWriter(steps);
+  ASSERT_GT(whole.size(), 200000u);
+  EXPECT_EQ(whole, ByDom(steps));
 
-// References too many to keep (more than kStreamCaptureMax bytes of them):
-// the plan keeps none of them nor anything per branch, and the document is
-// written in two runs that hand on nothing larger than a piece.
-TEST(XMLStreamWriter, ManyReferencesAreWrittenInTwoRunsKeepingNothing) {
-  std::vector<TStep> steps{Start("env"), Start("body"), Start("m"), Start("return")};
-  const int n = int(kStreamCaptureMax / 16); // each reference is more than 16 bytes
-  for (int i = 1; i <= n; ++i) {
-    steps.push_back(Branch());
-    steps.push_back(Start("ref"));
-    steps.push_back(Attr("id", std::to_string(i)));
-    if (i % 2) steps.push_back(Leaf("f", "", "", "", "x"));
-    steps.push_back(End());
-    steps.push_back(Leaf("item", "", "href", "#" + std::to_string(i), ""));
-    if (i == n / 2) steps.push_back(DeclareOnRoot("urn:late")); // on the root, mid-way
-  }
-  for (int i = 0; i < 4; ++i) steps.push_back(End());
-  TXMLWritePlan plan;
+  TPieces pieces;
   {
-    TXMLStreamWriter w(TXMLStreamWriter::TRun::Plan, plan, nullptr);
-    Replay(w, steps, 1);
+    TXMLOutput o(pieces);
+    TXMLStreamWriter w(o);
+    Replay(w, steps);
+    EXPECT_EQ(o.Size(), whole.size());
   }
-  EXPECT_FALSE(plan.CapturesValid);
-  EXPECT_TRUE(plan.InTwoRuns());
-  EXPECT_EQ(plan.RootChildren.size(), 2u);
-  for (const auto &c : plan.Captures) EXPECT_EQ(c.capacity(), 0u);
-  TPieces out;
-  for (TXMLStreamWriter::TRun run : TXMLStreamWriter::EmitRuns(plan)) {
-    TXMLStreamWriter w(run, plan, &out);
-    Replay(w, steps, 1);
+  EXPECT_EQ(pieces.All, whole);
+  for (size_t s : pieces.Sizes) EXPECT_LE(s, kStreamFlushSize + kStreamSlack);
+
+  TXMLOutput measure;
+  {
+    TXMLStreamWriter w(measure);
+    Replay(w, steps);
   }
-  EXPECT_EQ(out.All, ByDom(steps, 1));
-  EXPECT_EQ(out.All.size(), plan.Size);
-  for (size_t s : out.Sizes) EXPECT_LE(s, 80u * 1024);
+  EXPECT_EQ(measure.Size(), whole.size());
+
+  for (size_t limit : {whole.size(), whole.size() - 1, size_t(100)}) {
+    std::string text = "kept";
+    TXMLOutput o(text, limit);
+    TXMLStreamWriter w(o);
+    Replay(w, steps);
+    EXPECT_EQ(o.Size(), whole.size());
+    EXPECT_EQ(o.Measuring(), limit < whole.size());
+    EXPECT_EQ(text, limit < whole.size() ? "kept" : "kept" + whole);
+  }
 }
 
 TEST(XMLStreamWriter, Errors) {
@@ -319,17 +227,18 @@ TEST(XMLStreamWriter, Errors) {
       {"xmlns cannot be declared",
        [](TXMLStreamWriter &w) { w.DeclareNamespace(w.StartElement("a", ""), "xmlns", "u"); },
        "The prefix 'xmlns' cannot be declared"},
-      {"a branch needs its root",
+      {"an attribute after the content began",
        [](TXMLStreamWriter &w) {
          w.StartElement("a", "");
-         w.BeginBranch();
+         w.Text("x");
+         w.Attribute("b", "1");
        },
-       "BeginBranch: there is no open branch root"},
+       "SetAttribute: the element's start tag is written already"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    TXMLWritePlan plan;
-    TXMLStreamWriter w(TXMLStreamWriter::TRun::Plan, plan, nullptr);
+    TXMLOutput measure;
+    TXMLStreamWriter w(measure);
     try {
       c.steps(w);
       ADD_FAILURE() << "no error";
@@ -337,24 +246,6 @@ TEST(XMLStreamWriter, Errors) {
       EXPECT_EQ(e.Message, c.message);
     }
   }
-}
-
-// Steps that differ between the two runs are caught, not written wrong.
-TEST(XMLStreamWriter, RunsThatDifferAreRefused) {
-  TXMLWritePlan plan;
-  {
-    TXMLStreamWriter w(TXMLStreamWriter::TRun::Plan, plan, nullptr);
-    w.StartElement("a", "");
-    w.Text("one");
-    w.EndElement();
-    w.Finish();
-  }
-  TPieces out;
-  TXMLStreamWriter w(TXMLStreamWriter::TRun::Emit, plan, &out);
-  w.StartElement("a", "");
-  w.Text("other");
-  w.EndElement();
-  EXPECT_THROW(w.Finish(), EXMLDocError);
 }
 
 } // namespace

@@ -187,7 +187,7 @@ TEST(DataContext, CurrentContextIsPerThread) {
 class TLabelled : public TRemotable {
   VV_CLASS(TLabelled)
   std::string_view Label() const { return FLabel.View(); }
-  void SetLabel(std::string_view v) { FLabel.Assign(v, TextArena()); }
+  void SetLabel(std::string_view v) { FLabel.Assign(v, TextMemory()); }
   bool Label_Specified() const { return FLabel.IsSet(); }
 
 private:
@@ -203,8 +203,8 @@ TClass TLabelled::StaticClassInfo() {
 }
 
 // A record's text lives with the call that owns the record; one taken out
-// of the call by hand takes its text along (the sanitizer build would see
-// a read of the freed call's memory).
+// of the call by hand takes its text along, and its room stays (the
+// sanitizer build would see a read of the freed call's memory).
 TEST(DataContext, TextGoesWithTheRecord) {
   TLabelled *kept, *unset;
   {
@@ -213,7 +213,7 @@ TEST(DataContext, TextGoesWithTheRecord) {
     owned->SetLabel("owned by the call");
     kept = new TLabelled;
     kept->SetLabel(std::string(100, 'k'));
-    EXPECT_GT(call.Context.Arena().Reserved(), 0u);
+    EXPECT_GT(call.Context.Memory().Reserved(), 0u);
     unset = new TLabelled;
     call.Context.RemoveObjectToDestroy(kept);
     call.Context.RemoveObjectToDestroy(unset);
@@ -244,4 +244,27 @@ TEST(DataContext, RecordCounts) {
   }
   EXPECT_EQ(ObjectCounts().RemotableCreated - made, 3);
   EXPECT_EQ(ObjectCounts().RemotableDestroyed - gone, 3);
+}
+
+// A context reset for the next call (a persistent worker keeps one): the
+// records of the last call are freed, its slots cleared, and the memory is
+// the first chunk again.
+TEST(DataContext, ResetEndsTheCallAndKeepsTheContextForTheNext) {
+  Log.clear();
+  TIntfMetaData MD = GetIntfMetaData(ICalc::StaticTypeInfo());
+  const TIntfMethEntry &put2 = MD.MDA[5];
+  TCall call;
+  size_t first = 0;
+  for (int round = 0; round < 3; ++round) {
+    call.Context.SetMethodInfo(put2);
+    call.Context.AllocServerData(put2);
+    *static_cast<std::string *>(call.Context.GetParamPointer(0)) = std::string(1000, 'k');
+    new TNoted("r" + std::to_string(round));
+    if (round == 0) first = call.Context.Memory().Reserved();
+    EXPECT_EQ(call.Context.Memory().Reserved(), first);
+    call.Context.Reset();
+    EXPECT_EQ(call.Context.MethodInfo(), nullptr);
+    EXPECT_EQ(call.Context.GetParamPointer(0), nullptr);
+    EXPECT_EQ(Log.back(), "object r" + std::to_string(round));
+  }
 }
