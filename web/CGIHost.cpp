@@ -1,5 +1,7 @@
 #include "web/CGIHost.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <unistd.h>
 
@@ -21,30 +23,28 @@ TCGIEnvironment TCGIEnvironment::FromProcess() {
 
 void TCGIEnvironment::Add(std::string_view entry) {
   FBlock.append(entry);
-  FEnds.push_back(FBlock.size());
+  FEnds.push_back({FBlock.size(), std::min(entry.find('='), entry.size())});
 }
 
 std::string_view TCGIEnvironment::Entry(size_t index) const {
-  size_t start = index == 0 ? 0 : FEnds[index - 1];
-  return std::string_view(FBlock).substr(start, FEnds[index] - start);
+  size_t start = index == 0 ? 0 : FEnds[index - 1].End;
+  return std::string_view(FBlock).substr(start, FEnds[index].End - start);
 }
 
-static std::string_view EntryName(std::string_view entry) {
-  size_t eq = entry.find('=');
-  return eq == std::string_view::npos ? entry : entry.substr(0, eq);
-}
-
-static std::string EntryValue(std::string_view entry) {
-  size_t eq = entry.find('=');
-  return eq == std::string_view::npos ? std::string() : std::string(entry.substr(eq + 1));
-}
-
+// Names are compared by their length first: a request has a few dozen
+// variables and a response asks for many of them.
 std::string TCGIEnvironment::Lookup(std::string_view name) const {
   if (name.empty()) return "";
+  auto value = [this](size_t i) {
+    std::string_view e = Entry(i);
+    size_t len = FEnds[i].NameLen;
+    return len < e.size() ? std::string(e.substr(len + 1)) : std::string();
+  };
   for (size_t i = 0; i < Count(); ++i)
-    if (EntryName(Entry(i)) == name) return EntryValue(Entry(i));
+    if (FEnds[i].NameLen == name.size() && Entry(i).substr(0, name.size()) == name) return value(i);
   for (size_t i = 0; i < Count(); ++i)
-    if (SameText(EntryName(Entry(i)), name)) return EntryValue(Entry(i));
+    if (FEnds[i].NameLen == name.size() && SameText(Entry(i).substr(0, name.size()), name))
+      return value(i);
   return "";
 }
 

@@ -36,8 +36,12 @@ public:
   size_t Size() const { return FBlock.size(); }
 
 private:
+  struct TPlace {
+    size_t End;     // where the entry ends in FBlock
+    size_t NameLen; // the length of its name (up to its "=", or all of it)
+  };
   std::string FBlock;
-  std::vector<size_t> FEnds; // where each entry ends in FBlock
+  std::vector<TPlace> FEnds;
 };
 
 struct TCGIHost {
