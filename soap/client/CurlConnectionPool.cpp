@@ -386,9 +386,11 @@ void TCurlConnectionLease::NoteConnection(int localPort) {
 }
 
 // After an exchange: the connection it leaves with the group must have
-// nothing unread, neither in its socket nor, over TLS, already taken from
-// the socket by the TLS library. Its TLS state is the one noted when the
-// exchange began, valid while that very connection is still kept.
+// nothing unread. Bytes in its socket are seen by the next lease's check,
+// right before the connection could serve again; bytes the TLS library has
+// already taken from the socket are not, so they are looked for here. Its
+// TLS state is the one noted when the exchange began, valid while that
+// very connection is still kept.
 bool TCurlConnectionLease::LeftInput() const {
   const TCurlApi &api = CurlApi();
   curl_socket_t fd = CURL_SOCKET_BAD;
@@ -397,9 +399,6 @@ bool TCurlConnectionLease::LeftInput() const {
   TSockets::TSocket *kept = FSockets->Find(fd);
   if (!kept) return false;
   kept->LastSentUs = FSentUs ? FSentUs : NowUs();
-  TSockets one;
-  one.Open.push_back(*kept);
-  if (UnreadInput(one)) return true;
   // The same connection: a connection to the upstream (or its proxy) is
   // told by its local port while it lives.
   sockaddr_storage local;
