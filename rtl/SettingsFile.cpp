@@ -52,10 +52,14 @@ TSettingsFileState ReadSettingsFile(const std::string &path, size_t limit, std::
       if (data.size() > limit) break;
       data.resize(std::min(data.size() + kSettingsReadStep, limit + 1));
     }
-    ssize_t n = ::read(fd.Get(), data.data() + got, data.size() - got);
+    size_t want = data.size() - got;
+    ssize_t n = ::read(fd.Get(), data.data() + got, want);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break; // an error mid-way keeps what was read
     got += size_t(n);
+    // A regular file gives less than asked only at its end: no read more
+    // to learn that.
+    if (size_t(n) < want) break;
   }
   truncated = got > limit;
   data.resize(std::min(got, limit));
