@@ -582,8 +582,7 @@ void TSOAPDomConv::ReadScalar(void *DataP, const TTypeInfo *Info, TXMLCursor nod
 void TSOAPDomConv::ReadArray(void *DataP, const TTypeInfo *Info, TXMLCursor RootNode,
                              TXMLCursor node) {
   // The length is what the element holds, never what an attribute announces.
-  size_t n = 0;
-  for (TXMLCursor c = node.FirstChildElement(); c; c = c.NextSiblingElement()) ++n;
+  size_t n = node.ChildElementCount();
   const TDynArrayData *d = Info->DynArray;
   d->SetLength(DataP, n);
   size_t i = 0;

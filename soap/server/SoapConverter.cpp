@@ -21,12 +21,6 @@ bool IsEnvelopeNamespace(std::string_view ns) {
   return ns == SSoapNameSpace || ns == SSoap12NameSpace;
 }
 
-size_t CountElements(TXMLCursor node) {
-  size_t n = 0;
-  for (TXMLCursor c = node.FirstChildElement(); c; c = c.NextSiblingElement()) ++n;
-  return n;
-}
-
 // The bytes of a message stream: those of a memory stream where they lie,
 // others copied into `copy`.
 std::string_view StreamBytes(TStream &s, std::string &copy) {
@@ -302,7 +296,7 @@ void TSoapConverter::ReadRequestBody(TXMLCursor Body, const TIntfMetaData &IntfM
   CheckEncodingStyle(method);
   std::string localName(method.LocalName());
   std::string name = InvRegistry().GetMethInternalName(IntfMD.Info, localName);
-  int num = FindRequestMethod(IntfMD, name, CountElements(method));
+  int num = FindRequestMethod(IntfMD, name, method.ChildElementCount());
   if (num < 0)
     throw ESOAPDomConvertError("No method named '%s' is supported by interface '%s'",
                                {localName, IntfMD.Name});
@@ -505,7 +499,7 @@ TXMLCursor TSoapConverter::FindReturnElement(TXMLCursor Response, const TIntfMet
   if (!registered.empty())
     for (TXMLCursor c = Response.FirstChildElement(); c; c = c.NextSiblingElement())
       if (SameText(c.LocalName(), registered)) return c;
-  if (CountElements(Response) == 1) return Response.FirstChildElement();
+  if (Response.ChildElementCount() == 1) return Response.FirstChildElement();
   std::vector<std::string> names = SplitList(InvRegistry().GetReturnParamNames(IntfMD.Info), ";,");
   for (TXMLCursor c = Response.FirstChildElement(); c; c = c.NextSiblingElement())
     for (const std::string &n : names)
