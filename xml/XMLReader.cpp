@@ -168,17 +168,20 @@ void TXMLReader::Read() {
   TXMLParser parser(FText);
   uint32_t scope = 0;
   std::vector<std::pair<size_t, uint32_t>> open; // declaring elements: depth, outer scope
-  // The open elements down to the noted depth: their tags, and the child
-  // elements each has so far (level 0 is the document).
+  // The open elements down to the noted depth: their tags, the child
+  // elements each has so far (level 0 is the document), and how many large
+  // elements were noted before each began (its large descendants follow).
   const char *tags[kMaxNotedDepth + 1] = {};
   size_t children[kMaxNotedDepth + 1] = {};
+  size_t noted[kMaxNotedDepth + 1] = {};
   while (true) {
     TXMLParser::TToken t = parser.Next();
     if (t == TXMLParser::TToken::End) break;
     if (t == TXMLParser::TToken::EndElement) {
       size_t depth = parser.Depth();
       if (depth <= kMaxNotedDepth && size_t(parser.Pos() - tags[depth]) >= kMinNotedElement)
-        FLarge.push_back({tags[depth], parser.Pos(), children[depth]});
+        FLarge.insert(FLarge.begin() + ptrdiff_t(noted[depth]),
+                      {tags[depth], parser.Pos(), children[depth]}); // before its descendants
       if (!open.empty() && open.back().first == depth) {
         scope = open.back().second;
         open.pop_back();
@@ -190,6 +193,7 @@ void TXMLReader::Read() {
       ++children[depth - 1];
       tags[depth] = parser.Tag();
       children[depth] = 0;
+      noted[depth] = FLarge.size();
     } else if (depth == kMaxNotedDepth + 1) {
       ++children[kMaxNotedDepth];
     }
@@ -206,16 +210,27 @@ void TXMLReader::Read() {
     open.push_back({parser.Depth(), scope});
     scope = uint32_t(FScopes.size() - 1);
   }
-  // Noted as they ended: inner elements before outer ones.
-  std::sort(FLarge.begin(), FLarge.end(),
-            [](const xmlreader::TLarge &a, const xmlreader::TLarge &b) { return a.Tag < b.Tag; });
 }
 
 const xmlreader::TLarge *TXMLReader::Large(const char *tag) const {
-  if (FLarge.empty() || tag > FLarge.back().Tag) return nullptr; // past the last: most elements
-  auto it = std::lower_bound(FLarge.begin(), FLarge.end(), tag,
-                             [](const xmlreader::TLarge &l, const char *t) { return l.Tag < t; });
-  return it != FLarge.end() && it->Tag == tag ? &*it : nullptr;
+  // FLargeAt is the first entry at or after the tag asked last: most walks
+  // ask at it, or just past it.
+  const size_t n = FLarge.size();
+  auto fits = [&](size_t i) {
+    return (i == 0 || FLarge[i - 1].Tag < tag) && (i == n || tag <= FLarge[i].Tag);
+  };
+  size_t i = FLargeAt;
+  if (!fits(i)) {
+    if (i < n && fits(i + 1))
+      ++i;
+    else
+      i = size_t(
+          std::lower_bound(FLarge.begin(), FLarge.end(), tag,
+                           [](const xmlreader::TLarge &l, const char *t) { return l.Tag < t; }) -
+          FLarge.begin());
+  }
+  FLargeAt = i;
+  return i < n && FLarge[i].Tag == tag ? &FLarge[i] : nullptr;
 }
 
 TXMLCursor TXMLReader::DocumentElement() const {

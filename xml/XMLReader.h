@@ -159,8 +159,10 @@ private:
   std::vector<xmlreader::TNsScope> FScopes;
   // The values of declarations that needed decoding, in document order.
   std::deque<std::string> FDecodedValues;
-  // The large elements, in document order.
+  // The large elements, in document order, and the place in it where the
+  // last lookup ended (walks go forward, mostly).
   std::vector<xmlreader::TLarge> FLarge;
+  mutable size_t FLargeAt = 0;
   // The element whose children were last walked to their end, and the byte
   // after its end tag.
   mutable const char *FEndedTag = nullptr;
