@@ -114,8 +114,6 @@ void TSOAPDomConv::ResetMultiRef() {
   ObjsWriting.clear();
   FNextToWrite = 1;
   FPrefixes.clear();
-  FTypeNames.clear();
-  FPropNames.clear();
   FLastType = nullptr;
   FLastTypeName = nullptr;
   FLastClass = nullptr;
@@ -123,11 +121,34 @@ void TSOAPDomConv::ResetMultiRef() {
   FDepth = 0;
 }
 
-// ---- lookups cached for one message -----------------------------------------
+TSOAPDomConv::TTypeTables &TSOAPDomConv::Tables() {
+  thread_local TTypeTables tables;
+  return tables;
+}
+
+TSOAPDomConv::TMessageScope::TMessageScope(TSOAPDomConv &conv) : FConv(conv) {
+  TTypeTables &t = Tables();
+  uint64_t generation = RemTypeRegistry().Generation();
+  if (t.OpenMessages == 0 && t.Generation != generation) {
+    t.Types.clear();
+    t.Props.clear();
+    t.Generation = generation;
+  }
+  ++t.OpenMessages;
+  FConv.ResetMultiRef();
+  FConv.FMessage = ++t.Messages;
+}
+
+TSOAPDomConv::TMessageScope::~TMessageScope() {
+  FConv.ResetMultiRef();
+  --Tables().OpenMessages;
+}
+
+// ---- lookups kept from message to message -------------------------------------
 
 TSOAPDomConv::TTypeName &TSOAPDomConv::TypeNameOf(const TTypeInfo *info) {
   if (info == FLastType) return *FLastTypeName;
-  auto [it, fresh] = FTypeNames.try_emplace(info);
+  auto [it, fresh] = Tables().Types.try_emplace(info);
   if (fresh) {
     TTypeName &t = it->second;
     TRemotableTypeRegistry &reg = RemTypeRegistry();
@@ -147,7 +168,7 @@ TSOAPDomConv::TTypeName &TSOAPDomConv::TypeNameOf(const TTypeInfo *info) {
 
 TSOAPDomConv::TPropNames &TSOAPDomConv::PropsOf(TClass cls) {
   if (cls == FLastClass) return *FLastProps;
-  auto [it, fresh] = FPropNames.try_emplace(cls);
+  auto [it, fresh] = Tables().Props.try_emplace(cls);
   FLastClass = cls;
   FLastProps = &it->second;
   if (fresh) {
@@ -310,10 +331,12 @@ void TSOAPDomConv::ConvertNativeDataToSoap(THandle RootNode, const std::string &
 const TSOAPDomConv::TTypeName *TSOAPDomConv::ScalarTypeAttr(THandle RootNode, TTypeName &t) {
   if (!IsRpc() || FOptions.Contains(soSendUntyped)) return nullptr;
   // The prefix of a namespace never changes within a message.
-  if (t.TypeAttr.empty()) {
+  if (t.AttrMessage != FMessage) {
     std::string prefix = FindPrefixForURI(RootNode, t.URI, true);
     t.TypeAttr = prefix.empty() ? t.Name : prefix + ":" + t.Name;
+    t.TypeAttrEscaped.clear();
     xmltext::EscapeAttr(t.TypeAttrEscaped, t.TypeAttr);
+    t.AttrMessage = FMessage;
   }
   return &t;
 }
@@ -500,7 +523,7 @@ void TSOAPDomConv::WalkObject(THandle RootNode, TObject *Obj, bool Write) {
 void TSOAPDomConv::WalkProperties(THandle RootNode, TObject *Obj, bool Write) {
   TClass cls = Obj->ClassType();
   TPropNames &props = PropsOf(cls);
-  if (props.Flat && (Write || props.FlatDone)) return; // nothing inside to write
+  if (props.Flat && (Write || props.FlatDone == FMessage)) return; // nothing inside to write
   const bool dropEmpty = FOptions.Contains(soDontSendEmptyNodes);
   const bool typed = !FOptions.Contains(soSendUntyped);
   for (const TPropName &pn : props.List) {
@@ -522,14 +545,15 @@ void TSOAPDomConv::WalkProperties(THandle RootNode, TObject *Obj, bool Write) {
   // class need no walk.
   for (const TPropName &pn : props.List)
     if (pn.Type->Registered && !FPrefixes.count(pn.Type->URI)) return;
-  props.FlatDone = true;
+  props.FlatDone = FMessage;
 }
 
 void TSOAPDomConv::WriteRefElement(THandle RootNode, TObject *Obj, TTypeName &t, uint32_t Id) {
-  if (t.RefName.empty()) { // checked once per message
+  if (t.RefMessage != FMessage) { // checked once per message
     std::string prefix = FindPrefixForURI(RootNode, t.URI, true);
     t.RefName = prefix.empty() ? t.Name : prefix + ":" + t.Name;
     if (!xmltext::IsQName(t.RefName)) throw EXMLDocError("Invalid element name '%s'", {t.RefName});
+    t.RefMessage = FMessage;
   }
   char id[12];
   char *end = std::to_chars(id, id + sizeof id, Id).ptr;

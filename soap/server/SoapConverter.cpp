@@ -161,12 +161,9 @@ void TSoapConverter::WriteHeaders(THeaderList *Headers) {
 
 void TSoapConverter::WriteMessage(TXMLOutput &Out, const TCompose &Compose) {
   TXMLStreamWriter writer(Out);
-  ResetMultiRef();
+  TMessageScope message(*this);
   FWriter = &writer;
-  TScopeGuard reset([this] {
-    FWriter = nullptr;
-    ResetMultiRef();
-  });
+  TScopeGuard reset([this] { FWriter = nullptr; });
   Compose();
   while (writer.Current() != TXMLStreamWriter::kDocument) writer.EndElement();
   writer.Finish();
@@ -263,8 +260,7 @@ void TSoapConverter::MsgToInvContext(const std::string &Request, const TIntfMeta
 
 void TSoapConverter::MsgToInvContext(TStream &Request, const TIntfMetaData &IntfMD, int &MethNum,
                                      TInvContext &Context, THeaderList *Headers) {
-  ResetMultiRef();
-  TScopeGuard reset([this] { ResetMultiRef(); });
+  TMessageScope message(*this);
   std::string copy;
   TXMLReader doc(StreamBytes(Request, copy));
   TXMLCursor env = doc.DocumentElement();
@@ -463,8 +459,7 @@ void TSoapConverter::ProcessResponse(TStream &Resp, const TIntfMetaData &IntfMD,
 void TSoapConverter::ReadResponse(std::string_view Resp, const TIntfMetaData &IntfMD,
                                   const TIntfMethEntry &MD, TInvContext &Context,
                                   THeaderList *Headers) {
-  ResetMultiRef();
-  TScopeGuard reset([this] { ResetMultiRef(); });
+  TMessageScope message(*this);
   TXMLReader doc(Resp);
   TXMLCursor env = doc.DocumentElement();
   if (!env) throw ESOAPDomConvertError("Invalid SOAP Response");
