@@ -1,7 +1,8 @@
 // The message converter against bare pugixml: reading an upstream answer of
 // n records into FlightOp records, writing the server's multi-reference
-// response for them, and both in a row. Time per record should stay flat as
-// n grows (the converter is linear in the size of the message).
+// response for them, both in a row, and every conversion of a relay call.
+// Time per record should stay flat as n grows (the converter is linear in
+// the size of the message).
 #include <benchmark/benchmark.h>
 #include <pugixml.hpp>
 
@@ -151,6 +152,58 @@ void BM_ConverterRoundTrip(benchmark::State &state) {
   Report(state, n);
 }
 
+// ---- one relay call's conversions ---------------------------------------------------
+
+// A client's request as a legacy rpc/encoded client sends it.
+const char *const kRequest =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?><SOAP-ENV:Envelope "
+    "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+    "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+    "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\" "
+    "SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><SOAP-ENV:Body>"
+    "<NS1:GetFlightsOpSoap xmlns:NS1=\"urn:uDRUXIntf-IDRUX\"><Airport "
+    "xsi:type=\"xsd:string\">MAD</Airport></NS1:GetFlightsOpSoap></SOAP-ENV:Body>"
+    "</SOAP-ENV:Envelope>";
+
+// Every conversion of one relay call, as a worker makes them: the client's
+// request read, the upstream request written (by a converter of its own,
+// made per call as the upstream binding is), the upstream answer read, and
+// the response written into the answer's content stream by the endpoint's
+// converter, which serves call after call.
+void BM_CallConversions(benchmark::State &state) {
+  int n = int(state.range(0));
+  const TSetup &s = Setup();
+  std::string answer = UpstreamAnswer(n);
+  IPtr<ISoapConvert> server = NewConverter(false);
+  server->SetOptions(TSOAPConvertOptions(server->GetOptions()).Include(soUTF8InHeader));
+  size_t bytes = 0;
+  for (auto _ : state) {
+    TInvContext call;
+    SetCurrentDataContext(&call);
+    TMemoryStream request{std::string(kRequest)};
+    int meth = -1;
+    server->MsgToInvContext(request, s.Server, meth, call, nullptr);
+    {
+      IPtr<ISoapConvert> client = NewConverter(true);
+      const TIntfMethEntry &m = s.Client.MDA[size_t(s.ClientMeth)];
+      TInvContext ctx;
+      ctx.SetMethodInfo(m);
+      ctx.SetParamPointer(0, call.GetParamPointer(0));
+      ctx.SetResultPointer(call.GetResultPointer());
+      std::unique_ptr<TStream> out = client->InvContextToMsg(s.Client, s.ClientMeth, ctx, nullptr);
+      bytes += size_t(out->Size());
+      client->ProcessResponse(answer, s.Client, m, ctx, nullptr);
+    }
+    TContentStream response;
+    server->MakeResponse(s.Server, meth, call, response, nullptr);
+    bytes += size_t(response.Size());
+    SetCurrentDataContext(nullptr);
+  }
+  benchmark::DoNotOptimize(bytes);
+  Report(state, n);
+}
+
 // ---- the same round trip with bare pugixml calls ---------------------------------------
 
 struct TBareRecord {
@@ -228,6 +281,7 @@ void Sizes(benchmark::internal::Benchmark *b) {
 BENCHMARK(BM_ProcessResponse)->Apply(Sizes);
 BENCHMARK(BM_MakeResponse)->Apply(Sizes);
 BENCHMARK(BM_ConverterRoundTrip)->Apply(Sizes);
+BENCHMARK(BM_CallConversions)->Apply(Sizes);
 BENCHMARK(BM_PugiBaselineRoundTrip)->Apply(Sizes);
 
 } // namespace

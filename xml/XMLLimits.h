@@ -32,5 +32,15 @@ inline constexpr size_t kStreamSlack = 4096;
 // The serialiser escapes a long text in pieces of this many bytes, so that
 // the room it reserves stays small whatever the text's length.
 inline constexpr size_t kEscapePieceBytes = 4096;
+// The pull reader notes, while it parses, where each element of at least
+// this many bytes ends and how many child elements it holds, so that
+// walking past it or counting its children (an array of records, the Body
+// around it) costs a lookup instead of a scan. Smaller elements are
+// scanned: that costs less than a lookup would save.
+inline constexpr size_t kMinNotedElement = 1024;
+// ...down to this depth only (a message's arrays lie a few levels deep), so
+// that what is noted stays a small fraction of the document however a
+// hostile one nests: 24 bytes for each KiB at each depth, at the very most.
+inline constexpr size_t kMaxNotedDepth = 8;
 
 } // namespace vv

@@ -71,6 +71,8 @@ public:
   // StartElement, EndElement: the element's level (the document element's
   // is 1).
   size_t Depth() const { return FOpen.size() + (FToken == TToken::EndElement); }
+  // The byte after the node just read (after an end tag: after its '>').
+  const char *Pos() const { return P; }
   // Text, CData, Comment, PI: the value as written.
   std::string_view Raw() const { return FRaw; }
   // The value as read: line ends as LF, and in text the references resolved.

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "xml/XMLDoc.h"
+#include "xml/XMLLimits.h"
 #include "xml/XMLNames.h"
 #include "xml/XMLParser.h"
 #include "xml/XMLScan.h"
@@ -159,25 +160,43 @@ TXMLReader::TXMLReader(std::string_view xml) {
   Read();
 }
 
-// Reads the document through the parser, keeping the document element and
+// Reads the document through the parser, keeping the document element,
 // every element that declares namespaces, with its closest declaring
-// ancestor.
+// ancestor, and the large elements.
 void TXMLReader::Read() {
   FScopes.assign(1, xmlreader::TNsScope{nullptr, 0, 0});
   TXMLParser parser(FText);
   uint32_t scope = 0;
   std::vector<std::pair<size_t, uint32_t>> open; // declaring elements: depth, outer scope
+  // The open elements down to the noted depth: their tags, the child
+  // elements each has so far (level 0 is the document), and how many large
+  // elements were noted before each began (its large descendants follow).
+  const char *tags[kMaxNotedDepth + 1] = {};
+  size_t children[kMaxNotedDepth + 1] = {};
+  size_t noted[kMaxNotedDepth + 1] = {};
   while (true) {
     TXMLParser::TToken t = parser.Next();
-    if (t == TXMLParser::TToken::End) return;
+    if (t == TXMLParser::TToken::End) break;
     if (t == TXMLParser::TToken::EndElement) {
-      if (!open.empty() && open.back().first == parser.Depth()) {
+      size_t depth = parser.Depth();
+      if (depth <= kMaxNotedDepth && size_t(parser.Pos() - tags[depth]) >= kMinNotedElement)
+        FLarge.insert(FLarge.begin() + ptrdiff_t(noted[depth]),
+                      {tags[depth], parser.Pos(), children[depth]}); // before its descendants
+      if (!open.empty() && open.back().first == depth) {
         scope = open.back().second;
         open.pop_back();
       }
       continue;
     }
     if (t != TXMLParser::TToken::StartElement) continue;
+    if (size_t depth = parser.Depth(); depth <= kMaxNotedDepth) {
+      ++children[depth - 1];
+      tags[depth] = parser.Tag();
+      children[depth] = 0;
+      noted[depth] = FLarge.size();
+    } else if (depth == kMaxNotedDepth + 1) {
+      ++children[kMaxNotedDepth];
+    }
     if (!FRoot) FRoot = parser.Tag();
     if (!parser.Declares()) continue;
     // (Indices fit in 32 bits below some 40 GiB of text.)
@@ -191,6 +210,27 @@ void TXMLReader::Read() {
     open.push_back({parser.Depth(), scope});
     scope = uint32_t(FScopes.size() - 1);
   }
+}
+
+const xmlreader::TLarge *TXMLReader::Large(const char *tag) const {
+  // FLargeAt is the first entry at or after the tag asked last: most walks
+  // ask at it, or just past it.
+  const size_t n = FLarge.size();
+  auto fits = [&](size_t i) {
+    return (i == 0 || FLarge[i - 1].Tag < tag) && (i == n || tag <= FLarge[i].Tag);
+  };
+  size_t i = FLargeAt;
+  if (!fits(i)) {
+    if (i < n && fits(i + 1))
+      ++i;
+    else
+      i = size_t(
+          std::lower_bound(FLarge.begin(), FLarge.end(), tag,
+                           [](const xmlreader::TLarge &l, const char *t) { return l.Tag < t; }) -
+          FLarge.begin());
+  }
+  FLargeAt = i;
+  return i < n && FLarge[i].Tag == tag ? &FLarge[i] : nullptr;
 }
 
 TXMLCursor TXMLReader::DocumentElement() const {
@@ -301,6 +341,8 @@ TXMLCursor TXMLCursor::NextSiblingElement() const {
   const char *end = FReader->FText.data() + FReader->FText.size(), *after;
   if (FReader->FEndedTag == FTag) {
     after = FReader->FEndedAt;
+  } else if (const xmlreader::TLarge *large = FReader->Large(FTag)) {
+    after = large->End;
   } else {
     const char *c = Content();
     after = c[-2] == '/' ? c : SkipContent(c, end);
@@ -312,6 +354,14 @@ TXMLCursor TXMLCursor::NextSiblingElement() const {
   FReader->FEndedTag = FParent;
   FReader->FEndedAt = EndTagEnd(close, end);
   return {};
+}
+
+size_t TXMLCursor::ChildElementCount() const {
+  if (!FTag) return 0;
+  if (const xmlreader::TLarge *large = FReader->Large(FTag)) return large->Children;
+  size_t n = 0;
+  for (TXMLCursor c = FirstChildElement(); c; c = c.NextSiblingElement()) ++n;
+  return n;
 }
 
 // --- attributes -------------------------------------------------------------

@@ -14,8 +14,12 @@
 // Cursors walk from the text alone: finding the next sibling of an element
 // passes over the element's content, unless its children were just walked
 // to their end (the reader remembers the end of the last element whose
-// children ran out). So walking every child of an element is linear, and so
-// is a depth-first walk of the whole document.
+// children ran out) or the element is a large one: for each element of at
+// least kMinNotedElement bytes (down to kMaxNotedDepth levels) the parse
+// notes where it ends and how many child elements it holds, so that
+// passing over the Body of a large message, or counting the records of an
+// array, needs no second scan. So walking every child of an element is
+// linear, and so is a depth-first walk of the whole document.
 //
 // A reader is used by one thread at a time (that memory is not shared).
 // Text is UTF-8; views returned point into the document or the reader and
@@ -63,6 +67,8 @@ public:
   bool HasChildNodes() const;
   TXMLCursor FirstChildElement() const;
   TXMLCursor NextSiblingElement() const;
+  // How many child elements it holds.
+  size_t ChildElementCount() const;
 
   // Any attribute, namespace declarations included.
   bool HasAttributes() const;
@@ -113,6 +119,13 @@ struct TNsScope {
   uint32_t Parent;
   uint32_t Decoded;
 };
+// A large element, as its parse found it: the '<' of its start tag, the
+// byte after its end, and how many child elements it holds.
+struct TLarge {
+  const char *Tag;
+  const char *End;
+  size_t Children;
+};
 } // namespace xmlreader
 
 class TXMLReader {
@@ -135,6 +148,8 @@ public:
 private:
   friend class TXMLCursor;
   uint32_t ScopeAt(const char *tag, uint32_t parentScope) const;
+  // The note of the element at `tag` when it is a large one, else null.
+  const xmlreader::TLarge *Large(const char *tag) const;
   void Read();
 
   std::string FOwned; // the decoded text, when the input was not UTF-8
@@ -144,6 +159,10 @@ private:
   std::vector<xmlreader::TNsScope> FScopes;
   // The values of declarations that needed decoding, in document order.
   std::deque<std::string> FDecodedValues;
+  // The large elements, in document order, and the place in it where the
+  // last lookup ended (walks go forward, mostly).
+  std::vector<xmlreader::TLarge> FLarge;
+  mutable size_t FLargeAt = 0;
   // The element whose children were last walked to their end, and the byte
   // after its end tag.
   mutable const char *FEndedTag = nullptr;

@@ -1,6 +1,6 @@
 #include "soap/server/SOAPDomConv.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <memory>
 
@@ -112,30 +112,65 @@ TSOAPDomConv::~TSOAPDomConv() = default;
 void TSOAPDomConv::ResetMultiRef() {
   FRefCache.Clear();
   ObjsWriting.clear();
-  FFlatDone.clear();
   FNextToWrite = 1;
   FPrefixes.clear();
-  FTypeNames.clear();
-  FPropNames.clear();
+  FLastType = nullptr;
+  FLastTypeName = nullptr;
+  FLastClass = nullptr;
+  FLastProps = nullptr;
   FDepth = 0;
 }
 
-// ---- lookups cached for one message -----------------------------------------
+TSOAPDomConv::TTypeTables &TSOAPDomConv::Tables() {
+  thread_local TTypeTables tables;
+  return tables;
+}
 
-const TSOAPDomConv::TTypeName &TSOAPDomConv::TypeNameOf(const TTypeInfo *info) {
-  auto [it, fresh] = FTypeNames.try_emplace(info);
+TSOAPDomConv::TMessageScope::TMessageScope(TSOAPDomConv &conv) : FConv(conv) {
+  TTypeTables &t = Tables();
+  uint64_t generation = RemTypeRegistry().Generation();
+  if (t.OpenMessages == 0 && t.Generation != generation) {
+    t.Types.clear();
+    t.Props.clear();
+    t.Generation = generation;
+  }
+  ++t.OpenMessages;
+  FConv.ResetMultiRef();
+  FConv.FMessage = ++t.Messages;
+}
+
+TSOAPDomConv::TMessageScope::~TMessageScope() {
+  FConv.ResetMultiRef();
+  --Tables().OpenMessages;
+}
+
+// ---- lookups kept from message to message -------------------------------------
+
+TSOAPDomConv::TTypeName &TSOAPDomConv::TypeNameOf(const TTypeInfo *info) {
+  if (info == FLastType) return *FLastTypeName;
+  auto [it, fresh] = Tables().Types.try_emplace(info);
   if (fresh) {
     TTypeName &t = it->second;
-    if (info->Kind == TTypeKind::tkClass)
-      t.Registered = RemTypeRegistry().ClassToURI(info, t.URI, t.Name, t.IsScalar, true);
-    else
-      t.Registered = RemTypeRegistry().InfoToURI(info, t.URI, t.Name, t.IsScalar, true);
+    TRemotableTypeRegistry &reg = RemTypeRegistry();
+    if (info->Kind == TTypeKind::tkClass) {
+      t.Registered = reg.ClassToURI(info, t.URI, t.Name, t.IsScalar, true);
+      t.ByReference = t.Registered && !t.IsScalar &&
+                      !reg.SerializeOptions(info).Contains(xoSimpleTypeWrapper) &&
+                      reg.ClassOptions(info) != ocNoMultiRef;
+    } else {
+      t.Registered = reg.InfoToURI(info, t.URI, t.Name, t.IsScalar, true);
+    }
   }
+  FLastType = info;
+  FLastTypeName = &it->second; // the map's nodes stay where they are
   return it->second;
 }
 
-const TSOAPDomConv::TPropNames &TSOAPDomConv::PropsOf(TClass cls) {
-  auto [it, fresh] = FPropNames.try_emplace(cls);
+TSOAPDomConv::TPropNames &TSOAPDomConv::PropsOf(TClass cls) {
+  if (cls == FLastClass) return *FLastProps;
+  auto [it, fresh] = Tables().Props.try_emplace(cls);
+  FLastClass = cls;
+  FLastProps = &it->second;
   if (fresh) {
     TPropNames &names = it->second;
     for (const TPropInfo *p : AllProps(cls))
@@ -150,13 +185,9 @@ const TSOAPDomConv::TPropNames &TSOAPDomConv::PropsOf(TClass cls) {
   return it->second;
 }
 
-bool TSOAPDomConv::IsMultiRef(TClass cls, bool isScalar) {
-  if (!FOptions.Contains(soSendMultiRefObj) || !IsRpc() || FOptions.Contains(soXXXXHdr))
-    return false;
-  if (isScalar) return false;
-  TRemotableTypeRegistry &reg = RemTypeRegistry();
-  return !reg.SerializeOptions(cls).Contains(xoSimpleTypeWrapper) &&
-         reg.ClassOptions(cls) != ocNoMultiRef;
+bool TSOAPDomConv::IsMultiRef(const TTypeName &t) const {
+  return FOptions.Contains(soSendMultiRefObj) && IsRpc() && !FOptions.Contains(soXXXXHdr) &&
+         t.ByReference;
 }
 
 // Declarations that the converter adds all sit on the root node (or come
@@ -286,36 +317,36 @@ void TSOAPDomConv::ConvertNativeDataToSoap(THandle RootNode, const std::string &
   }
   if (Info->Kind == TTypeKind::tkClass)
     return WriteObject(RootNode, NodeName, NodeNamespace, Info->Class->LoadObj(DataP), Info);
-  const TTypeName &t = TypeNameOf(Info);
+  TTypeName &t = TypeNameOf(Info);
   if (!t.Registered || !IsSOAPScalar(Info))
     throw ESOAPDomConvertError("Remotable Type %s not registered", {Info->Name});
   if (IsTextKind(Info)) // written straight from the slot, without a copy
-    WriteScalar(RootNode, NodeName, NodeNamespace, Info, *static_cast<const std::string *>(DataP),
+    WriteScalar(RootNode, NodeName, NodeNamespace, t, *static_cast<const std::string *>(DataP),
                 TXMLStreamWriter::TNames::Check);
   else
-    WriteScalar(RootNode, NodeName, NodeNamespace, Info, ScalarToText(Info, DataP),
+    WriteScalar(RootNode, NodeName, NodeNamespace, t, ScalarToText(Info, DataP),
                 TXMLStreamWriter::TNames::Check);
 }
 
-const TSOAPDomConv::TTypeName *TSOAPDomConv::ScalarTypeAttr(THandle RootNode,
-                                                            const TTypeInfo *Info) {
+const TSOAPDomConv::TTypeName *TSOAPDomConv::ScalarTypeAttr(THandle RootNode, TTypeName &t) {
   if (!IsRpc() || FOptions.Contains(soSendUntyped)) return nullptr;
   // The prefix of a namespace never changes within a message.
-  TTypeName &t = const_cast<TTypeName &>(TypeNameOf(Info));
-  if (t.TypeAttr.empty()) {
+  if (t.AttrMessage != FMessage) {
     std::string prefix = FindPrefixForURI(RootNode, t.URI, true);
     t.TypeAttr = prefix.empty() ? t.Name : prefix + ":" + t.Name;
+    t.TypeAttrEscaped.clear();
     xmltext::EscapeAttr(t.TypeAttrEscaped, t.TypeAttr);
+    t.AttrMessage = FMessage;
   }
   return &t;
 }
 
 void TSOAPDomConv::WriteScalar(THandle RootNode, const std::string &NodeName,
-                               const std::string &NodeNamespace, const TTypeInfo *Info,
+                               const std::string &NodeNamespace, TTypeName &Type,
                                std::string_view Text, TXMLStreamWriter::TNames Names) {
   // The type attribute is found before the element exists: finding it may
   // declare a namespace on the root, as it did before the element was made.
-  const TTypeName *type = ScalarTypeAttr(RootNode, Info);
+  const TTypeName *type = ScalarTypeAttr(RootNode, Type);
   TXMLStreamWriter::TLeafAttr attr;
   if (type) attr = {"xsi:type", type->TypeAttr, &type->TypeAttrEscaped};
   FWriter->LeafElement(NodeName, IsRpc() ? std::string_view() : NodeNamespace, attr, Text, Names);
@@ -359,17 +390,17 @@ void TSOAPDomConv::WriteObject(THandle RootNode, const std::string &NodeName,
                                {cls->Name});
   const TTypeName &t = TypeNameOf(cls);
   if (!t.Registered) throw ESOAPDomConvertError("Remotable Type %s not registered", {cls->Name});
-  if (IsMultiRef(cls, t.IsScalar)) {
+  if (IsMultiRef(t)) {
     // Numbered when its value was prepared; the element itself follows the
     // references (WriteReferencedObjects).
     bool fresh = false;
     uint32_t idNum = FRefCache.FMHREFs.Find(static_cast<const TRemotable *>(obj), FIDs, fresh);
     if (fresh) ++FIDs;
     char href[16] = "#"; // "#" and the identifier
-    int idLen = std::snprintf(href + 1, sizeof href - 1, "%u", unsigned(idNum));
+    char *end = std::to_chars(href + 1, href + sizeof href, idNum).ptr;
     if (!xmltext::IsQName(NodeName)) throw EXMLDocError("Invalid element name '%s'", {NodeName});
     FWriter->LeafElement(NodeName, IsRpc() ? std::string_view() : NodeNamespace,
-                         {"href", std::string_view(href, size_t(idLen) + 1)}, {}, kTrusted);
+                         {"href", std::string_view(href, size_t(end - href))}, {}, kTrusted);
     return;
   }
   if (!ObjsWriting.insert(obj).second)
@@ -386,7 +417,7 @@ void TSOAPDomConv::WriteObject(THandle RootNode, const std::string &NodeName,
 void TSOAPDomConv::WriteProperties(THandle RootNode, TObject *Obj,
                                    const std::string &NodeNamespace) {
   const bool dropEmpty = FOptions.Contains(soDontSendEmptyNodes);
-  for (TPropName &pn : const_cast<TPropNames &>(PropsOf(Obj->ClassType())).List) {
+  for (TPropName &pn : PropsOf(Obj->ClassType()).List) {
     const TPropInfo *p = pn.Prop;
     if ((p->XMLOptions & xoOptional) && !p->Stored(Obj)) continue;
     if (p->Text) { // a text the record keeps itself: no slot, no copy
@@ -400,7 +431,7 @@ void TSOAPDomConv::WriteProperties(THandle RootNode, TObject *Obj,
         pn.NameChecked = true;
       }
       TDepthGuard guard(FDepth);
-      WriteScalar(RootNode, pn.ExtName, NodeNamespace, p->Type, text, kTrusted);
+      WriteScalar(RootNode, pn.ExtName, NodeNamespace, *pn.Type, text, kTrusted);
       continue;
     }
     TTempSlot slot(p->Type);
@@ -467,9 +498,9 @@ void TSOAPDomConv::WalkObject(THandle RootNode, TObject *Obj, bool Write) {
   if (!Obj) return;
   TClass cls = Obj->ClassType();
   if (!vv::InheritsFrom(cls, TRemotable::StaticClassInfo())) return;
-  const TTypeName &t = TypeNameOf(cls);
+  TTypeName &t = TypeNameOf(cls);
   if (!t.Registered) return;
-  if (IsMultiRef(cls, t.IsScalar)) {
+  if (IsMultiRef(t)) {
     bool fresh = false;
     uint32_t id = FRefCache.FMHREFs.Find(static_cast<const TRemotable *>(Obj), FIDs, fresh);
     if (fresh) ++FIDs;
@@ -479,7 +510,7 @@ void TSOAPDomConv::WalkObject(THandle RootNode, TObject *Obj, bool Write) {
     } else {
       if (id != FNextToWrite) return; // written already, or being written
       ++FNextToWrite;
-      WriteRefElement(RootNode, Obj, id);
+      WriteRefElement(RootNode, Obj, t, id);
     }
     return WalkProperties(RootNode, Obj, Write);
   }
@@ -491,8 +522,8 @@ void TSOAPDomConv::WalkObject(THandle RootNode, TObject *Obj, bool Write) {
 
 void TSOAPDomConv::WalkProperties(THandle RootNode, TObject *Obj, bool Write) {
   TClass cls = Obj->ClassType();
-  const TPropNames &props = PropsOf(cls);
-  if (props.Flat && (Write || FFlatDone.count(cls))) return; // nothing inside to write
+  TPropNames &props = PropsOf(cls);
+  if (props.Flat && (Write || props.FlatDone == FMessage)) return; // nothing inside to write
   const bool dropEmpty = FOptions.Contains(soDontSendEmptyNodes);
   const bool typed = !FOptions.Contains(soSendUntyped);
   for (const TPropName &pn : props.List) {
@@ -514,21 +545,20 @@ void TSOAPDomConv::WalkProperties(THandle RootNode, TObject *Obj, bool Write) {
   // class need no walk.
   for (const TPropName &pn : props.List)
     if (pn.Type->Registered && !FPrefixes.count(pn.Type->URI)) return;
-  FFlatDone.insert(cls);
+  props.FlatDone = FMessage;
 }
 
-void TSOAPDomConv::WriteRefElement(THandle RootNode, TObject *Obj, uint32_t Id) {
-  TClass cls = Obj->ClassType();
-  TTypeName &t = const_cast<TTypeName &>(TypeNameOf(cls));
-  if (t.RefName.empty()) { // checked once per message
+void TSOAPDomConv::WriteRefElement(THandle RootNode, TObject *Obj, TTypeName &t, uint32_t Id) {
+  if (t.RefMessage != FMessage) { // checked once per message
     std::string prefix = FindPrefixForURI(RootNode, t.URI, true);
     t.RefName = prefix.empty() ? t.Name : prefix + ":" + t.Name;
     if (!xmltext::IsQName(t.RefName)) throw EXMLDocError("Invalid element name '%s'", {t.RefName});
+    t.RefMessage = FMessage;
   }
   char id[12];
-  int idLen = std::snprintf(id, sizeof id, "%u", unsigned(Id));
+  char *end = std::to_chars(id, id + sizeof id, Id).ptr;
   FWriter->StartElement(t.RefName, t.URI, kTrusted);
-  FWriter->Attribute("id", std::string_view(id, size_t(idLen)), kTrusted);
+  FWriter->Attribute("id", std::string_view(id, size_t(end - id)), kTrusted);
   FWriter->Attribute("xsi:type", t.RefName, kTrusted);
   WriteProperties(RootNode, Obj, t.URI);
   FWriter->EndElement();
@@ -582,8 +612,7 @@ void TSOAPDomConv::ReadScalar(void *DataP, const TTypeInfo *Info, TXMLCursor nod
 void TSOAPDomConv::ReadArray(void *DataP, const TTypeInfo *Info, TXMLCursor RootNode,
                              TXMLCursor node) {
   // The length is what the element holds, never what an attribute announces.
-  size_t n = 0;
-  for (TXMLCursor c = node.FirstChildElement(); c; c = c.NextSiblingElement()) ++n;
+  size_t n = node.ChildElementCount();
   const TDynArrayData *d = Info->DynArray;
   d->SetLength(DataP, n);
   size_t i = 0;

@@ -97,6 +97,18 @@ protected:
   TXMLCursor GetDataNode(TXMLCursor node) const;
   // Empties the href table, the identifier tables and the nodes in progress.
   void ResetMultiRef();
+  // One message read or written: begins with everything of the last one
+  // forgotten (ResetMultiRef), and forgets it all again when it ends.
+  class TMessageScope {
+  public:
+    explicit TMessageScope(TSOAPDomConv &conv);
+    ~TMessageScope();
+    TMessageScope(const TMessageScope &) = delete;
+    TMessageScope &operator=(const TMessageScope &) = delete;
+
+  private:
+    TSOAPDomConv &FConv;
+  };
   // The prefix under which namespace U is declared at R; declares a
   // generated one on R when allowed and none is found.
   std::string FindPrefixForURI(THandle RootNode, const std::string &URI, bool Declare);
@@ -122,25 +134,32 @@ protected:
   TObject *ReadObject(TClass cls, TXMLCursor RootNode, TXMLCursor node,
                       const std::string &href = {});
 
-  // What one message looks up again and again, asked of the registry once.
+  // What messages look up of a type again and again, asked of the registry
+  // once (see TTypeTables).
   struct TTypeName {
     bool Registered = false;
     bool IsScalar = false;
+    // A class whose objects are written by reference when the message's
+    // options allow it.
+    bool ByReference = false;
     std::string URI, Name;
     // The xsi:type value written for a scalar of this type ("xsd:string"),
     // and the name of a multi-reference element of it, once its prefix is
-    // known in this message.
+    // known in a message: valid in the message numbered AttrMessage and
+    // RefMessage.
     std::string TypeAttr, RefName;
     std::string TypeAttrEscaped; // TypeAttr as an attribute value is written
+    uint64_t AttrMessage = 0, RefMessage = 0;
   };
-  const TTypeName &TypeNameOf(const TTypeInfo *info);
+  TTypeName &TypeNameOf(const TTypeInfo *info);
 
 private:
   // The xsi:type value of a scalar of this type, or none (untyped).
-  const TTypeName *ScalarTypeAttr(THandle RootNode, const TTypeInfo *Info);
-  // A scalar element holding Text, as a child of the current element.
+  const TTypeName *ScalarTypeAttr(THandle RootNode, TTypeName &Type);
+  // A scalar element of type Type holding Text, as a child of the current
+  // element.
   void WriteScalar(THandle RootNode, const std::string &NodeName, const std::string &NodeNamespace,
-                   const TTypeInfo *Info, std::string_view Text, TXMLStreamWriter::TNames Names);
+                   TTypeName &Type, std::string_view Text, TXMLStreamWriter::TNames Names);
   void WriteArray(THandle RootNode, const std::string &NodeName, const std::string &NodeNamespace,
                   const TTypeInfo *Info, const void *DataP);
   void WriteProperties(THandle RootNode, TObject *Obj, const std::string &NodeNamespace);
@@ -153,16 +172,34 @@ private:
   struct TPropName {
     const TPropInfo *Prop;
     std::string ExtName;
-    const TTypeName *Type = nullptr;
+    TTypeName *Type = nullptr;
     bool NameChecked = false; // ExtName is a valid element name (checked when first written)
   };
   struct TPropNames {
-    bool Flat = true;                                   // no property holds objects or arrays
+    bool Flat = true; // no property holds objects or arrays
+    // The message in which the class is flat and every namespace its
+    // properties can need is known: its objects need nothing more of the
+    // walk.
+    uint64_t FlatDone = 0;
     std::vector<TPropName> List;                        // declaration order
     std::unordered_map<std::string_view, size_t> Index; // external name -> position
   };
-  const TPropNames &PropsOf(TClass cls);
-  bool IsMultiRef(TClass cls, bool isScalar);
+  // What the registry says of the types and classes the converters of a
+  // thread meet, kept from message to message: the registries are filled at
+  // start, and a change to the type registry empties the tables before the
+  // next message (while no message of the thread is being read or written,
+  // which may hold entries).
+  struct TTypeTables {
+    uint64_t Generation = ~uint64_t(0); // of the registry they were asked of
+    size_t OpenMessages = 0;
+    uint64_t Messages = 0; // numbered on the thread from 1
+    std::unordered_map<const TTypeInfo *, TTypeName> Types;
+    std::unordered_map<TClass, TPropNames> Props;
+  };
+  static TTypeTables &Tables();
+  TPropNames &PropsOf(TClass cls);
+  // Whether objects of the type are written by reference in this message.
+  bool IsMultiRef(const TTypeName &t) const;
   void ReadProperty(TObject *obj, const TPropInfo *prop, TXMLCursor RootNode, TXMLCursor el);
   // The walks of PrepareValue and WriteReferencedObjects: the same order as
   // the writing's, depth first.
@@ -170,14 +207,17 @@ private:
                  bool Write);
   void WalkObject(THandle RootNode, TObject *Obj, bool Write);
   void WalkProperties(THandle RootNode, TObject *Obj, bool Write);
-  void WriteRefElement(THandle RootNode, TObject *Obj, uint32_t Id);
-  // Classes whose properties are all scalars and whose namespaces were all
-  // found: their objects need nothing more of the walk.
-  std::unordered_set<TClass> FFlatDone;
-
+  void WriteRefElement(THandle RootNode, TObject *Obj, TTypeName &Type, uint32_t Id);
   std::unordered_map<std::string, std::string> FPrefixes; // namespace -> prefix, this message
-  std::unordered_map<const TTypeInfo *, TTypeName> FTypeNames;
-  std::unordered_map<TClass, TPropNames> FPropNames;
+  // The number of the message being read or written (none: a number no
+  // message has).
+  uint64_t FMessage = UINT64_MAX;
+  // The last of each asked for: the records of an array ask for the same
+  // one again and again.
+  const TTypeInfo *FLastType = nullptr;
+  TTypeName *FLastTypeName = nullptr;
+  TClass FLastClass = nullptr;
+  TPropNames *FLastProps = nullptr;
   int FDepth = 0;
   std::string FText; // the text of the value read last, when it had to be decoded
 };

@@ -21,12 +21,6 @@ bool IsEnvelopeNamespace(std::string_view ns) {
   return ns == SSoapNameSpace || ns == SSoap12NameSpace;
 }
 
-size_t CountElements(TXMLCursor node) {
-  size_t n = 0;
-  for (TXMLCursor c = node.FirstChildElement(); c; c = c.NextSiblingElement()) ++n;
-  return n;
-}
-
 // The bytes of a message stream: those of a memory stream where they lie,
 // others copied into `copy`.
 std::string_view StreamBytes(TStream &s, std::string &copy) {
@@ -167,12 +161,9 @@ void TSoapConverter::WriteHeaders(THeaderList *Headers) {
 
 void TSoapConverter::WriteMessage(TXMLOutput &Out, const TCompose &Compose) {
   TXMLStreamWriter writer(Out);
-  ResetMultiRef();
+  TMessageScope message(*this);
   FWriter = &writer;
-  TScopeGuard reset([this] {
-    FWriter = nullptr;
-    ResetMultiRef();
-  });
+  TScopeGuard reset([this] { FWriter = nullptr; });
   Compose();
   while (writer.Current() != TXMLStreamWriter::kDocument) writer.EndElement();
   writer.Finish();
@@ -269,8 +260,7 @@ void TSoapConverter::MsgToInvContext(const std::string &Request, const TIntfMeta
 
 void TSoapConverter::MsgToInvContext(TStream &Request, const TIntfMetaData &IntfMD, int &MethNum,
                                      TInvContext &Context, THeaderList *Headers) {
-  ResetMultiRef();
-  TScopeGuard reset([this] { ResetMultiRef(); });
+  TMessageScope message(*this);
   std::string copy;
   TXMLReader doc(StreamBytes(Request, copy));
   TXMLCursor env = doc.DocumentElement();
@@ -302,7 +292,7 @@ void TSoapConverter::ReadRequestBody(TXMLCursor Body, const TIntfMetaData &IntfM
   CheckEncodingStyle(method);
   std::string localName(method.LocalName());
   std::string name = InvRegistry().GetMethInternalName(IntfMD.Info, localName);
-  int num = FindRequestMethod(IntfMD, name, CountElements(method));
+  int num = FindRequestMethod(IntfMD, name, method.ChildElementCount());
   if (num < 0)
     throw ESOAPDomConvertError("No method named '%s' is supported by interface '%s'",
                                {localName, IntfMD.Name});
@@ -469,8 +459,7 @@ void TSoapConverter::ProcessResponse(TStream &Resp, const TIntfMetaData &IntfMD,
 void TSoapConverter::ReadResponse(std::string_view Resp, const TIntfMetaData &IntfMD,
                                   const TIntfMethEntry &MD, TInvContext &Context,
                                   THeaderList *Headers) {
-  ResetMultiRef();
-  TScopeGuard reset([this] { ResetMultiRef(); });
+  TMessageScope message(*this);
   TXMLReader doc(Resp);
   TXMLCursor env = doc.DocumentElement();
   if (!env) throw ESOAPDomConvertError("Invalid SOAP Response");
@@ -505,7 +494,7 @@ TXMLCursor TSoapConverter::FindReturnElement(TXMLCursor Response, const TIntfMet
   if (!registered.empty())
     for (TXMLCursor c = Response.FirstChildElement(); c; c = c.NextSiblingElement())
       if (SameText(c.LocalName(), registered)) return c;
-  if (CountElements(Response) == 1) return Response.FirstChildElement();
+  if (Response.ChildElementCount() == 1) return Response.FirstChildElement();
   std::vector<std::string> names = SplitList(InvRegistry().GetReturnParamNames(IntfMD.Info), ";,");
   for (TXMLCursor c = Response.FirstChildElement(); c; c = c.NextSiblingElement())
     for (const std::string &n : names)

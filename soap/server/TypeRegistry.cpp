@@ -88,6 +88,7 @@ void TRemotableTypeRegistry::AddEntry(TClass AClass, const TTypeInfo *Info, std:
   e.IsScalar = IsScalar;
   e.MultiRefOpt = MultiRefOpt;
   URIMAP.push_back(std::move(e));
+  FGeneration.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void TRemotableTypeRegistry::RegisterXSClass(TClass AClass, std::string_view URI,
@@ -116,15 +117,20 @@ TRemRegEntry *TRemotableTypeRegistry::FindMutable(const TTypeInfo *Info) {
 void TRemotableTypeRegistry::RegisterSerializeOptions(const TTypeInfo *Info,
                                                       TSerializationOptions Options) {
   TLock lock(FLock);
-  if (TRemRegEntry *e = FindMutable(Info)) e->SerializationOpt = Options;
+  if (TRemRegEntry *e = FindMutable(Info)) {
+    e->SerializationOpt = Options;
+    FGeneration.fetch_add(1, std::memory_order_acq_rel);
+  }
 }
 
 void TRemotableTypeRegistry::RegisterExternalPropName(const TTypeInfo *Info,
                                                       std::string_view InternalName,
                                                       std::string_view ExternalName) {
   TLock lock(FLock);
-  if (TRemRegEntry *e = FindMutable(Info))
+  if (TRemRegEntry *e = FindMutable(Info)) {
     e->PropNameMap.push_back({std::string(InternalName), std::string(ExternalName)});
+    FGeneration.fetch_add(1, std::memory_order_acq_rel);
+  }
 }
 
 const TRemRegEntry *TRemotableTypeRegistry::FindInfo(const TTypeInfo *Info) const {

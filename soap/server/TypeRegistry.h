@@ -4,6 +4,8 @@
 // operation takes the registry's lock.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -95,7 +97,14 @@ public:
   int GetEntryCount() const;
 
   bool AutoRegister() const { return FAutoRegister; }
-  void SetAutoRegister(bool value) { FAutoRegister = value; }
+  void SetAutoRegister(bool value) {
+    FAutoRegister = value;
+    FGeneration.fetch_add(1, std::memory_order_acq_rel);
+  }
+
+  // Counts the changes made to the registry: what was derived from it
+  // stays true while the count is the same.
+  uint64_t Generation() const { return FGeneration.load(std::memory_order_acquire); }
 
 private:
   const TRemRegEntry *FindInfo(const TTypeInfo *Info) const;
@@ -108,6 +117,7 @@ private:
   mutable std::recursive_mutex FLock;
   std::vector<TRemRegEntry> URIMAP;
   bool FAutoRegister = true;
+  std::atomic<uint64_t> FGeneration{0};
 };
 
 // True for the 1999, 2000/10 and 2001 XML Schema namespaces.

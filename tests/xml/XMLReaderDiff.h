@@ -48,6 +48,11 @@ inline std::string CompareElement(IXMLNode d, TXMLCursor c, const std::set<std::
     return differ("NamespaceURI", Str(d.NamespaceURI()), Str(c.NamespaceURI()));
   if (d.HasChildNodes() != c.HasChildNodes())
     return differ("HasChildNodes", Bool(d.HasChildNodes()), Bool(c.HasChildNodes()));
+  size_t domChildren = 0;
+  for (IXMLNode k = d.FirstChildElement(); k; k = k.NextSiblingElement()) ++domChildren;
+  if (domChildren != c.ChildElementCount())
+    return differ("ChildElementCount", std::to_string(domChildren),
+                  std::to_string(c.ChildElementCount()));
   bool domAttrs = d.AttributeNodes().Count() > 0;
   if (domAttrs != c.HasAttributes())
     return differ("HasAttributes", Bool(domAttrs), Bool(!domAttrs));

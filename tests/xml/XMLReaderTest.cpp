@@ -5,9 +5,11 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tests/xml/XMLReaderDiff.h"
 #include "xml/XMLDoc.h"
+#include "xml/XMLLimits.h"
 #include "xml/XMLReader.h"
 
 using namespace vv;
@@ -285,6 +287,79 @@ TEST(XMLReader, Navigation) {
   EXPECT_EQ(null.NodeName(), "");
   EXPECT_EQ(null.GetAttribute("x"), std::nullopt);
   EXPECT_EQ(readerdiff::Compare(xml), "");
+}
+
+// The child elements of every element, listed without descending into
+// them (so that each next sibling is found past its whole content), and
+// counted, against the DOM's.
+std::string CompareChildLists(const std::string &xml) {
+  auto doc = NewXMLDocument();
+  doc->LoadFromXML(xml);
+  TXMLReader r(xml);
+  std::vector<std::pair<IXMLNode, TXMLCursor>> level = {
+      {doc->DocumentElement(), r.DocumentElement()}};
+  while (!level.empty()) {
+    std::vector<std::pair<IXMLNode, TXMLCursor>> next;
+    for (auto &[d, c] : level) {
+      std::string domNames, readerNames;
+      size_t domCount = 0;
+      for (IXMLNode k = d.FirstChildElement(); k; k = k.NextSiblingElement(), ++domCount)
+        domNames += std::string(k.NodeName()) + ",";
+      IXMLNode dk = d.FirstChildElement();
+      for (TXMLCursor k = c.FirstChildElement(); k; k = k.NextSiblingElement()) {
+        readerNames += std::string(k.NodeName()) + ",";
+        if (dk) next.push_back({dk, k}), dk = dk.NextSiblingElement();
+      }
+      std::string at = "under <" + std::string(d.NodeName()) + ">: ";
+      if (domNames != readerNames) return at + "DOM " + domNames + ", reader " + readerNames;
+      if (c.ChildElementCount() != domCount)
+        return at + "DOM " + std::to_string(domCount) + " children, reader " +
+               std::to_string(c.ChildElementCount());
+    }
+    level = std::move(next);
+  }
+  return {};
+}
+
+// Elements large enough for the reader to note their ends and child counts
+// while it parses, at the depths where it notes them and below, beside
+// small ones: every list of children and every count as the DOM's.
+TEST(XMLReader, LargeElements) {
+  const std::string filler(kMinNotedElement, 'x');
+  auto records = [](size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += "<r><f>" + std::to_string(i) + "</f><g/></r>";
+    return s;
+  };
+  auto nested = [](size_t depth, const std::string &inner) {
+    std::string s;
+    for (size_t i = 0; i < depth; ++i) s += "<n" + std::to_string(i) + ">";
+    s += inner;
+    for (size_t i = depth; i-- > 0;) s += "</n" + std::to_string(i) + ">";
+    return s;
+  };
+  const std::string big = records(kMinNotedElement / 8);
+  struct {
+    const char *name;
+    std::string xml;
+  } cases[] = {
+      {"an array of records, its Body passed over",
+       "<E><H/><B><m><a>" + big + "</a><z/></m></B><T/></E>"},
+      {"just under and at the size", "<E><a>" + std::string(kMinNotedElement - 8, 'x') + "</a><b>" +
+                                         std::string(kMinNotedElement - 7, 'x') + "</b><c/></E>"},
+      {"markup in text, comments, sections and instructions is no child",
+       "<E><a><!--<c/>--><![CDATA[<c/>]]><?p <c/>?>&lt;c/&gt;" + filler +
+           "<c a='/>'/></a><d/></E>"},
+      {"an empty-element tag of a large attribute", "<E><a x='" + filler + "'/><b/></E>"},
+      {"large at the last noted depth", nested(kMaxNotedDepth - 1, "<a>" + big + "</a><after/>")},
+      {"large below the noted depths", nested(kMaxNotedDepth, "<a>" + big + "</a><after/>")},
+      {"large inside large", "<E><a><b>" + big + "</b><c>" + big + "</c></a><d/></E>"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CompareChildLists(c.xml), "");
+    EXPECT_EQ(readerdiff::Compare(c.xml), "");
+  }
 }
 
 // Refused alike by the reader and the DOM, with the parser's message.

@@ -47,7 +47,31 @@ struct ISample : IInvokable {
   virtual TScalars *Echo(int32_t n, bool b, double d, TColor c, std::string s) = 0;
 };
 
+// A class whose registration changes between messages.
+class TRenamed : public TRemotable {
+  VV_CLASS(TRenamed)
+  std::string Label;
+};
+
+struct IRenamed : IInvokable {
+  VV_INTERFACE(IRenamed, "{3C6F2A10-8E4B-4D7A-B1C2-5E6F7A8B9C0D}")
+  virtual TRenamed *Get() = 0;
+};
+
 } // namespace
+
+TClass TRenamed::StaticClassInfo() {
+  static const TTypeInfo info = ClassInfoBuilder<TRenamed, TRemotable>("TRenamed", "uSample")
+                                    .Property("Label", &TRenamed::Label, &TRenamed::Label)
+                                    .Build();
+  return &info;
+}
+
+const TTypeInfo *IRenamed::StaticTypeInfo() {
+  static const TTypeInfo info =
+      IntfInfoBuilder<IRenamed>("IRenamed", "uSample").Method<&IRenamed::Get>("Get", {}).Build();
+  return &info;
+}
 
 TClass TScalars::StaticClassInfo() {
   static const TTypeInfo info = ClassInfoBuilder<TScalars, TRemotable>("TScalars", "uSample")
@@ -204,6 +228,42 @@ TEST_F(ConverterTypes, ObjectGraphRoundTrip) {
   EXPECT_EQ(back->Other, back->Child); // one object, read once
   EXPECT_TRUE(call.HasObjectToDestroy(back));
   EXPECT_TRUE(call.HasObjectToDestroy(back->Child));
+}
+
+// What the converter asked of the type registry for one message holds for
+// the next only while the registry stays as it was: an endpoint's
+// converter writes each answer by the registrations in force.
+TEST_F(ConverterTypes, EachMessageFollowsTheRegistry) {
+  InvRegistry().RegisterInterface(IRenamed::StaticTypeInfo());
+  TIntfMetaData md = GetIntfMetaData(IRenamed::StaticTypeInfo());
+  int meth = GetMethNum(md, "Get");
+  IPtr<ISoapConvert> conv = NewConverter();
+  TRenamed record;
+  record.Label = "x";
+  auto answer = [&] {
+    TInvContext ctx;
+    ctx.SetMethodInfo(md.MDA[size_t(meth)]);
+    ctx.AllocServerData(md.MDA[size_t(meth)]);
+    *static_cast<TRenamed **>(ctx.GetResultPointer()) = &record;
+    TMemoryStream out;
+    conv->MakeResponse(md, meth, ctx, out, nullptr);
+    std::string body = out.Data();
+    return body.substr(body.find("<NS1:GetResponse>"));
+  };
+  EXPECT_EQ(answer(), "<NS1:GetResponse><return href=\"#1\"/></NS1:GetResponse>"
+                      "<NS2:TRenamed id=\"1\" xsi:type=\"NS2:TRenamed\">"
+                      "<Label xsi:type=\"xsd:string\">x</Label></NS2:TRenamed>"
+                      "</SOAP-ENV:Body></SOAP-ENV:Envelope>");
+  RemTypeRegistry().RegisterExternalPropName(TRenamed::StaticClassInfo(), "Label", "Caption");
+  EXPECT_EQ(answer(), "<NS1:GetResponse><return href=\"#1\"/></NS1:GetResponse>"
+                      "<NS2:TRenamed id=\"1\" xsi:type=\"NS2:TRenamed\">"
+                      "<Caption xsi:type=\"xsd:string\">x</Caption></NS2:TRenamed>"
+                      "</SOAP-ENV:Body></SOAP-ENV:Envelope>");
+  RemTypeRegistry().RegisterSerializeOptions(TRenamed::StaticClassInfo(),
+                                             TSerializationOptions().Include(xoSimpleTypeWrapper));
+  EXPECT_EQ(answer(), "<NS1:GetResponse><return xsi:type=\"NS2:TRenamed\">"
+                      "<Caption xsi:type=\"xsd:string\">x</Caption></return></NS1:GetResponse>"
+                      "</SOAP-ENV:Body></SOAP-ENV:Envelope>");
 }
 
 // An array reached through an href that leads back to itself is read once.
