@@ -1199,7 +1199,8 @@ class KeepAlive(ServedCase):
         self.addCleanup(site.close)
         expected = self.expected(site)
         self.assertEqual(load(site, 3, 20, expected), [])
-        self.assertNotIn("timed out", open(site.errorlog).read())
+        with open(site.errorlog) as log:
+            self.assertNotIn("timed out", log.read())
 
 
 class Restarts(ServedCase):
