@@ -57,9 +57,19 @@ bool Comparable(const std::string &in) {
   return true;
 }
 
-// One line per node, depth first: what both must agree on.
+// One line per node, depth first: what both must agree on. CDATA sections
+// that follow one another (with nothing between them, or blanks only, which
+// neither side lists) are one run of character data: libxml2 joins directly
+// adjacent ones into one node, this program keeps each.
 void Add(std::vector<std::string> &out, size_t depth, const std::string &what) {
-  out.push_back(std::string(depth, ' ') + what);
+  std::string line = std::string(depth, ' ') + what;
+  const std::string cdata = std::string(depth, ' ') + "cdata ";
+  if (!out.empty() && line.compare(0, cdata.size(), cdata) == 0 &&
+      out.back().compare(0, cdata.size(), cdata) == 0) {
+    out.back() += line.substr(cdata.size());
+    return;
+  }
+  out.push_back(std::move(line));
 }
 
 void Ours(vv::IXMLNode n, size_t depth, std::vector<std::string> &out) {
