@@ -45,8 +45,6 @@ struct TKeptSockets {
 
 namespace {
 
-using TSockets = TKeptSockets;
-
 constexpr size_t DigestSize = 32; // bytes of a SHA-256 digest
 // Bytes of the per-process salt: enough that no two processes share one
 // and that a digest cannot be looked up in a table made in advance.
@@ -60,20 +58,20 @@ int64_t NowUs() {
 
 curl_socket_t OpenSocket(void *set, curlsocktype, curl_sockaddr *address) {
   curl_socket_t fd = socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-  if (fd != CURL_SOCKET_BAD) static_cast<TSockets *>(set)->Open.push_back({fd, 0});
+  if (fd != CURL_SOCKET_BAD) static_cast<TKeptSockets *>(set)->Open.push_back({fd, 0});
   return fd;
 }
 
 int CloseSocket(void *set, curl_socket_t fd) {
-  std::erase_if(static_cast<TSockets *>(set)->Open,
-                [fd](const TSockets::TSocket &s) { return s.Fd == fd; });
+  std::erase_if(static_cast<TKeptSockets *>(set)->Open,
+                [fd](const TKeptSockets::TSocket &s) { return s.Fd == fd; });
   return close(fd);
 }
 
 struct TGroup {
   std::string Key; // digest of the profile
   CURLSH *Share = nullptr;
-  std::unique_ptr<TSockets> Sockets;
+  std::unique_ptr<TKeptSockets> Sockets;
   uint64_t LastUse = 0;
   bool Busy = false;
   // Input arrived on one of its connections beyond the answer it carried.
@@ -146,9 +144,9 @@ std::string FolderState(const std::string &path) {
 // exchanges, and what arrived would be read as the next exchange's answer.
 // A socket that only reports its end (the upstream closed it) is no such
 // case: libcurl does not reuse it.
-bool UnreadInput(const TSockets &sockets, int64_t waitUs = 0) {
+bool UnreadInput(const TKeptSockets &sockets, int64_t waitUs = 0) {
   std::vector<pollfd> polls;
-  for (const TSockets::TSocket &s : sockets.Open) polls.push_back({s.Fd, POLLIN, 0});
+  for (const TKeptSockets::TSocket &s : sockets.Open) polls.push_back({s.Fd, POLLIN, 0});
   int64_t deadline = NowUs() + waitUs;
   while (!polls.empty()) {
     int64_t left = std::max<int64_t>(0, deadline - NowUs());
@@ -169,7 +167,7 @@ bool UnreadInput(const TSockets &sockets, int64_t waitUs = 0) {
 // been quiet long enough to serve.
 int64_t QuietStillDue(const TGroup &group) {
   int64_t now = NowUs(), due = 0, quiet = group.QuietUs();
-  for (const TSockets::TSocket &s : group.Sockets->Open)
+  for (const TKeptSockets::TSocket &s : group.Sockets->Open)
     if (s.LastSentUs) due = std::max(due, s.LastSentUs + quiet - now);
   return due;
 }
@@ -237,7 +235,7 @@ bool Renew(TGroup &group) {
     return false;
   }
   group.Share = share;
-  group.Sockets = std::make_unique<TSockets>();
+  group.Sockets = std::make_unique<TKeptSockets>();
   group.Dirty = false;
   return true;
 }
@@ -396,7 +394,7 @@ bool TCurlConnectionLease::LeftInput() const {
   curl_socket_t fd = CURL_SOCKET_BAD;
   if (api.easy_getinfo(FHandle, CURLINFO_ACTIVESOCKET, &fd) != CURLE_OK || fd == CURL_SOCKET_BAD)
     return false;
-  TSockets::TSocket *kept = FSockets->Find(fd);
+  TKeptSockets::TSocket *kept = FSockets->Find(fd);
   if (!kept) return false;
   kept->LastSentUs = FSentUs ? FSentUs : NowUs();
   // The same connection: a connection to the upstream (or its proxy) is

@@ -98,7 +98,7 @@ private:
 
   CURL *FHandle;
   CURLSH *FShare = nullptr;
-  struct TKeptSockets *FSockets = nullptr;
+  TKeptSockets *FSockets = nullptr;
   bool FFresh = false;  // the exchange takes a new connection
   int FLocalPort = -1;  // the exchange's connection
   int64_t FSentUs = 0;  // when its request went out

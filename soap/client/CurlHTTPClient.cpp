@@ -12,6 +12,7 @@
 #include "soap/client/CurlHTTPRequest.h"
 #include "soap/client/CurlHeaderList.h"
 #include "soap/client/CurlLibrary.h"
+#include "soap/client/CurlOptions.h"
 #include "soap/client/CurlPass.h"
 #include "soap/client/HTTPChallenge.h"
 #include "soap/client/HTTPHeaderBlock.h"
@@ -141,14 +142,12 @@ THTTPClient::TExecutionResult TCurlHTTPClient::DoExecuteRequest(THTTPRequest &re
   return FinishPass(r, response, code, pass);
 }
 
-// A small body sent with a method that carries it in the request (POST and
-// its kind, not PUT) is handed to libcurl whole, which sends it in one write
-// with the head: the server reads the request at once instead of waking for
-// the head and again for the body. The bytes are the same.
+// A small body sent as a POST (POST and its kind, not PUT) is handed to libcurl whole, which sends
+// it in one write with the head: the server reads the request at once instead of waking for the
+// head and again for the body. The bytes are the same.
 void TCurlHTTPClient::TakeInlineBody(TCurlHTTPRequest &request, TCurlPass &pass) {
-  const std::string &method = request.MethodString();
-  if (!pass.Body || pass.Total <= 0 || pass.Total > kMaxInlineBody || method == "PUT" ||
-      method == "HEAD" || method == "GET")
+  if (!pass.Body || pass.Total <= 0 || pass.Total > kMaxInlineBody ||
+      !PostsBody(request.MethodString(), pass.Total))
     return;
   pass.Inline.resize(size_t(pass.Total));
   int64_t have = 0;

@@ -9,6 +9,10 @@
 
 namespace vv {
 
+bool PostsBody(const std::string &method, int64_t total) {
+  return method != "HEAD" && method != "PUT" && !(method == "GET" && total == 0);
+}
+
 namespace {
 
 // The request line's method, and the body of `total` bytes that goes with
@@ -19,18 +23,18 @@ void ApplyMethodOptions(CURL *curl, const std::string &method, int64_t total,
   SetOpt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
   SetOpt(curl, CURLOPT_NOBODY, 0L);
   SetOpt(curl, CURLOPT_UPLOAD, 0L);
-  if (method == "HEAD") {
-    SetOpt(curl, CURLOPT_NOBODY, 1L);
-  } else if (method == "GET" && total == 0) {
-    SetOpt(curl, CURLOPT_HTTPGET, 1L);
-  } else if (method == "PUT") {
-    SetOpt(curl, CURLOPT_UPLOAD, 1L);
-    SetOptSize(curl, CURLOPT_INFILESIZE_LARGE, total);
-  } else {
+  if (PostsBody(method, total)) {
     SetOpt(curl, CURLOPT_POST, 1L);
     SetOptSize(curl, CURLOPT_POSTFIELDSIZE_LARGE, total);
     if (inlineBody) SetOptPointer(curl, CURLOPT_POSTFIELDS, const_cast<char *>(inlineBody));
     if (method != "POST") SetOpt(curl, CURLOPT_CUSTOMREQUEST, method);
+  } else if (method == "HEAD") {
+    SetOpt(curl, CURLOPT_NOBODY, 1L);
+  } else if (method == "PUT") {
+    SetOpt(curl, CURLOPT_UPLOAD, 1L);
+    SetOptSize(curl, CURLOPT_INFILESIZE_LARGE, total);
+  } else {
+    SetOpt(curl, CURLOPT_HTTPGET, 1L); // a GET without a body
   }
 }
 

@@ -33,6 +33,11 @@ inline void SetOptSize(CURL *curl, CURLoption option, int64_t value) {
   CurlApi().easy_setopt(curl, option, curl_off_t(value));
 }
 
+// Whether `method` with a body of `total` bytes goes as libcurl's POST
+// (the method named in the request line): the one road on which a body
+// may be handed over whole.
+bool PostsBody(const std::string &method, int64_t total);
+
 // The address as libcurl is given it: scheme, host, the port when one is
 // set, and the path with its query.
 std::string CurlURL(const TURI &url);
