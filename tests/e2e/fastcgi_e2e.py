@@ -62,7 +62,11 @@ SANITIZED = bool(os.environ.get("ASAN_OPTIONS"))
 SOAPACTION = '"urn:uDRUXIntf-IDRUX#GetFlightsOpSoap"'
 KEPT_GROUPS = 8  # settings whose connections a worker keeps at once
 KEPT_PER_GROUP = 2  # connections it keeps for each
-QUIET = 0.05  # seconds a kept upstream connection is surely quiet enough to serve again
+# Seconds after which a kept upstream connection is surely quiet enough to
+# serve again: it must wait half as long again as the slowest of the last
+# answers took, and one answer slowed to tens of milliseconds by a busy
+# machine would otherwise send the next call to a new connection.
+QUIET = 0.2
 
 
 def soap_body(airport):
@@ -434,7 +438,7 @@ class Reuse(WorkerCase):
         seen = {}  # (server, label) -> connection number
         for step, cfg, server, label, resumed in cases:
             # A kept connection serves again once it has been quiet for
-            # twice the upstream's time to answer.
+            # half as long again as the upstream's answers took.
             time.sleep(QUIET)
             with self.subTest(step):
                 before = {name: len(s.requests()) for name, s in self.servers.items()}
