@@ -2,7 +2,11 @@
 // server sends is read here byte by byte into whole requests, and what the
 // worker answers is framed here into records. Nothing the peer announces
 // is allocated before its bytes arrive, and nothing beyond the request
-// limits of web/WebLimits.h is kept.
+// limits of web/WebLimits.h is kept. The worker reads the protocol itself
+// rather than through a FastCGI library: one that allocates what a record
+// announces (and aborts when it cannot) would have to be guarded by reading
+// every record first anyway, and its blocking request loop would hold the
+// worker on one connection at a time.
 #pragma once
 
 #include <cstddef>
